@@ -1,0 +1,1 @@
+int kestrel_placeholder() { return 0; }
