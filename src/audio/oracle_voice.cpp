@@ -1,0 +1,222 @@
+#include "audio/oracle_voice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+const std::array<OracleVoiceCue, kOracleVoiceCount> kOracleVoiceCues = {{
+    {"oracle_01_wake_the_stone.wav", 16.0f},
+    {"oracle_02_body_optional.wav", 20.0f},
+    {"oracle_03_nova_is_signal.wav", 33.0f},
+    {"oracle_04_stone_dreams.wav", 45.0f},
+    {"oracle_05_operator_near.wav", 61.5f},
+    {"oracle_06_the_floor_remembers.wav", 72.0f},
+    {"oracle_07_do_not_trust_the_sky.wav", 84.0f},
+    {"oracle_08_transmit_the_night.wav", 93.0f},
+}};
+
+namespace {
+
+constexpr std::uint32_t kOutputRate = 48000;
+constexpr std::uint64_t kMaxSeconds = 30;
+
+std::uint16_t ReadU16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t ReadU32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The directory part of a path, with both '/' and '\' as separators; empty when there is none.
+std::string ParentDirectory(const std::string& path) {
+  const std::size_t last = path.find_last_of("/\\");
+  if (last == std::string::npos) return std::string();
+  const std::size_t keep = path.find_last_not_of("/\\", last);
+  if (keep == std::string::npos) return path.substr(0, 1);  // the root itself
+  return path.substr(0, keep + 1);
+}
+
+std::string JoinNormalised(const std::string& directory, const std::string& file_name) {
+  const std::filesystem::path joined =
+      std::filesystem::path(directory) / "oracle_voice" / file_name;
+  const std::string normal = joined.lexically_normal().string();
+  return normal.empty() ? std::string(".") : normal;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return false;
+  bytes.resize(static_cast<std::size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+  if (static_cast<std::uintmax_t>(in.gcount()) != size) {
+    bytes.clear();
+    return false;
+  }
+  return true;
+}
+
+// Linear interpolation from `rate` to 48 kHz.
+std::vector<float> ResampleTo48k(const std::vector<float>& in, std::uint32_t rate) {
+  const std::uint64_t frames = in.size();
+  const std::uint64_t out_len =
+      std::max<std::uint64_t>(1, (frames * kOutputRate + rate - 1) / rate);
+  std::vector<float> out(static_cast<std::size_t>(out_len));
+  const double step = static_cast<double>(rate) / kOutputRate;
+  for (std::uint64_t k = 0; k < out_len; ++k) {
+    const double t = static_cast<double>(k) * step;
+    const std::uint64_t i = std::min<std::uint64_t>(static_cast<std::uint64_t>(t), frames - 1);
+    const std::uint64_t next = std::min<std::uint64_t>(i + 1, frames - 1);
+    const float frac = static_cast<float>(t - static_cast<double>(i));
+    out[k] = in[i] + (in[next] - in[i]) * frac;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool ParseOracleWav(const std::uint8_t* data, std::size_t size, std::vector<float>& out) {
+  out.clear();
+  // 1. RIFF/WAVE header.
+  if (data == nullptr || size < 12) return false;
+  if (std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WAVE", 4) != 0) return false;
+
+  std::uint16_t format_tag = 0;
+  std::uint16_t channels = 0;
+  std::uint32_t rate = 0;
+  std::uint16_t bits = 0;
+  bool have_samples = false;
+  std::uint32_t samples_rate = 0;  // the rate in force when the samples were read
+  std::vector<float> samples;
+
+  // 2. Chunks, each an 8-byte header and a body padded to an even length.
+  std::size_t pos = 12;
+  while (size - pos >= 8) {
+    const std::uint8_t* header = data + pos;
+    const std::uint32_t chunk_size = ReadU32(header + 4);
+    const std::size_t body = pos + 8;
+    if (chunk_size > size - body) return false;  // truncated or absurd size
+    const std::uint8_t* chunk = data + body;
+
+    if (std::memcmp(header, "fmt ", 4) == 0) {
+      // 3. Format: a later one replaces an earlier one.
+      if (chunk_size < 16) return false;
+      format_tag = ReadU16(chunk + 0);
+      channels = ReadU16(chunk + 2);
+      rate = ReadU32(chunk + 4);
+      bits = ReadU16(chunk + 14);
+    } else if (std::memcmp(header, "data", 4) == 0) {
+      // 4. Samples: 16-bit PCM, mono or stereo, at most 30 seconds, mixed down to mono.
+      const bool supported = format_tag == 1 && (channels == 1 || channels == 2) && bits == 16 &&
+                             rate != 0;
+      if (!supported) return false;
+      const std::uint64_t frames = chunk_size / (2u * channels);
+      if (frames < 1 || frames > kMaxSeconds * rate) return false;
+      samples.resize(static_cast<std::size_t>(frames));
+      const float scale = 1.0f / 32768.0f;
+      for (std::uint64_t f = 0; f < frames; ++f) {
+        const std::uint8_t* frame = chunk + f * 2u * channels;
+        if (channels == 1) {
+          samples[f] = static_cast<float>(static_cast<std::int16_t>(ReadU16(frame))) * scale;
+        } else {
+          const float left = static_cast<float>(static_cast<std::int16_t>(ReadU16(frame))) * scale;
+          const float right =
+              static_cast<float>(static_cast<std::int16_t>(ReadU16(frame + 2))) * scale;
+          samples[f] = (left + right) * 0.5f;
+        }
+      }
+      have_samples = true;
+      samples_rate = rate;
+    }
+    // 5. Next chunk after the body and its pad byte.
+    const std::size_t padded = static_cast<std::size_t>(chunk_size) + (chunk_size & 1u);
+    if (padded >= size - body) break;
+    pos = body + padded;
+  }
+
+  // 6-7. Something to play, at 48 kHz.
+  if (!have_samples) return false;
+  out = samples_rate == kOutputRate ? std::move(samples) : ResampleTo48k(samples, samples_rate);
+  return true;
+}
+
+std::vector<std::string> OracleVoiceCandidatePaths(const std::string& track_source_path,
+                                                   const std::string& file_name,
+                                                   const PathResolver& resolver) {
+  std::vector<std::string> places;
+  const std::string track_directory = ParentDirectory(track_source_path);
+  if (!track_directory.empty()) places.push_back(JoinNormalised(track_directory, file_name));
+  for (const char* directory : {"data/kestrel", "../data/kestrel", "_bin/data/kestrel", "", ".."}) {
+    places.push_back(JoinNormalised(directory, file_name));
+  }
+
+  std::vector<std::string> candidates;
+  for (const std::string& place : places) {
+    const std::string path = resolver ? resolver(place) : place;
+    if (std::find(candidates.begin(), candidates.end(), path) != candidates.end()) continue;
+    candidates.push_back(path);
+  }
+  return candidates;
+}
+
+bool LoadOracleVoice(OracleVoice& voice, const std::string& file_name,
+                     const std::string& track_source_path, const PathResolver& resolver,
+                     const FileReader& reader) {
+  voice = OracleVoice();
+  for (const std::string& path :
+       OracleVoiceCandidatePaths(track_source_path, file_name, resolver)) {
+    std::vector<std::uint8_t> bytes;
+    std::vector<float> samples;
+    bool ok = reader && reader(path, bytes) && ParseOracleWav(bytes.data(), bytes.size(), samples);
+    if (!ok) ok = ReadWholeFile(path, bytes) && ParseOracleWav(bytes.data(), bytes.size(), samples);
+    if (ok) {
+      voice.samples = std::move(samples);
+      voice.name = path;
+      voice.loaded = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string LoadOracleVoices(OracleVoiceSet& voices, const std::string& track_source_path,
+                             const PathResolver& resolver, const FileReader& reader) {
+  int loaded = 0;
+  for (int slot = 0; slot < kOracleVoiceCount; ++slot) {
+    if (LoadOracleVoice(voices[slot], kOracleVoiceCues[slot].file, track_source_path, resolver,
+                        reader)) {
+      ++loaded;
+    }
+  }
+  return "oracle voice " + std::to_string(loaded) + "/" + std::to_string(kOracleVoiceCount) +
+         " loaded";
+}
+
+float MixOracleVoices(const OracleVoiceSet& voices, float bar, float tempo) {
+  // 48 kHz frames in one bar of four beats at one beat per minute: 48000 * 240.
+  constexpr double kFramesPerBarAtOneBpm = 11520000.0;
+  const double safe_tempo = tempo >= 1.0f ? tempo : 1.0f;
+  float sum = 0.0f;
+  for (int slot = 0; slot < kOracleVoiceCount; ++slot) {
+    const OracleVoice& voice = voices[slot];
+    if (!voice.loaded || voice.samples.empty()) continue;
+    const float d = bar - kOracleVoiceCues[slot].bar;
+    if (!(d >= 0.0f)) continue;
+    const double p = static_cast<double>(d) * kFramesPerBarAtOneBpm / safe_tempo;
+    const double last = static_cast<double>(voice.samples.size()) - 1.0;
+    if (!(p < last)) continue;
+    const std::size_t i = static_cast<std::size_t>(p);
+    const float frac = static_cast<float>(p - static_cast<double>(i));
+    sum += voice.samples[i] + (voice.samples[i + 1] - voice.samples[i]) * frac;
+  }
+  return sum * 0.7f;
+}
