@@ -75,7 +75,7 @@ public:
     const std::map<std::string, std::string>& Manifest() const { return manifest; }
 
 private:
-    // Indexes the pack and returns its located path in `located` (empty when the pack failed).
+    // Indexes the pack once and gives its located path in `located` (set even when it fails).
     bool IndexPackAt(const std::string& pack_name, std::string& located);
     // One entry of one indexed pack.
     bool ReadFromPack(const std::string& located_pack, const std::string& name, std::vector<std::uint8_t>& out);
