@@ -1,0 +1,137 @@
+#include "audio/audio_output.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "audio/miniaudio_config.h"
+
+namespace {
+
+// ALSA's and JACK's libraries report a missing sound card or server on standard error from
+// inside miniaudio's backend probing. The show must stay quiet on such machines, so their
+// message hooks are pointed at functions that drop the text. The libraries are opened here only
+// to reach those hooks (miniaudio opens the same libraries, so the hooks apply to its calls);
+// the handles stay open for the life of the process so the hooks stay installed.
+extern "C" void DropAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+extern "C" void DropJackMessage(const char*) {}
+
+void QuietAudioLibraries() {
+  if (void* alsa = dlopen("libasound.so.2", RTLD_NOW)) {
+    using AlsaHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetAlsaHandler = int (*)(AlsaHandler);
+    if (auto set = reinterpret_cast<SetAlsaHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) {
+      set(&DropAlsaMessage);
+    }
+  }
+  for (const char* name : {"libjack.so.0", "libjack.so"}) {
+    void* jack = dlopen(name, RTLD_NOW);
+    if (!jack) continue;
+    using SetJackHandler = void (*)(void (*)(const char*));
+    if (auto set = reinterpret_cast<SetJackHandler>(dlsym(jack, "jack_set_error_function"))) {
+      set(&DropJackMessage);
+    }
+    if (auto set = reinterpret_cast<SetJackHandler>(dlsym(jack, "jack_set_info_function"))) {
+      set(&DropJackMessage);
+    }
+    break;
+  }
+}
+
+struct CallbackTarget {
+  AudioRenderFunction render = nullptr;
+  void* source = nullptr;
+};
+
+void DataCallback(ma_device* device, void* output, const void* /*input*/, ma_uint32 frames) {
+  auto* target = static_cast<const CallbackTarget*>(device->pUserData);
+  float* out = static_cast<float*>(output);
+  if (!target) {
+    RenderAudioBlock(nullptr, nullptr, out, frames);
+    return;
+  }
+  RenderAudioBlock(target->render, target->source, out, frames);
+}
+
+}  // namespace
+
+void RenderAudioBlock(AudioRenderFunction render, void* source, float* out, std::uint32_t frames) {
+  if (!render || !source) {
+    std::memset(out, 0, sizeof(float) * kAudioChannels * frames);
+    return;
+  }
+  render(source, out, frames);
+}
+
+struct AudioDevice::Device {
+  ma_device device;
+  // Owns the callback target so its address stays fixed while miniaudio holds it.
+  CallbackTarget target;
+};
+
+AudioDevice::AudioDevice() = default;
+
+AudioDevice::~AudioDevice() { Uninit(); }
+
+int AudioDevice::Init(AudioRenderFunction render, void* source) {
+  Uninit();
+  static std::once_flag quiet_once;
+  std::call_once(quiet_once, QuietAudioLibraries);
+
+  auto device = std::make_unique<Device>();
+  device->target.render = render;
+  device->target.source = source;
+
+  ma_device_config config = ma_device_config_init(ma_device_type_playback);
+  config.playback.format = ma_format_f32;
+  config.playback.channels = kAudioChannels;
+  config.sampleRate = kAudioSampleRate;
+  config.dataCallback = DataCallback;
+  config.pUserData = &device->target;
+
+  // The default backend order with a context of our own making: the same fallback as the
+  // default context (each backend in turn, down to the null backend), but never starting a
+  // JACK server or a PulseAudio daemon as a side effect of opening the show.
+  ma_context_config context_config = ma_context_config_init();
+  context_config.jack.tryStartServer = MA_FALSE;
+  context_config.pulse.tryAutoSpawn = MA_FALSE;
+
+  const ma_result result =
+      ma_device_init_ex(nullptr, 0, &context_config, &config, &device->device);
+  if (result != MA_SUCCESS) return static_cast<int>(result);
+  device_ = std::move(device);
+  return 0;
+}
+
+int AudioDevice::Start() {
+  if (!device_) return static_cast<int>(MA_DEVICE_NOT_INITIALIZED);
+  if (started_) return 0;
+  const ma_result result = ma_device_start(&device_->device);
+  if (result != MA_SUCCESS) return static_cast<int>(result);
+  started_ = true;
+  return 0;
+}
+
+void AudioDevice::Stop() {
+  if (!device_ || !started_) return;
+  ma_device_stop(&device_->device);
+  started_ = false;
+}
+
+void AudioDevice::Uninit() {
+  if (!device_) return;
+  Stop();
+  ma_device_uninit(&device_->device);
+  device_.reset();
+}
+
+double AudioDevice::SampleRate() const {
+  if (!device_ || device_->device.sampleRate == 0) return static_cast<double>(kAudioSampleRate);
+  return static_cast<double>(device_->device.sampleRate);
+}
+
+std::string AudioDevice::BackendName() const {
+  if (!device_ || !device_->device.pContext) return std::string();
+  return ma_get_backend_name(device_->device.pContext->backend);
+}
