@@ -207,7 +207,7 @@ SequenceParseResult ParseSequence(const std::string& text) {
 void UseBuiltInSequence(const std::string& reason, SequenceTimeline& timeline) {
     // Canyon, dot field and arena alternate in 16-bar sections; the club look and the finale are
     // cued over the last two.
-    timeline.loop_bars = kDefaultLoopBars;
+    timeline.loop_bars = kBuiltInLoopBars;
     timeline.sections = {
         {0.0f, 16.0f, 1, "canyon_intro"},    {16.0f, 32.0f, 3, "dot_lift"},
         {32.0f, 48.0f, 2, "object_drop"},    {48.0f, 64.0f, 3, "dot_breakdown"},

@@ -12,7 +12,7 @@ class AssetStore;
 
 inline constexpr const char* kDefaultSequencePath = "data/kestrel/kestrel_sequence.txt";
 inline constexpr const char* kDefaultModulePath = "data/modules/KOBALT.XM";
-inline constexpr float kDefaultLoopBars = 128.0f;
+inline constexpr float kBuiltInLoopBars = 128.0f;
 
 struct SequenceSection {
     float start = 0.0f;  // first bar of the section
@@ -32,7 +32,7 @@ struct SequenceCue {
 
 // What the App runs with.
 struct SequenceTimeline {
-    float loop_bars = kDefaultLoopBars;
+    float loop_bars = kBuiltInLoopBars;
     std::vector<SequenceSection> sections;
     std::vector<SequenceCue> cues;
     std::string status;  // one line: loaded, or why the built-in sequence is used
@@ -59,7 +59,7 @@ struct SequenceParseResult {
     bool ok = false;
     int error_line = 0;         // 1-based line of the first error
     std::string error;          // its message, e.g. "invalid section scene"
-    float loop_bars = kDefaultLoopBars;
+    float loop_bars = kBuiltInLoopBars;
     std::vector<SequenceSection> sections;  // in file order
     std::vector<SequenceCue> cues;          // in file order
     SequenceMusicChoice music;
