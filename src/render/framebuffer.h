@@ -1,0 +1,58 @@
+#pragma once
+// The float light image every scene and overlay draws into, its whole-image and rectangle
+// operations, and the exposure curve that turns accumulated light into 8-bit RGBA once per frame.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "render/math.h"
+
+// Opaque black in the resolved image: bytes R, G, B, A = 0, 0, 0, 255 in memory.
+constexpr std::uint32_t kOpaqueBlack = 0xFF000000u;
+
+// Coordinates are pixels, x to the right, y downward; row 0 is the top of the picture.
+// Rectangles are (x, y, w, h): top-left corner and size. Nothing here ever fails: parts outside
+// the image are clipped, empty sizes or non-positive strengths are no-ops, and non-finite
+// colours, factors or strengths make a call a no-op so that a NaN can never enter the image
+// (it would persist through every later decay).
+struct Framebuffer {
+  std::size_t width = 0;
+  std::size_t height = 0;
+  std::vector<Vec3> pixels;          // light, row-major: pixel (x, y) at y*width + x
+  std::vector<std::uint32_t> rgba;   // resolved: 0xFF000000 + B*65536 + G*256 + R per pixel
+
+  Framebuffer(std::size_t width, std::size_t height);
+  // One framebuffer per role lives as long as the application; copying one is a mistake.
+  Framebuffer(const Framebuffer&) = delete;
+  Framebuffer& operator=(const Framebuffer&) = delete;
+
+  // Every pixel = colour; Fill({0, 0, 0}) is the clear.
+  void Fill(Vec3 colour);
+  // Every pixel = k*pixel + add (decay, fade, tint).
+  void ScaleAdd(float k, Vec3 add);
+  // Every pixel += k*src pixel, when k > 0 and src has the same size; otherwise nothing.
+  void AddScaled(const Framebuffer& src, float k);
+  // pixel += k*colour, when (x, y) is inside the image.
+  void AddPixel(int x, int y, Vec3 colour, float k);
+  // pixel = a*colour + (1 - a)*pixel, when (x, y) is inside the image.
+  void BlendPixel(int x, int y, Vec3 colour, float a);
+  // pixel += k*colour over the part of the rectangle inside the image; nothing if w <= 0,
+  // h <= 0 or k <= 0.
+  void AddRect(int x, int y, int w, int h, Vec3 colour, float k);
+  // pixel = a*colour + (1 - a)*pixel over the part of the rectangle inside the image; a is not
+  // limited to [0, 1].
+  void BlendRect(int x, int y, int w, int h, Vec3 colour, float a);
+  // Adds the source rectangle (sx, sy, sw, sh) of src, times k, with its top-left corner at the
+  // fractional point (dx, dy): each source pixel is split bilinearly over four destination pixels.
+  // Several calls with small offsets and falling k make a cheap glow of one layer onto another.
+  void AddImage(const Framebuffer& src, int sx, int sy, int sw, int sh, float dx, float dy,
+                float k);
+  // Writes rgba from pixels with the exposure curve byte = trunc(255*(1 - exp(-1.15 v)) + 0.5),
+  // per channel, clamped to [0, 255]; NaN resolves to 0.
+  void ResolveRgba8();
+};
+
+// The exposure curve for one channel value, computed directly with expf. ResolveRgba8 gives
+// exactly these bytes (through a threshold table); tests and tools use this as the reference.
+std::uint8_t ToneCurveByte(float v);

@@ -1,0 +1,71 @@
+#pragma once
+// Four independent fractal value-noise fields, computed once into one seamlessly tiling
+// 1024 x 1024 x 4 table and read back with bilinear interpolation. The canyon's terrain, colours,
+// sky, mist and river all sample it thousands of times per column per frame.
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+// Texels per side; the table covers 256 x 256 noise units at 4 texels per unit.
+constexpr int kNoiseTableSize = 1024;
+constexpr int kNoiseChannels = 4;
+constexpr std::size_t kNoiseTableFloats =
+    static_cast<std::size_t>(kNoiseTableSize) * kNoiseTableSize * kNoiseChannels;
+// Texels per noise unit.
+constexpr float kNoiseTexelsPerUnit = 4.0f;
+// One seed per channel, so the four fields are unrelated.
+constexpr std::uint32_t kNoiseSeeds[kNoiseChannels] = {0x38A5B9D1u, 0x7BD34F29u, 0xC21F6B4Du,
+                                                       0x91E8A743u};
+
+// Five octaves of lattice value noise (frequencies 1 to 16, amplitudes 0.5 to 0.03125), each
+// repeating after 256 units; the result lies in [-0.96875, 0.96875). Non-finite x or y give 0.
+float FractalNoise(float x, float y, std::uint32_t seed);
+
+// Fills `out` (kNoiseTableFloats floats) with the table: texel (col, row) channel ch at
+// (row*1024 + col)*4 + ch holds FractalNoise(col*0.25, row*0.25, kNoiseSeeds[ch]).
+void BuildNoiseTable(float* out);
+
+// The process-wide table, built on first use (thread-safe: a thread asking during the build
+// waits for it) and read-only afterwards. Lives until process exit.
+const float* BuildNoiseTableOnce();
+inline const float* NoiseTable() {
+  static const float* const table = BuildNoiseTableOnce();
+  return table;
+}
+
+// Coordinates beyond the int range wrap exactly (they are whole numbers there); NaN and
+// infinity map to 0. Keeps the float-to-int conversions below defined for every input.
+inline float WrapNoiseCoordinate(float u) {
+  if (!std::isfinite(u)) return 0.0f;
+  return std::fmod(u, static_cast<float>(kNoiseTableSize));
+}
+
+// Bilinear lookup of channel ch (0 ... 3) at texel position (4x, 4y), wrapping in both
+// directions; approximates FractalNoise(x, y, kNoiseSeeds[ch]).
+inline float SampleNoise(float x, float y, int ch) {
+  const float* table = NoiseTable();
+  float u = x * kNoiseTexelsPerUnit;
+  float w = y * kNoiseTexelsPerUnit;
+  if (!(std::fabs(u) < 2.0e9f)) u = WrapNoiseCoordinate(u);
+  if (!(std::fabs(w) < 2.0e9f)) w = WrapNoiseCoordinate(w);
+  const float fu_floor = std::floor(u);
+  const float fw_floor = std::floor(w);
+  const int iu = static_cast<int>(fu_floor);
+  const int iw = static_cast<int>(fw_floor);
+  const float fu = u - fu_floor;
+  const float fw = w - fw_floor;
+  constexpr int kMask = kNoiseTableSize - 1;
+  const std::size_t c0 = static_cast<std::size_t>(iu & kMask);
+  const std::size_t c1 = static_cast<std::size_t>((iu + 1) & kMask);
+  const std::size_t r0 = static_cast<std::size_t>(iw & kMask) * kNoiseTableSize;
+  const std::size_t r1 = static_cast<std::size_t>((iw + 1) & kMask) * kNoiseTableSize;
+  const std::size_t c = static_cast<std::size_t>(ch & (kNoiseChannels - 1));
+  const float t00 = table[(r0 + c0) * kNoiseChannels + c];
+  const float t10 = table[(r0 + c1) * kNoiseChannels + c];
+  const float t01 = table[(r1 + c0) * kNoiseChannels + c];
+  const float t11 = table[(r1 + c1) * kNoiseChannels + c];
+  const float top = t00 + (t10 - t00) * fu;
+  const float bottom = t01 + (t11 - t01) * fu;
+  return top + (bottom - top) * fw;
+}

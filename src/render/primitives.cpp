@@ -1,0 +1,355 @@
+#include "render/primitives.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// Inclusive pixel range of a splat footprint along one axis, already clipped. Worked out in
+// double, where floor(x) -/+ ceil(radius) of any finite float is exact enough and cannot
+// overflow, so only in-image values are ever converted to int.
+struct PixelRange {
+  int lo;
+  int hi;  // inclusive; empty when lo > hi
+};
+PixelRange FootprintRange(float centre, float radius, double clip_lo, double clip_hi) {
+  const double c = std::floor(static_cast<double>(centre));
+  const double r = std::ceil(static_cast<double>(radius));
+  const double lo = std::max(clip_lo, c - r);
+  const double hi = std::min(clip_hi, c + r);
+  if (lo > hi) return {1, 0};
+  return {static_cast<int>(lo), static_cast<int>(hi)};
+}
+
+// The splat kernel over an already clipped pixel range. The weight uses one reciprocal per
+// splat and no square root per pixel.
+void SplatKernel(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
+                 float intensity, PixelRange cols, PixelRange rows) {
+  const float r2 = radius * radius + 0.0001f;
+  const float inv_r2 = 1.0f / r2;
+  for (int py = rows.lo; py <= rows.hi; ++py) {
+    const float dy = static_cast<float>(py) + 0.5f - y;
+    const float dy2 = dy * dy;
+    Vec3* row = pixels + static_cast<std::size_t>(py) * width;
+    for (int px = cols.lo; px <= cols.hi; ++px) {
+      const float dx = static_cast<float>(px) + 0.5f - x;
+      const float d2 = dx * dx + dy2;
+      if (!(d2 < r2)) continue;
+      const float falloff = 1.0f - d2 * inv_r2;
+      const float weight = falloff * falloff * intensity;
+      row[px].x += weight * colour.x;
+      row[px].y += weight * colour.y;
+      row[px].z += weight * colour.z;
+    }
+  }
+}
+
+// Every argument a splat needs is a finite number and there is light to add. Non-finite input
+// draws nothing; so does a NaN colour at a finite position, which would otherwise poison the
+// persistent image.
+bool SplatArgumentsValid(float x, float y, float radius, Vec3 colour, float intensity) {
+  if (!(radius > 0.0f) || !(intensity > 0.0f)) return false;
+  return std::isfinite(x) && std::isfinite(y) && std::isfinite(radius) &&
+         std::isfinite(intensity) && IsFinite(colour);
+}
+
+}  // namespace
+
+void Splat(Vec3* pixels, std::size_t width, std::size_t height, float x, float y, float radius,
+           Vec3 colour, float intensity) {
+  if (!SplatArgumentsValid(x, y, radius, colour, intensity)) return;
+  if (width == 0 || height == 0) return;
+  const PixelRange cols = FootprintRange(x, radius, 0.0, static_cast<double>(width) - 1.0);
+  const PixelRange rows = FootprintRange(y, radius, 0.0, static_cast<double>(height) - 1.0);
+  if (cols.lo > cols.hi || rows.lo > rows.hi) return;
+  SplatKernel(pixels, width, x, y, radius, colour, intensity, cols, rows);
+}
+
+void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity,
+                  int x0, int y0, int x1, int y1) {
+  if (!SplatArgumentsValid(x, y, radius, colour, intensity)) return;
+  const double clip_x_lo = std::max(0, x0);
+  const double clip_y_lo = std::max(0, y0);
+  const double clip_x_hi =
+      std::min(static_cast<double>(x1), static_cast<double>(fb.width)) - 1.0;
+  const double clip_y_hi =
+      std::min(static_cast<double>(y1), static_cast<double>(fb.height)) - 1.0;
+  if (clip_x_lo > clip_x_hi || clip_y_lo > clip_y_hi) return;
+  const PixelRange cols = FootprintRange(x, radius, clip_x_lo, clip_x_hi);
+  const PixelRange rows = FootprintRange(y, radius, clip_y_lo, clip_y_hi);
+  if (cols.lo > cols.hi || rows.lo > rows.hi) return;
+  SplatKernel(fb.pixels.data(), fb.width, x, y, radius, colour, intensity, cols, rows);
+}
+
+void SplatLine(Framebuffer& fb, Vec2 a, Vec2 b, Vec3 colour, float intensity, float radius) {
+  if (!SplatArgumentsValid(a.x, a.y, radius, colour, intensity)) return;
+  if (!IsFinite(b)) return;
+  const Vec2 d = b - a;
+  // The length may overflow to infinity for far-apart finite ends; the cap keeps n finite and
+  // the conversion defined, and the splats that land at infinity draw nothing.
+  const float steps = Length(d) * 0.58f;
+  int n = steps < 48.0f ? static_cast<int>(steps) : 48;
+  n = std::max(n, 2);
+  const float count = static_cast<float>(n);
+  for (int i = 0; i <= n; ++i) {
+    const float t = static_cast<float>(i) / count;
+    Splat(fb.pixels.data(), fb.width, fb.height, a.x + t * d.x, a.y + t * d.y, radius, colour,
+          intensity);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Font
+
+namespace {
+
+struct GlyphEntry {
+  char c;
+  GlyphBits rows;
+};
+
+// Row bytes, top row first; bit 4 is the leftmost column.
+constexpr GlyphEntry kGlyphs[] = {
+    {' ', {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+    {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
+    {'\'', {0x04, 0x04, 0x08, 0x00, 0x00, 0x00, 0x00}},
+    {'+', {0x00, 0x04, 0x04, 0x1F, 0x04, 0x04, 0x00}},
+    {',', {0x00, 0x00, 0x00, 0x00, 0x06, 0x04, 0x08}},
+    {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}},
+    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
+    {'/', {0x01, 0x02, 0x02, 0x04, 0x08, 0x08, 0x10}},
+    {':', {0x00, 0x04, 0x04, 0x00, 0x04, 0x04, 0x00}},
+    {';', {0x00, 0x04, 0x04, 0x00, 0x04, 0x04, 0x08}},
+    {'=', {0x00, 0x00, 0x1F, 0x00, 0x1F, 0x00, 0x00}},
+    {'>', {0x10, 0x08, 0x04, 0x02, 0x04, 0x08, 0x10}},
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
+    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
+    {'3', {0x1E, 0x01, 0x01, 0x0E, 0x01, 0x01, 0x1E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
+    {'5', {0x1F, 0x10, 0x10, 0x1E, 0x01, 0x01, 0x1E}},
+    {'6', {0x0E, 0x10, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
+    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
+    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x01, 0x0E}},
+    {'[', {0x0E, 0x08, 0x08, 0x08, 0x08, 0x08, 0x0E}},
+    {']', {0x0E, 0x02, 0x02, 0x02, 0x02, 0x02, 0x0E}},
+    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
+    {'D', {0x1E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1E}},
+    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},
+    {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
+    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0E}},
+    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'I', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x1F}},
+    {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
+    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
+    {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
+    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
+    {'N', {0x11, 0x19, 0x15, 0x13, 0x11, 0x11, 0x11}},
+    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
+    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}},
+    {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
+    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
+    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
+    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
+    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
+    {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
+    {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}},
+    {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
+};
+constexpr int kGlyphCount = static_cast<int>(sizeof(kGlyphs) / sizeof(kGlyphs[0]));
+
+// A question-mark shape for every character without a glyph.
+constexpr GlyphBits kFallbackGlyph = {0x1F, 0x01, 0x02, 0x04, 0x00, 0x04, 0x00};
+
+// Byte value -> index into kGlyphs, or -1 for the fallback; lower case folded to upper case.
+struct GlyphIndex {
+  std::int8_t index[256];
+};
+constexpr GlyphIndex BuildGlyphIndex() {
+  GlyphIndex table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    int c = byte;
+    if (c >= 'a' && c <= 'z') c = c - 'a' + 'A';
+    table.index[byte] = -1;
+    for (int g = 0; g < kGlyphCount; ++g) {
+      if (static_cast<unsigned char>(kGlyphs[g].c) == c) table.index[byte] = static_cast<std::int8_t>(g);
+    }
+  }
+  return table;
+}
+constexpr GlyphIndex kGlyphIndex = BuildGlyphIndex();
+
+}  // namespace
+
+const GlyphBits& GlyphRows(char c) {
+  const int g = kGlyphIndex.index[static_cast<unsigned char>(c)];
+  return g < 0 ? kFallbackGlyph : kGlyphs[g].rows;
+}
+
+void DrawBlockText(Framebuffer& fb, int x, int y, const char* text, Vec3 colour, float strength,
+                   int cell) {
+  if (text == nullptr || !(strength > 0.0f) || cell <= 0) return;
+  // Pen positions are kept in 64 bits: a long text with a big cell must not overflow, and a
+  // square that misses the image is skipped before it is narrowed back to int.
+  const std::int64_t width = static_cast<std::int64_t>(fb.width);
+  const std::int64_t height = static_cast<std::int64_t>(fb.height);
+  const std::int64_t step = static_cast<std::int64_t>(kGlyphAdvance) * cell;
+  std::int64_t pen = x;
+  for (const char* p = text; *p != '\0'; ++p, pen += step) {
+    if (pen >= width || pen + step <= 0) continue;
+    const GlyphBits& rows = GlyphRows(*p);
+    for (int i = 0; i < kGlyphRows; ++i) {
+      const std::int64_t top = std::int64_t{y} + std::int64_t{i} * cell;
+      if (top >= height || top + cell <= 0) continue;
+      for (int m = 0; m < 5; ++m) {
+        if ((rows[i] & (0x10 >> m)) == 0) continue;
+        const std::int64_t left = pen + std::int64_t{m} * cell;
+        if (left >= width || left + cell <= 0) continue;
+        fb.AddRect(static_cast<int>(left), static_cast<int>(top), cell, cell, colour, strength);
+      }
+    }
+  }
+}
+
+namespace {
+
+// Clip rectangle of the splat text drawers; the unclipped drawer uses the whole int range.
+struct ClipRect {
+  int x0, y0, x1, y1;
+};
+
+void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
+                       float intensity, float dot_radius, float cell, float jitter, float phase,
+                       const ClipRect* clip) {
+  if (text == nullptr) return;
+  if (!SplatArgumentsValid(x, y, dot_radius, colour, intensity)) return;
+  const bool jittered = jitter > 0.0f;
+  float pen = x;
+  std::uint32_t k = 0;
+  for (const char* p = text; *p != '\0'; ++p, ++k, pen += kGlyphAdvance * cell) {
+    const std::uint32_t byte = static_cast<unsigned char>(*p);
+    const GlyphBits& rows = GlyphRows(*p);
+    for (std::uint32_t i = 0; i < kGlyphRows; ++i) {
+      for (std::uint32_t m = 0; m < 5; ++m) {
+        if ((rows[i] & (0x10u >> m)) == 0) continue;
+        float cx = pen + static_cast<float>(m) * cell;
+        float cy = y + static_cast<float>(i) * cell;
+        if (jittered) {
+          // Fixed by character, index and dot, so the offsets stay put from frame to frame and
+          // only the phase moves each dot around its own closed path.
+          const std::uint32_t seed = byte * 0x9E3779B1u ^ (0u - k) * 0x7A143589u ^
+                                     i * 0x27D4EB2Fu ^ (0u - m) * 0x3D4D51C3u;
+          const float angle =
+              static_cast<float>(Hash32(seed) & 0xFFFFFFu) * 3.7450704e-7f + phase;
+          const float amp =
+              (static_cast<float>(Hash32(seed ^ 0x8DA6B343u) & 0xFFFFFFu) * 3.8743018e-8f +
+               0.35f) *
+              jitter;
+          cx += std::cos(angle) * amp;
+          cy += std::sin(1.31f * angle) * amp;
+        }
+        if (clip != nullptr) {
+          SplatClipped(fb, cx, cy, dot_radius, colour, intensity, clip->x0, clip->y0, clip->x1,
+                       clip->y1);
+        } else {
+          Splat(fb.pixels.data(), fb.width, fb.height, cx, cy, dot_radius, colour, intensity);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void DrawSplatText(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
+                   float intensity, float dot_radius, float cell, float jitter, float phase) {
+  DrawSplatTextImpl(fb, x, y, text, colour, intensity, dot_radius, cell, jitter, phase, nullptr);
+}
+
+void DrawSplatTextClipped(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
+                          float intensity, float dot_radius, float cell, float jitter,
+                          float phase, int x0, int y0, int x1, int y1) {
+  const ClipRect clip{x0, y0, x1, y1};
+  DrawSplatTextImpl(fb, x, y, text, colour, intensity, dot_radius, cell, jitter, phase, &clip);
+}
+
+namespace {
+
+// x + d without signed overflow at the ends of the int range (the label passes are offset by a
+// pixel or two); a clamped position is far off-screen either way.
+int OffsetInt(int v, int d) {
+  const std::int64_t moved = std::int64_t{v} + d;
+  return static_cast<int>(std::clamp<std::int64_t>(moved, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
+void DrawGlowLabel(Framebuffer& fb, int x, int y, const char* text, Vec3 base, bool alt, bool lit,
+                   bool halo, bool accent, float strength, float level, float jitter, float phase,
+                   Vec3 glowA, Vec3 glowB, Vec3 glowC, Framebuffer* layer) {
+  if (text == nullptr) return;
+  const float s = strength;
+  const float fx = static_cast<float>(x);
+  const float fy = static_cast<float>(y);
+
+  if (lit || accent) {
+    // Splat style: soft dots, brighter and looser with the level.
+    const float lv = Clamp01((alt ? 0.3f : 0.0f) + level);
+    const float radius = lv * (accent ? 0.34f : 0.06f) + (accent ? 0.06f : 0.0f) +
+                         (halo ? 0.05f : 0.0f) + (lit ? 0.72f : 0.82f);
+    const float intensity = (alt ? 0.225f : 0.18f) * (halo ? 1.05f : 1.0f);
+    const float spread = accent ? 0.14f * lv + (alt ? 0.24f : 0.06f) + jitter
+                                : 0.08f * lv + (halo ? 0.03f : 0.0f);
+    if (halo) {
+      Framebuffer& halo_target = layer != nullptr ? *layer : fb;
+      const Vec3 halo_colour = alt ? glowC : glowA;
+      const float colour_gain = layer != nullptr ? 3.2f : 1.8f;
+      const float intensity_gain = layer != nullptr ? 0.18f : 0.22f;
+      DrawSplatText(halo_target, fx, fy, text, halo_colour * colour_gain,
+                    intensity * intensity_gain, radius + 0.7f, 1.0f, spread + 0.12f,
+                    phase + 1.7f);
+    }
+    if (accent) {
+      DrawSplatText(fb, fx - 0.7f, fy, text, glowB * 1.7f, intensity * 0.07f, radius + 0.2f,
+                    1.0f, spread + 0.18f, phase + 2.4f);
+      DrawSplatText(fb, fx + 0.7f, fy + 0.6f, text, glowA * 1.6f, intensity * 0.06f,
+                    radius + 0.15f, 1.0f, spread + 0.12f, phase - 1.2f);
+    }
+    DrawSplatText(fb, fx, fy, text, base * 3.8f, intensity, radius, 1.0f, spread, phase);
+    return;
+  }
+
+  // Block style: font squares, with the halo either in the layer or as eight offset passes.
+  if (!halo) {
+    DrawBlockText(fb, x, y, text, base, 1.0f, 1);
+    return;
+  }
+  if (layer != nullptr) {
+    if (alt) {
+      DrawBlockText(*layer, x, y, text, glowC * 3.05f, 0.5f * s, 1);
+    } else {
+      DrawBlockText(*layer, x, y, text, glowA * 2.4f, 0.28f * s, 1);
+    }
+    DrawBlockText(fb, x, y, text, base * 0.82f, 1.0f, 1);
+    return;
+  }
+  const Vec3 k1 = alt ? glowC : glowA;
+  const Vec3 k2 = alt ? glowB : glowA;
+  const float w = 0.72f * s;
+  const float v = 0.52f * s;
+  DrawBlockText(fb, OffsetInt(x, -2), y, text, k1, 0.6f * w, 1);
+  DrawBlockText(fb, OffsetInt(x, 2), y, text, k1, 0.6f * w, 1);
+  DrawBlockText(fb, x, OffsetInt(y, -2), text, k2, 0.55f * v, 1);
+  DrawBlockText(fb, x, OffsetInt(y, 2), text, glowB, 0.38f * v, 1);
+  DrawBlockText(fb, OffsetInt(x, -1), y, text, k1, w, 1);
+  DrawBlockText(fb, OffsetInt(x, 1), y, text, k1, w, 1);
+  DrawBlockText(fb, x, OffsetInt(y, -1), text, k2, v, 1);
+  DrawBlockText(fb, x, OffsetInt(y, 1), text, glowB, 0.65f * v, 1);
+  DrawBlockText(fb, x, y, text, base, 1.0f, 1);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The drawing primitives everything on screen is made of: the soft additive disc (splat), lines
+// of splats, the 5 x 7 bitmap font with its block, splat and glowing-label text drawers, and the
+// 32-bit integer hash behind every stable pseudo-random choice. All of them only add light, hold
+// no state, never allocate and never fail: non-finite or absurd positions, radii, colours or
+// intensities draw nothing (or, for huge but finite sizes, are clipped to the image).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "render/framebuffer.h"
+#include "render/math.h"
+
+// The 32-bit integer mix behind every stable pseudo-random choice (noise lattice, jitter,
+// thinning). A float in [0, 1) is (Hash32(seed) & 0xFFFFFF) * 2^-24 (see HashUnit).
+constexpr std::uint32_t Hash32(std::uint32_t h) {
+  h ^= h >> 16;
+  h *= 0x7FEB352Du;
+  h ^= h >> 15;
+  h *= 0x846CA68Bu;
+  h ^= h >> 16;
+  return h;
+}
+
+// The usual reduction of a hash to [0, 1): its low 24 bits scaled by 2^-24.
+inline float HashUnit(std::uint32_t seed) {
+  return static_cast<float>(Hash32(seed) & 0xFFFFFFu) * (1.0f / 16777216.0f);
+}
+
+// Adds one soft disc of light to the raw pixel storage of a framebuffer (so parallel tasks that
+// work on `pixels` directly can draw). The centre of pixel (px, py) is (px + 0.5, py + 0.5); the
+// weight is (1 - d2/R2)^2 with R2 = radius^2 + 0.0001, 1 at the centre and 0 at the rim. Draws
+// nothing when radius <= 0 or intensity <= 0.
+void Splat(Vec3* pixels, std::size_t width, std::size_t height, float x, float y, float radius,
+           Vec3 colour, float intensity);
+
+inline void Splat(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity) {
+  Splat(fb.pixels.data(), fb.width, fb.height, x, y, radius, colour, intensity);
+}
+
+// Splat restricted to the clip rectangle x0 <= px < x1, y0 <= py < y1 (and to the image).
+void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity,
+                  int x0, int y0, int x1, int y1);
+
+// A row of n + 1 equal splats from a to b, n = clamp(trunc(|b - a| * 0.58), 2, 48): about one
+// splat per 1.7 pixels, thinning into a dotted string on long lines. Overlaps add up.
+void SplatLine(Framebuffer& fb, Vec2 a, Vec2 b, Vec3 colour, float intensity, float radius);
+
+// The 5 x 7 font: 7 row bytes, top row first, low 5 bits used, bit 4 the leftmost column.
+// Lower-case letters fold to upper case; characters without a glyph get a question-mark shape.
+using GlyphBits = std::array<std::uint8_t, 7>;
+const GlyphBits& GlyphRows(char c);
+
+// Width of a character cell in font columns (5 glyph columns and one empty column).
+constexpr int kGlyphAdvance = 6;
+constexpr int kGlyphRows = 7;
+
+// One filled cell x cell square per font dot, top-left of the first character at (x, y); each
+// character advances 6*cell. Nothing when strength <= 0.
+void DrawBlockText(Framebuffer& fb, int x, int y, const char* text, Vec3 colour, float strength,
+                   int cell);
+
+// One splat per font dot at (pen + m*cell, y + i*cell); with jitter > 0 every dot moves along its
+// own small closed path, fixed by the character, its index in the text and the dot's row and
+// column, and driven by phase. Each character advances the pen by 6*cell.
+void DrawSplatText(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
+                   float intensity, float dot_radius, float cell, float jitter, float phase);
+
+// DrawSplatText restricted to the clip rectangle x0 <= px < x1, y0 <= py < y1.
+void DrawSplatTextClipped(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
+                          float intensity, float dot_radius, float cell, float jitter,
+                          float phase, int x0, int y0, int x1, int y1);
+
+// A label drawn as a stack of passes: splat style (soft dots with halo and accent passes) when
+// `lit` or `accent` is set, block style (font squares with an eight-pass or layered halo)
+// otherwise. The halo goes into `layer` when one is given (the tracker display's glow layer),
+// else into the target.
+void DrawGlowLabel(Framebuffer& fb, int x, int y, const char* text, Vec3 base, bool alt, bool lit,
+                   bool halo, bool accent, float strength, float level, float jitter, float phase,
+                   Vec3 glowA, Vec3 glowB, Vec3 glowC, Framebuffer* layer = nullptr);
