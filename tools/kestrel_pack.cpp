@@ -112,7 +112,6 @@ int Create(const std::vector<std::string>& args) {
                 if (it->is_regular_file(ec)) files.push_back(it->path());
             }
             if (ec) return Fail("cannot read folder " + given + ": " + ec.message());
-            std::sort(files.begin(), files.end());
             for (const fs::path& file : files) {
                 if (const int status = add_file(file)) return status;
             }
@@ -122,6 +121,9 @@ int Create(const std::vector<std::string>& args) {
             return Fail("no such file or folder: " + given);
         }
     }
+
+    // Entries in name order, so the same files give the same pack whatever order they were named in.
+    std::sort(inputs.begin(), inputs.end(), [](const PackInput& a, const PackInput& b) { return a.name < b.name; });
 
     // Read every file and write the pack in one go.
     std::vector<PackSource> sources;

@@ -1,0 +1,238 @@
+// The search order of the asset store: loose file here, loose file next to the executable, the
+// manifest (to a loose file or into another pack), then the default pack.
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "assets/asset_pack.h"
+#include "assets/asset_store.h"
+#include "scratch_dir.h"
+
+namespace {
+
+void MakePack(const ScratchDir& dir, const std::string& relative, const std::vector<PackSource>& sources) {
+    std::filesystem::create_directories(std::filesystem::path(dir / relative).parent_path());
+    std::string error;
+    ASSERT_TRUE(WritePack(dir / relative, sources, &error)) << error;
+}
+
+std::string ReadOrFail(AssetStore& store, const std::string& name) {
+    std::vector<std::uint8_t> bytes;
+    if (!store.ReadAsset(name, bytes)) return "<unreadable>";
+    return Text(bytes);
+}
+
+// One working directory ("work") and one executable directory ("exe"), side by side.
+class AssetStoreTest : public ::testing::Test {
+protected:
+    ScratchDir root;
+    std::string work = root / "work";
+    std::string exe = root / "exe";
+    void SetUp() override {
+        std::filesystem::create_directories(work);
+        std::filesystem::create_directories(exe);
+    }
+};
+
+TEST_F(AssetStoreTest, SearchOrderLooseHereThenBesideExecutableThenManifestThenPack) {
+    // Each name is present in some of the four places; the first place in the order wins.
+    MakePack(root, "work/data/assets.pack",
+             {{"data/all.txt", Bytes("pack")}, {"data/exe_pack.txt", Bytes("pack")},
+              {"data/manifest_pack.txt", Bytes("pack")}, {"data/pack_only.txt", Bytes("pack")}});
+    root.Write("work/data/all.txt", "here");
+    root.Write("exe/data/all.txt", "beside");
+    root.Write("exe/data/exe_pack.txt", "beside");
+    root.Write("work/alt/redirected.txt", "manifest");
+    root.Write("work/data/assets_manifest.txt",
+               "data/all.txt = alt/redirected.txt\n"
+               "data/manifest_pack.txt = alt/redirected.txt\n");
+
+    WorkingDirectory cd(work);
+    AssetStore store;
+    store.SetExecutableDirectory(exe);
+    EXPECT_EQ(ReadOrFail(store, "data/all.txt"), "here");
+    EXPECT_EQ(ReadOrFail(store, "data/exe_pack.txt"), "beside");
+    EXPECT_EQ(ReadOrFail(store, "data/manifest_pack.txt"), "manifest");
+    EXPECT_EQ(ReadOrFail(store, "data/pack_only.txt"), "pack");
+    EXPECT_EQ(ReadOrFail(store, "./data\\pack_only.txt"), "pack");
+    EXPECT_EQ(ReadOrFail(store, "data/nowhere.txt"), "<unreadable>");
+
+    EXPECT_EQ(store.ResolvePath("data/all.txt"), "data/all.txt");
+    EXPECT_EQ(store.ResolvePath("data/exe_pack.txt"), exe + "/data/exe_pack.txt");
+    EXPECT_EQ(store.ResolvePath("data/manifest_pack.txt"), "alt/redirected.txt");
+    // Only the pack has it: callers that open files themselves get the name back.
+    EXPECT_EQ(store.ResolvePath("data/pack_only.txt"), "data/pack_only.txt");
+}
+
+TEST_F(AssetStoreTest, PackAndManifestAreFoundBesideTheExecutable) {
+    MakePack(root, "exe/data/assets.pack", {{"data/packed.txt", Bytes("from the exe pack")}});
+    MakePack(root, "exe/extra.pack", {{"data/a.txt", Bytes("from extra")}});
+    root.Write("exe/alt/y.txt", "target beside the exe");
+    root.Write("exe/data/assets_manifest.txt", "data/x.txt = alt/y.txt\ndata/a.txt = pack:extra.pack\n");
+
+    WorkingDirectory cd(work);
+    AssetStore store;
+    store.SetExecutableDirectory(exe);
+    EXPECT_EQ(ReadOrFail(store, "data/packed.txt"), "from the exe pack");
+    EXPECT_EQ(ReadOrFail(store, "data/x.txt"), "target beside the exe");
+    EXPECT_EQ(store.ResolvePath("data/x.txt"), exe + "/alt/y.txt");
+    EXPECT_EQ(ReadOrFail(store, "data/a.txt"), "from extra");
+}
+
+TEST_F(AssetStoreTest, RunningExecutableDirectoryIsSearchedWhenTheBaseIsSet) {
+    // The test program itself lies in the running executable's directory.
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+    WorkingDirectory cd(work);
+    AssetStore store;
+    store.SetBase("some/name/that/does/not/matter");
+    ASSERT_FALSE(store.ExecutableDirectory().empty());
+    const std::string located = store.Locate(program);
+    EXPECT_NE(located, program);
+    EXPECT_TRUE(std::filesystem::equivalent(located, "/proc/self/exe"));
+
+    // No base (argc 0): only the working directory is searched.
+    store.SetBase("");
+    EXPECT_EQ(store.ExecutableDirectory(), "");
+    EXPECT_EQ(store.Locate(program), program);
+}
+
+TEST_F(AssetStoreTest, AbsoluteNamesAreNeverLookedUpBesideTheExecutable) {
+    root.Write("exe" + root.Path() + "/missing.txt", "wrong");
+    WorkingDirectory cd(work);
+    AssetStore store;
+    store.SetExecutableDirectory(exe);
+    const std::string absolute = root / "missing.txt";
+    EXPECT_EQ(store.Locate(absolute), absolute);
+    EXPECT_EQ(store.ResolvePath(absolute), absolute);
+    EXPECT_EQ(ReadOrFail(store, absolute), "<unreadable>");
+}
+
+// A manifest "pack:" line reads its own pack, whatever else has been indexed before or after.
+TEST_F(AssetStoreTest, ManifestPackRedirectReadsItsOwnPackInAnyOrder) {
+    MakePack(root, "work/data/assets.pack", {{"data/a.txt", Bytes("default a")}, {"data/b.txt", Bytes("default b")}});
+    MakePack(root, "work/extra.pack", {{"data/a.txt", Bytes("extra a")}, {"data/b.txt", Bytes("extra b")}});
+    root.Write("work/data/assets_manifest.txt", "data/a.txt = pack:extra.pack\n");
+
+    WorkingDirectory cd(work);
+    AssetStore store;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(ReadOrFail(store, "data/a.txt"), "extra a") << round;
+        EXPECT_EQ(ReadOrFail(store, "data/b.txt"), "default b") << round;
+    }
+    EXPECT_EQ(store.ResolvePath("data/a.txt"), "data/a.txt");
+}
+
+TEST_F(AssetStoreTest, ManifestTargetThatFailsFallsBackToTheDefaultPack) {
+    MakePack(root, "work/data/assets.pack", {{"data/a.txt", Bytes("default a")}});
+    root.Write("work/data/assets_manifest.txt", "data/a.txt = missing/target.txt\n");
+    WorkingDirectory cd(work);
+    AssetStore store;
+    EXPECT_EQ(ReadOrFail(store, "data/a.txt"), "default a");
+    EXPECT_EQ(store.ResolvePath("data/a.txt"), "missing/target.txt");
+}
+
+TEST_F(AssetStoreTest, ManifestLines) {
+    root.Write("work/data/assets_manifest.txt",
+               "# full-line comment\r\n"
+               "  data/a.txt   =   alt/a.txt   # trailing comment\r\n"
+               "no equals sign here\n"
+               " = target/without/name\n"
+               "data/empty_target.txt =   \n"
+               "data/twice.txt = first.txt\n"
+               "data/twice.txt = second.txt\n"
+               ".\\data\\win.txt = alt/win.txt\n"
+               "data/hash.txt = alt/#not/part\n"
+               "data/pack.txt=pack:other.pack\n"
+               "data/eq.txt = a=b.txt");
+    WorkingDirectory cd(work);
+    AssetStore store;
+    store.LoadManifest();
+    const std::map<std::string, std::string> expected = {
+        {"data/a.txt", "alt/a.txt"},       {"data/twice.txt", "second.txt"},
+        {"data/win.txt", "alt/win.txt"},   {"data/hash.txt", "alt/"},
+        {"data/pack.txt", "pack:other.pack"}, {"data/eq.txt", "a=b.txt"},
+    };
+    EXPECT_EQ(store.Manifest(), expected);
+    EXPECT_EQ(store.ResolvePath("./data/win.txt"), "alt/win.txt");
+}
+
+TEST_F(AssetStoreTest, ManifestIsReadOnceAndAgainForANewBase) {
+    root.Write("work/data/assets_manifest.txt", "data/a.txt = first.txt\n");
+    WorkingDirectory cd(work);
+    AssetStore store;
+    EXPECT_EQ(store.ResolvePath("data/a.txt"), "first.txt");
+    root.Write("work/data/assets_manifest.txt", "data/a.txt = second.txt\n");
+    EXPECT_EQ(store.ResolvePath("data/a.txt"), "first.txt");
+    store.SetBase("");
+    EXPECT_EQ(store.ResolvePath("data/a.txt"), "second.txt");
+}
+
+TEST_F(AssetStoreTest, DamagedDefaultPackServesEntriesBeforeTheDamageAndIsReadAgain) {
+    // Second entry's data runs past the end of the file.
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(EncodePack({{"data/first.txt", Bytes("one")}, {"data/second.txt", Bytes("two")}}, bytes, &error));
+    bytes.resize(bytes.size() - 1);
+    root.Write("work/data/assets.pack", bytes);
+
+    WorkingDirectory cd(work);
+    AssetStore store;
+    EXPECT_FALSE(store.LoadPackIndex("data/assets.pack"));
+    EXPECT_EQ(ReadOrFail(store, "data/first.txt"), "one");
+    EXPECT_EQ(ReadOrFail(store, "data/second.txt"), "<unreadable>");
+
+    // Repaired on disk: the next call reads the file again.
+    MakePack(root, "work/data/assets.pack", {{"data/first.txt", Bytes("one")}, {"data/second.txt", Bytes("two")}});
+    EXPECT_TRUE(store.LoadPackIndex("data/assets.pack"));
+    EXPECT_EQ(ReadOrFail(store, "data/second.txt"), "two");
+}
+
+TEST_F(AssetStoreTest, NotAPackIsIgnored) {
+    root.Write("work/data/assets.pack", "ZWPAK00");
+    root.Write("work/other.pack", "ZWPAK002\0\0\0\0");
+    WorkingDirectory cd(work);
+    AssetStore store;
+    EXPECT_FALSE(store.LoadPackIndex("data/assets.pack"));
+    EXPECT_FALSE(store.LoadPackIndex("other.pack"));
+    EXPECT_FALSE(store.LoadPackIndex("missing.pack"));
+    EXPECT_EQ(ReadOrFail(store, "data/anything.txt"), "<unreadable>");
+}
+
+TEST_F(AssetStoreTest, ReadWholeFileAndReadText) {
+    const std::string crlf_nul("line\r\n\0tail", 11);
+    root.Write("work/data/raw.txt", crlf_nul);
+    root.Write("work/data/empty.txt", "");
+    std::filesystem::create_directories(work + "/data/folder.txt");
+
+    WorkingDirectory cd(work);
+    AssetStore store;
+    std::string text = "unchanged";
+    EXPECT_TRUE(store.ReadText("data/raw.txt", text));
+    EXPECT_EQ(text, crlf_nul);
+    EXPECT_TRUE(store.ReadText("data/empty.txt", text));
+    EXPECT_EQ(text, "");
+    text = "unchanged";
+    EXPECT_FALSE(store.ReadText("data/missing.txt", text));
+    EXPECT_FALSE(store.ReadText("data/folder.txt", text));
+    EXPECT_FALSE(store.ReadText("", text));
+    EXPECT_EQ(text, "unchanged");
+
+    // A directory exists but is not a readable file.
+    EXPECT_TRUE(AssetStore::Exists("data/folder.txt"));
+    EXPECT_FALSE(AssetStore::Exists(""));
+    std::vector<std::uint8_t> bytes = {1};
+    EXPECT_FALSE(ReadWholeFile("data/folder.txt", bytes));
+    EXPECT_TRUE(bytes.empty());
+}
+
+TEST_F(AssetStoreTest, DevicesAreRefusedInsteadOfReadWithoutEnd) {
+    AssetStore store;
+    std::vector<std::uint8_t> bytes;
+    EXPECT_FALSE(store.ReadAsset("/dev/zero", bytes));
+    EXPECT_FALSE(store.ReadAsset("/dev/urandom", bytes));
+    EXPECT_TRUE(bytes.empty());
+}
+
+}  // namespace
