@@ -1,6 +1,7 @@
 #include "render/framebuffer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -182,14 +183,99 @@ std::uint8_t ToneCurveByte(float v) {
   return static_cast<std::uint8_t>(t * 255.0f + 0.5f);
 }
 
+namespace {
+
+// The exposure curve as a threshold table. The curve is monotonic in v, so each byte b >= 1 has
+// a smallest float thr[b] from which on the byte is at least b. The thresholds are found once by
+// bisection on the real curve (ToneCurveByte), which makes the table give exactly its bytes.
+// Non-negative floats order like their bit patterns, so a value is located by its bits: the
+// span from thr[1] to thr[255] is cut into buckets of 2^shift bit patterns, each holding the
+// byte at its start and the offset of the one threshold inside it, if any. That is two integer
+// compares and one small load per channel instead of an expf.
+struct ToneTable {
+  std::uint32_t first_bits = 0;  // bucket-aligned start of the table
+  std::uint32_t full_bits = 0;   // bits of thr[255]: from here on the byte is 255
+  int shift = 0;
+  std::uint32_t offset_mask = 0;
+  std::vector<std::uint32_t> buckets;  // byte at bucket start << 24 | threshold offset
+};
+
+std::uint32_t FloatBits(float v) { return std::bit_cast<std::uint32_t>(v); }
+
+// Smallest non-negative float whose byte is at least b (1 <= b <= 255), as bits.
+std::uint32_t ThresholdBits(int b) {
+  std::uint32_t lo = 0;                  // +0 gives byte 0 < b
+  std::uint32_t hi = FloatBits(100.0f);  // gives 255 >= b
+  while (hi - lo > 1) {
+    const std::uint32_t mid = lo + (hi - lo) / 2;
+    if (ToneCurveByte(std::bit_cast<float>(mid)) >= b) {
+      hi = mid;
+    } else {
+      lo = mid;
+    }
+  }
+  return hi;
+}
+
+ToneTable BuildToneTable() {
+  std::uint32_t thresholds[256] = {};
+  for (int b = 1; b <= 255; ++b) thresholds[b] = ThresholdBits(b);
+  // The widest buckets that still hold at most one threshold each (16 bits suffices for this
+  // curve; the loop only guards the assumption).
+  for (int shift = 16;; --shift) {
+    ToneTable table;
+    table.shift = shift;
+    table.offset_mask = (1u << shift) - 1u;
+    table.first_bits = thresholds[1] & ~table.offset_mask;
+    table.full_bits = thresholds[255];
+    const std::size_t count = ((table.full_bits - table.first_bits) >> shift) + 1;
+    table.buckets.assign(count, 0);
+    bool fits = true;
+    int byte = 0;
+    for (std::size_t i = 0; i < count && fits; ++i) {
+      const std::uint32_t start = table.first_bits + (static_cast<std::uint32_t>(i) << shift);
+      const std::uint32_t end = start + table.offset_mask;  // inclusive
+      while (byte < 255 && thresholds[byte + 1] <= start) ++byte;
+      std::uint32_t entry = static_cast<std::uint32_t>(byte) << 24 | (1u << shift);
+      if (byte < 255 && thresholds[byte + 1] <= end) {
+        entry = static_cast<std::uint32_t>(byte) << 24 | (thresholds[byte + 1] - start);
+        if (byte + 1 < 255 && thresholds[byte + 2] <= end) fits = false;
+      }
+      table.buckets[i] = entry;
+    }
+    if (fits) return table;
+  }
+}
+
+const ToneTable& GetToneTable() {
+  static const ToneTable table = BuildToneTable();
+  return table;
+}
+
+inline std::uint32_t ToneByte(const ToneTable& table, float v) {
+  const std::uint32_t bits = FloatBits(v);
+  if (bits < table.first_bits) return 0;  // +0, denormals and values too dim for byte 1
+  if (bits >= table.full_bits) {
+    // Up to +infinity the byte is 255; above that lie NaNs and all negative values, which give 0.
+    return bits <= 0x7F800000u ? 255u : 0u;
+  }
+  const std::uint32_t rel = bits - table.first_bits;
+  const std::uint32_t entry = table.buckets[rel >> table.shift];
+  const std::uint32_t offset = rel & table.offset_mask;
+  return (entry >> 24) + (offset >= (entry & 0xFFFFFFu) ? 1u : 0u);
+}
+
+}  // namespace
+
 void Framebuffer::ResolveRgba8() {
+  const ToneTable& table = GetToneTable();
   const std::size_t count = pixels.size();
   const Vec3* src = pixels.data();
   std::uint32_t* dst = rgba.data();
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint32_t r = ToneCurveByte(src[i].x);
-    const std::uint32_t g = ToneCurveByte(src[i].y);
-    const std::uint32_t b = ToneCurveByte(src[i].z);
+    const std::uint32_t r = ToneByte(table, src[i].x);
+    const std::uint32_t g = ToneByte(table, src[i].y);
+    const std::uint32_t b = ToneByte(table, src[i].z);
     dst[i] = kOpaqueBlack + b * 65536u + g * 256u + r;
   }
 }
