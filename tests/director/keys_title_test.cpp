@@ -1,0 +1,145 @@
+// Keyboard rules and the status-line title.
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "timeline/status_title.h"
+
+namespace {
+
+// Feeds key states frame by frame through one key memory, as the frame loop does.
+struct Keyboard {
+  KeyMemory memory;
+  bool finished = false;
+  bool frozen = false;
+
+  // One HandleKeys call with exactly these keys held ("any" follows: held non-Esc keys).
+  KeyActions Frame(std::initializer_list<Key> held) {
+    KeyInput input;
+    for (Key key : held) {
+      input.down[key] = true;
+      if (key != kKeyEscape) input.any = true;
+    }
+    const KeyActions actions = DecideKeyActions(input, memory, finished, frozen);
+    if (actions.Has(KeyAction::kToggleFreeze)) frozen = !frozen;
+    if (actions.Has(KeyAction::kRestartShow)) finished = false;
+    return actions;
+  }
+};
+
+std::vector<KeyAction> List(const KeyActions& actions) {
+  return std::vector<KeyAction>(actions.list.begin(), actions.list.begin() + actions.count);
+}
+
+}  // namespace
+
+TEST(Keys, EdgeKeysActOncePerPress) {
+  Keyboard keys;
+  EXPECT_EQ(List(keys.Frame({kKeyLeft})), std::vector<KeyAction>{KeyAction::kSeekBack});
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(keys.Frame({kKeyLeft}).count, 0) << "held frame " << i;
+  EXPECT_EQ(keys.Frame({}).count, 0);
+  EXPECT_TRUE(keys.Frame({kKeyLeft}).Has(KeyAction::kSeekBack));
+
+  // Each edge key maps to its action; a key held at start-up acts on the first frame.
+  struct Case {
+    Key key;
+    KeyAction action;
+  };
+  const Case cases[] = {
+      {kKeyR, KeyAction::kClearFrames},         {kKeySpace, KeyAction::kToggleFreeze},
+      {kKeyM, KeyAction::kToggleMusic},         {kKeyD, KeyAction::kToggleDirector},
+      {kKeyRight, KeyAction::kSeekForward},     {kKeyPageUp, KeyAction::kSectionBack},
+      {kKeyPageDown, KeyAction::kSectionForward}, {kKeyHome, KeyAction::kSeekStart},
+      {kKeyEnd, KeyAction::kSeekEnd},           {kKeyF11, KeyAction::kToggleFullscreen},
+  };
+  for (const Case& c : cases) {
+    Keyboard fresh;
+    EXPECT_EQ(List(fresh.Frame({c.key})), std::vector<KeyAction>{c.action}) << "key " << c.key;
+    EXPECT_EQ(fresh.Frame({c.key}).count, 0) << "key " << c.key;
+  }
+  Keyboard f1;
+  EXPECT_EQ(f1.Frame({kKeyF1}).count, 0);  // remembered only
+}
+
+TEST(Keys, DigitsActWhileHeldAndTheHighestWins) {
+  Keyboard keys;
+  for (int i = 0; i < 3; ++i) {
+    const KeyActions actions = keys.Frame({kKey1, Key(5), Key(3)});
+    EXPECT_TRUE(actions.Has(KeyAction::kSelectScene));
+    EXPECT_EQ(actions.scene, 5);
+  }
+  EXPECT_EQ(keys.Frame({kKey8}).scene, 8);
+  EXPECT_FALSE(keys.Frame({}).Has(KeyAction::kSelectScene));
+}
+
+TEST(Keys, FrozenBlocksMusicDirectorAndSeekingButNotDigitsOrR) {
+  Keyboard keys;
+  keys.frozen = true;
+  const KeyActions actions =
+      keys.Frame({Key(2), kKeyR, kKeyM, kKeyD, kKeyLeft, kKeyRight, kKeyPageUp, kKeyPageDown, kKeyHome, kKeyEnd});
+  EXPECT_EQ(List(actions), (std::vector<KeyAction>{KeyAction::kSelectScene, KeyAction::kClearFrames}));
+  EXPECT_EQ(actions.scene, 2);
+  // The suppressed presses were still remembered: unfreezing does not fire the held keys.
+  EXPECT_EQ(List(keys.Frame({kKeySpace, kKeyM, kKeyLeft})), std::vector<KeyAction>{KeyAction::kToggleFreeze});
+  EXPECT_FALSE(keys.frozen);
+  EXPECT_EQ(keys.Frame({kKeyM, kKeyLeft}).count, 0);
+  EXPECT_TRUE(keys.Frame({kKeyD}).Has(KeyAction::kToggleDirector));
+}
+
+TEST(Keys, SpaceInTheSameFrameDecidesForTheKeysAfterIt) {
+  Keyboard keys;
+  // Freezing first: the M press in the same call is ignored.
+  EXPECT_EQ(List(keys.Frame({kKeySpace, kKeyM})), std::vector<KeyAction>{KeyAction::kToggleFreeze});
+  keys.Frame({});
+  // Unfreezing first: the D press in the same call acts.
+  EXPECT_EQ(List(keys.Frame({kKeySpace, kKeyD})),
+            (std::vector<KeyAction>{KeyAction::kToggleFreeze, KeyAction::kToggleDirector}));
+}
+
+TEST(Keys, EscapeClosesAndNothingElse) {
+  Keyboard keys;
+  EXPECT_EQ(List(keys.Frame({kKeyEscape, kKeyLeft, Key(4)})), std::vector<KeyAction>{KeyAction::kRequestClose});
+  keys.finished = true;
+  EXPECT_EQ(List(keys.Frame({kKeyEscape})), std::vector<KeyAction>{KeyAction::kRequestClose});
+  EXPECT_TRUE(keys.finished);  // Esc is not "any key"
+}
+
+TEST(Keys, AfterTheFinaleF11TogglesWithoutRestartingAndOtherKeysRestart) {
+  Keyboard keys;
+  keys.finished = true;
+  EXPECT_EQ(List(keys.Frame({kKeyF11})), std::vector<KeyAction>{KeyAction::kToggleFullscreen});
+  EXPECT_TRUE(keys.finished);
+  EXPECT_EQ(keys.Frame({kKeyF11}).count, 0);  // still held: neither toggles nor restarts
+  EXPECT_EQ(keys.Frame({}).count, 0);
+  EXPECT_TRUE(keys.finished);
+
+  // Seek and music keys do nothing after the finale; the first new key restarts.
+  EXPECT_EQ(List(keys.Frame({kKeyLeft, kKeyM})), std::vector<KeyAction>{KeyAction::kRestartShow});
+  EXPECT_FALSE(keys.finished);
+  // Held through the restart, they do not fire afterwards.
+  EXPECT_EQ(keys.Frame({kKeyLeft, kKeyM}).count, 0);
+  EXPECT_TRUE(keys.Frame({kKeyRight}).Has(KeyAction::kSeekForward));
+
+  // A key held from before the end of the show does not restart it; a new press does.
+  keys.Frame({kKeyHome});
+  keys.finished = true;
+  EXPECT_EQ(keys.Frame({kKeyHome}).count, 0);
+  EXPECT_TRUE(keys.finished);
+  keys.Frame({});
+  EXPECT_TRUE(keys.Frame({Key(3)}).Has(KeyAction::kRestartShow));
+}
+
+TEST(StatusTitle, FormatsTheStatusLine) {
+  EXPECT_EQ(StatusTitle("kestrel_prod", 3, true, false, 60.0),
+            "kestrel_prod | scene 3 directed | 60.0 FPS | Space freeze | D director");
+  EXPECT_EQ(StatusTitle("kestrel_prod", 5, false, true, 29.96),
+            "kestrel_prod | scene 5 frozen | 30.0 FPS | Space freeze | D director");
+  EXPECT_EQ(StatusTitle("kestrel_prod", 2, true, true, 0.0),
+            "kestrel_prod | scene 2 directed frozen | 0.0 FPS | Space freeze | D director");
+  // The text fits 160 bytes with its terminator.
+  const std::string long_name(300, 'k');
+  EXPECT_EQ(StatusTitle(long_name.c_str(), 1, true, false, 60.0), long_name.substr(0, 159));
+}
