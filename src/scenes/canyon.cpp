@@ -1,0 +1,557 @@
+#include "scenes/canyon.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "render/noise.h"
+#include "render/parallel.h"
+#include "render/primitives.h"
+#include "scenes/canyon_internal.h"
+#include "scenes/canyon_sky.h"
+
+using canyon_detail::kPi;
+using canyon_detail::N;
+using canyon_detail::N01;
+using canyon_detail::SS;
+
+// ---------------------------------------------------------------------------------------------
+// World
+
+float CanyonCentre(float z) {
+  return 10.0f * std::sin(0.035f * z) + 18.0f * std::sin(0.011f * z);
+}
+
+float CanyonPathAngle(float z) {
+  return std::atan2(CanyonCentre(z + 18.0f) - CanyonCentre(z - 18.0f), 36.0f);
+}
+
+float TerrainHeight(float x, float z, const DebugParams& p, bool detailed) {
+  const float height_scale = p.terrain_height;
+  const float detail = p.terrain_detail;
+
+  // 1. Distance from the centre line and the width scale.
+  const float cx = CanyonCentre(z);
+  const float f = std::fabs(x - cx);
+  const float w = std::max(p.terrain_width, 0.2f);
+
+  // 2. The floor: fine ripples plus broad undulation around -2.4.
+  const float g = N(1, 0.18f * x, 0.16f * z);
+  const float floor_noise = N(2, 0.11f * x, 0.08f * z);
+  const float floor =
+      0.35f * height_scale * detail * g + 0.3f * p.terrain_floor * floor_noise - 2.4f;
+
+  // 3. The flat river bed.
+  if (f <= 3.6f * w) return floor;
+
+  // 4. Local width: the canyon narrows and widens along z.
+  const float u = N01(3, 72.0f, 0.012f * z - 31.0f);
+  const float width_wave = std::sin(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f;
+  const float B = Clamp(width_wave, 0.72f, 1.34f) * w;
+
+  // 5. Wall ramp between 5B and 21B from the centre line.
+  const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
+  if (D <= 0.0f) return floor;
+
+  // 6. Wall noise: detail E, broad swell G, plateau mask M, terrace fade O.
+  const float E = N(0, 0.045f * x + 10.0f, 0.04f * z - 4.0f);
+  const float G = N(3, 0.01f * x - 19.0f, 0.008f * z + 13.0f);
+  const float I = N01(2, 0.0065f * x + 37.0f, 0.009f * z - 29.0f);
+  const float M = Clamp01((I - 0.54f) / 0.3f);
+  const float O = Clamp01((f - 28.0f * B) / (26.0f * B));
+
+  // 7. Terraces, out of phase on the two walls.
+  const float s = x >= cx ? 1.9f : -1.9f;
+  const float Q = Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
+
+  // 8. Wall height above the floor.
+  const float wall = 2.4f * SS(M) + 2.0f * G + 1.35f * (1.0f - SS(O)) * D * SS(Q) +
+                     2.35f * detail * E + 10.0f;
+
+  // 9. Ramp it in, keeping the floor ripples on the lower slopes.
+  float height = height_scale * D * wall + floor + 0.62f * detail * height_scale * D * g;
+
+  // 10. Buttes, ridges and mesas.
+  if (detailed && p.large_features) height += LandmarkHeight(x, z, B) * D * height_scale;
+  return height;
+}
+
+Landmark BuildLandmark(std::int32_t segment) {
+  const std::uint32_t base = static_cast<std::uint32_t>(segment) * 0x9E3779B1u;
+  const auto r = [base](std::uint32_t salt) { return HashUnit(base + salt); };
+
+  Landmark lm;
+  lm.key = segment;
+  lm.zc = (r(1597463056u) - 0.5f) * 29.76f + 62.0f * static_cast<float>(segment) + 31.0f;
+  lm.xc = CanyonCentre(lm.zc);
+  lm.side = r(1597463122u) >= 0.5f ? 1.0f : -1.0f;
+  lm.side_offset = 24.0f * r(1597463192u);
+  lm.r1 = 10.8f + 10.5f * r(1597463032u);
+  lm.u1 = 22.32f + 24.8f * r(1597463048u);
+  lm.a1 = 2.304f + 1.856f * r(1597463072u);
+  lm.a2 = 0.945f + 0.972f * r(1597463090u);
+  lm.r2 = 21.6f + 21.0f * r(1597463104u);
+  lm.u2 = 34.56f + 26.4f * r(1597463138u);
+  lm.a3 = 2.304f + 1.536f * r(1597463174u);
+  lm.ridge_slope = (r(1597463200u) - 0.5f) * 0.62f;
+  lm.ridge_shift = (10.0f + 14.0f * r(1597463218u)) * lm.side;
+  lm.ridge_width = 9.36f + 7.44f * r(1597463236u);
+  lm.ridge_length = 48.36f + 32.24f * r(1597463254u);
+  lm.a4 = 2.04f + 1.86f * r(1597463178u);
+
+  lm.mesa = r(1597463286u) > 0.24f;
+  if (lm.mesa) {
+    lm.mesa_side = r(1597463302u) >= 0.5f ? 1.0f : -1.0f;
+    lm.zm = lm.zc + (r(1597463318u) - 0.5f) * 28.0f;
+    lm.xm = CanyonCentre(lm.zm);
+    lm.mesa_offset = 10.0f * r(1597463328u);
+    lm.mesa_w = 20.64f + 8.16f * r(1597463354u);
+    lm.mesa_y = 27.88f + 12.24f * r(1597463372u);
+    lm.mesa_inv_w = 1.0f / lm.mesa_w;
+    lm.mesa_inv_y = 1.0f / lm.mesa_y;
+    lm.mesa_r2 = 1.32f * (lm.mesa_y * lm.mesa_y + lm.mesa_w * lm.mesa_w);
+    const float angle = (r(1597463336u) - 0.5f) * 0.82f + 0.18f * lm.mesa_side;
+    lm.mesa_cos = std::cos(angle);
+    lm.mesa_sin = std::sin(angle);
+    lm.a5 = 5.332f + 1.736f * r(1597463390u);
+  }
+  return lm;
+}
+
+namespace {
+
+// Sixteen recently used landmarks per thread, slot s AND 15, validated by key. Thread-local so
+// the parallel column tasks never share it and need no lock.
+struct LandmarkCache {
+  Landmark slots[16];  // default key 2147483647: empty
+};
+thread_local LandmarkCache landmark_cache;
+
+const Landmark& CachedLandmark(std::int32_t segment) {
+  Landmark& slot = landmark_cache.slots[static_cast<std::uint32_t>(segment) & 15u];
+  if (slot.key != segment) slot = BuildLandmark(segment);
+  return slot;
+}
+
+// Segment indices stay exact (and the float-to-int conversion defined) well inside this range.
+constexpr float kLandmarkMaxZ = 1.0e9f;
+
+}  // namespace
+
+float LandmarkHeight(float x, float z, float width_scale) {
+  if (!(std::fabs(z) < kLandmarkMaxZ)) return 0.0f;
+  const float B = width_scale;
+  const std::int32_t centre_segment = static_cast<std::int32_t>(std::floor(z / 62.0f));
+
+  float sum = 0.0f;
+  for (std::int32_t segment = centre_segment - 1; segment <= centre_segment + 1; ++segment) {
+    const Landmark& lm = CachedLandmark(segment);
+
+    // 1. Only landmarks near (x, z) contribute.
+    const float dz = z - lm.zc;
+    if (std::fabs(dz) > 50.84f) continue;
+    const float fx = lm.xc + lm.side * (25.0f * B + lm.side_offset);
+    const float dx = x - fx;
+    if (std::fabs(dx) > 108.0f) continue;
+
+    // 2. Elliptical distances of the mound and the base.
+    const float m1 = dz * dz / (lm.u1 * lm.u1) + dx * dx / (lm.r1 * lm.r1);
+    const float m2 = dz * dz / (lm.u2 * lm.u2) + dx * dx / (lm.r2 * lm.r2);
+
+    // 3. Mound, peak on top of it, broad base.
+    const float mound = (1.0f - SS(Clamp01((m1 - 0.16f) / 1.0064f))) * lm.a1;
+    const float peak = (1.0f - SS(Clamp01((m1 - 0.0324f) / 0.352f))) * lm.a2;
+    const float base = (1.0f - SS(Clamp01((m2 - 0.1764f) / 0.8236f))) * lm.a3;
+
+    // 4. A slanted ridge running along z beside the mound.
+    const float rl = Clamp01((std::fabs(dz) / lm.ridge_length - 0.28f) / 0.72f);
+    const float ridge_x = fx - lm.ridge_shift + dz * lm.ridge_slope;
+    const float rw = Clamp01((std::fabs(x - ridge_x) / lm.ridge_width - 0.15f) / 0.85f);
+    const float ridge = (1.0f - SS(rl)) * (1.0f - SS(rw)) * lm.a4;
+
+    // 5.
+    sum += mound + peak + base + ridge;
+
+    // 6. A rotated flat-topped mesa with steep rims.
+    if (lm.mesa) {
+      const float t = z - lm.zm;
+      const float v = x - ((21.0f * B + 7.0f + lm.mesa_offset) * lm.mesa_side + lm.xm);
+      if (t * t + v * v <= lm.mesa_r2) {
+        const float across = std::fabs(lm.mesa_cos * v - t * lm.mesa_sin) * lm.mesa_inv_w;
+        const float along = std::fabs(t * lm.mesa_cos + v * lm.mesa_sin) * lm.mesa_inv_y;
+        const float q = Clamp01(1.0f - std::max(across, along));
+        const float A = Clamp01((q - 0.02f) / 0.14f);
+        sum += SS(A) * q * lm.a5;
+      }
+    }
+  }
+  return sum;
+}
+
+float CameraGround(float x, float z, const DebugParams& p) {
+  const float cx = CanyonCentre(z);
+  const float lateral = 0.3f * (x - cx);
+  const float h1 = TerrainHeight(CanyonCentre(z - 10.0f) + lateral, z - 10.0f, p, false);
+  const float h2 = TerrainHeight(cx + lateral, z, p, false);
+  const float h3 = TerrainHeight(CanyonCentre(z + 16.0f) + lateral, z + 16.0f, p, false);
+  return (0.2f * h1 + 0.5f * h2 + 0.3f * h3 + 2.4f) * 0.16f - 2.4f;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shading
+
+Vec3 TerrainColour(float x, float z, float h, float haze, float* moss_out) {
+  // 1. Three noise fields at coarse, medium and fine scale.
+  const float e = N01(3, 0.03f * x + 11.0f, 0.026f * z - 7.0f);
+  const float f = N01(0, 0.095f * x - 3.0f, 0.08f * z + 5.0f);
+  const float g = N01(1, 0.31f * x, 0.27f * z);
+
+  // 2. Height bands: S rises up the walls, `low` marks the floor.
+  const float hn = Clamp01((h + 2.3f) / 8.8f);
+  const float S = SS(hn);
+  const float low = 1.0f - SS(Clamp01((h + 2.2f) / 3.2f));
+
+  // 3. Mix factors.
+  const float A = (0.2f * e + 0.25f) * low;
+  const float Bf = (0.0525f * S * f + 0.04875f * S) * (e - 0.5f) + 1.0f;
+  const float Ck = SS(Clamp01(1.0833333f - 8.333333f * std::fabs(f - g))) * S *
+                   (0.05f - 0.0275f * low);
+  const float Dk = SS(Clamp01((e - 0.72f) / 0.26f)) * 0.1f * S;
+  const float Ek = SS(Clamp01((0.48f - f) / 0.42f)) * 0.12f * S;
+  const float br = 0.29f * e + 0.91f + 0.055f * g;
+  const float Tk = 0.09f * S * (1.0f - f);
+
+  // 4. Moss on the upper walls.
+  const float moss = SS(hn) * (1.0f - 0.4f * low) * SS(Clamp01((e - 0.54f) / 0.32f)) *
+                     SS(Clamp01((0.78f - f) / 0.4f)) * (0.65f * g + 0.35f);
+  if (moss_out) *moss_out = moss;
+
+  // 5. Sandstone base, pale sand on the floor, dark streaks, teal and violet tints, moss, haze.
+  Vec3 c(0.22f * S + 0.17f, 0.2f * S + 0.17f, 0.17f * S + 0.16f);
+  c = Lerp(c, Vec3(0.545f, 0.515f, 0.44f), A) * Bf;
+  c = Lerp(c, Vec3(0.12f, 0.115f, 0.11f), Ck);
+  c = Lerp(c, Vec3(0.075f, 0.15f, 0.138f), Dk);
+  c = Lerp(c, Vec3(0.145f, 0.105f, 0.155f), Ek) * br;
+  c = Lerp(c, Vec3(0.07f, 0.07f, 0.082f), Tk);
+  c = Lerp(c, Vec3(0.075f, 0.15f, 0.138f), 0.24f * moss);
+  c = Lerp(c, canyon_detail::kHazeColour, haze);
+  return c;
+}
+
+float TerrainHaze(float x, float z, float h, float dist, float t, const DebugParams& p,
+                  float near_dist, float far_dist) {
+  // 1. Two drifting mist fields.
+  const float na = N(2, 0.02f * x + 0.12f * t, 0.016f * z - 0.078f * t);
+  const float nb = N(3, 0.055f * x - 0.18f * t, 0.045f * z - 0.081f * t);
+
+  // 2. Low-lying patches from 18 units out, plus the distance fade.
+  const float band = Clamp01((h + 2.8f) / 6.4f);
+  const float dn = Clamp01((dist - 18.0f) / 102.0f);
+  const float patch =
+      Clamp01(0.38f * Clamp01((nb + 1.0f) * 0.5f) + 0.72f * Clamp01((na + 1.0f) * 0.5f) - 0.14f);
+  const float pv = Clamp01((patch - 0.18f) / 0.74f);
+  const float df = Clamp01((dist - near_dist) / (far_dist - near_dist));
+
+  // 3.
+  const float ground_mist = (1.0f - SS(band)) * SS(dn) * SS(pv) * 0.34f;
+  const float distance_haze = SS(df) * (0.5f * patch + 0.62f);
+  return Clamp01(p.fog * (ground_mist + distance_haze));
+}
+
+float TerrainLight(float x, float z, const DebugParams& p, Vec3 sun) {
+  const float ex = TerrainHeight(x - 1.0f, z, p, true) - TerrainHeight(x + 1.0f, z, p, true);
+  const float ez = TerrainHeight(x, z - 1.0f, p, true) - TerrainHeight(x, z + 1.0f, p, true);
+  const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
+  return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
+}
+
+float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_sin,
+                    float sun_cos) {
+  if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
+
+  float sum = 0.0f;
+  float total = 0.0f;
+  float hard = 0.0f;
+  float soft = 0.0f;
+  for (int i = 1; i <= 10; ++i) {
+    // 1. Samples bunch up near the point, with a margin that widens with distance.
+    const float q = (static_cast<float>(i) - 0.35f) * 0.1f;
+    const float l = q * p.shadow_length;
+    const float m = 0.02f * l + 0.75f;
+    const float o = -0.08f * m;
+
+    // 2. How far the terrain there rises above the ray toward the sun.
+    const float th = TerrainHeight(x + l * sun_sin, z + l * sun_cos, p, true);
+    const float v = SS(Clamp01((th - (0.36f * l + h + 0.2f) - o) / (m - o)));
+
+    // 3. Near samples weigh more.
+    const float weight = (1.0f - q) * (1.0f - q) + 0.12f;
+    sum += v * weight;
+    total += weight;
+    hard = std::max(hard, v);
+    soft = Clamp01(sum / total * 1.3f);
+  }
+  return 1.0f - ((hard - soft) * 0.72f + soft) * p.shadow_strength;
+}
+
+float CanyonPulse(const MusicViz& mv) {
+  if (!mv.active) return 0.0f;
+  return Clamp01(0.35f * mv.cue_finale + 0.45f * mv.build + 0.75f * mv.impact + 0.3f * mv.kick +
+                 0.18f * mv.lead);
+}
+
+namespace canyon_detail {
+
+RiverTime MakeRiverTime(float t, const MusicViz& mv) {
+  RiverTime rt;
+  rt.k_shift_x = 0.08f * std::sin(0.19f * t);
+  rt.k_shift_z = 0.08f * std::cos(0.19f * t * 0.73f);
+  rt.sway = 0.75f * std::sin(0.36f * t);
+  rt.step = 0.35f * kPi * mv.step_phase;
+  rt.pulse = CanyonPulse(mv);
+  return rt;
+}
+
+float RiverGlowAt(float x, float z, float h, const RiverTime& rt) {
+  const float P = rt.pulse;
+  // Only on low ground.
+  const float lw = 1.0f - SS(Clamp01((h + 2.6f) / 5.8f));
+  // A band 2 to 3 units wide along the centre line, fading out by 7.5 units.
+  const float k = N01(3, rt.k_shift_x + 0.065f * x, rt.k_shift_z + 0.052f * z);
+  const float rw = 0.65f * k + 2.08f;
+  const float across = 1.0f - SS(Clamp01((std::fabs(x - CanyonCentre(z)) - rw) / (7.5f - rw)));
+  // Ripples travelling with the sixteenth notes.
+  const float wave = std::sin(rt.sway + 0.027f * x + rt.step + 1.2f * kPi * k + 0.055f * z);
+  const float level = 0.155f * P + 0.09f * wave + 0.025f * wave * P + 0.07f * k * P + 0.252f * k +
+                      0.558f;
+  return Clamp01(level * across * lw);
+}
+
+}  // namespace canyon_detail
+
+float RiverGlow(float x, float z, float h, float t, const MusicViz& mv) {
+  return canyon_detail::RiverGlowAt(x, z, h, canyon_detail::MakeRiverTime(t, mv));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Flight camera and column march
+
+CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraParams& cam,
+                             std::size_t width, std::size_t height, std::size_t frame_index,
+                             bool scene_changed) {
+  CanyonFrame cf;
+  CanyonView& v = cf.view;
+  const float W = static_cast<float>(width);
+  const float H = static_cast<float>(height);
+
+  // 1.-5. Position along the path, meander, bob and heading toward a point 38 units ahead.
+  v.fov = cam.fov_off * (kPi / 180.0f) + 1.2915437f;
+  v.camZ = 16.0f * t * p.speed + cam.forward;
+  v.camX = 18.0f * std::sin(0.011f * v.camZ) + 10.0f * std::sin(0.035f * v.camZ) + cam.side +
+           2.5f * std::sin(0.85f * t);
+  v.camH = 0.25f * std::sin(0.8f * t) + cam.height + CameraGround(v.camX, v.camZ, p) + 2.7f;
+  v.heading = std::atan2(CanyonCentre(v.camZ + 38.0f) - v.camX, 38.0f) + cam.yaw +
+              0.08f * std::sin(0.39f * t);
+
+  // 6. Horizon row, swaying slightly.
+  cf.horizon_row = static_cast<int>((0.025f * std::sin(0.21f * t) + p.horizon + 0.46f) * H);
+  v.horizon = static_cast<float>(cf.horizon_row);
+
+  // 7. Bank into the bends of the path.
+  const float bend = CanyonPathAngle(v.camZ + 22.0f) - CanyonPathAngle(v.camZ - 22.0f);
+  cf.roll = Clamp(bend * p.bank * -3.0f, -0.5f, 0.5f);
+  v.slope = std::tan(cf.roll);
+  v.width = W;
+  v.height = H;
+  v.scale = 180.0f;
+
+  // 8. Ray steps. The density is also the step divisor; keeping it inside its settings range
+  // keeps a hand-built record from stalling or overflowing the march.
+  cf.density = std::isfinite(p.ray_density) ? Clamp(p.ray_density, 0.25f, 3.0f) : 1.0f;
+  cf.steps = static_cast<int>(Clamp(cf.density * 165.0f, 32.0f, 360.0f));
+
+  // 9. Sun direction, low above the horizon.
+  const float a = p.sun_angle;
+  cf.sun_sin = std::sin(a);
+  cf.sun_cos = std::cos(a);
+  cf.sun = Normalize(Vec3(cf.sun_sin, 0.36f, cf.sun_cos));
+
+  // 10. Interlacing: half the columns per frame, all of them on the scene's first frame.
+  if (!p.interlace || scene_changed) {
+    cf.column_step = 1;
+    cf.parity = 0;
+  } else {
+    cf.column_step = 2;
+    cf.parity = static_cast<int>(frame_index & 1u);
+  }
+  return cf;
+}
+
+bool CanyonColumnDrawn(const CanyonFrame& cf, std::size_t x) {
+  return cf.column_step != 2 || static_cast<int>(x % 2) == cf.parity;
+}
+
+namespace {
+
+// Per-frame values the shading of every column shares.
+struct ShadeContext {
+  const CanyonFrame* cf;
+  const DebugParams* p;
+  const MusicViz* mv;
+  float t;
+  canyon_detail::RiverTime river;
+  float lava_shift_z;   // time terms of the lava pattern
+  float lava_sway;
+};
+
+Vec3 ShadeTerrain(const ShadeContext& sc, float px, float pz, float h, float dist) {
+  const DebugParams& p = *sc.p;
+  const MusicViz& mv = *sc.mv;
+  const CanyonFrame& cf = *sc.cf;
+
+  // 1.-3. Haze, albedo, sun and shadow.
+  const float haze = TerrainHaze(px, pz, h, dist, sc.t, p, 45.0f, 160.0f);
+  float moss = 0.0f;
+  const Vec3 albedo = TerrainColour(px, pz, h, haze, &moss);
+  const float diffuse = TerrainLight(px, pz, p, cf.sun);
+  const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
+
+  // 4. Lit colour: the constant term is the warm dusk sky light, which shadows do not remove.
+  const float light = shadow * (0.78f * diffuse + 0.1024f) + 0.5376f;
+  Vec3 colour = albedo * light + (0.22f * moss) * Vec3(0.08f, 0.72f, 0.32f);
+
+  // 5. The molten river: a flowing crust pattern blended in, plus emitted light.
+  const float g = canyon_detail::RiverGlowAt(px, pz, h, sc.river);
+  if (g > 0.001f) {
+    const float k = N01(0, 0.065f * px + 17.0f, sc.lava_shift_z + 0.052f * pz);
+    const float z1 = std::sin(5.340708f * k + 0.045f * pz + sc.lava_sway + 0.02f * px);
+    const float e = Clamp01((z1 + 1.0f) * mv.build * 0.05f + 0.14f + 0.1f * mv.impact +
+                            0.1f * z1 * mv.impact + 0.14f * z1);
+    const float a = Clamp01(0.82f * g);
+    const Vec3 lava(0.85f * e + 0.5f, 0.315f * e + 0.105f, 0.058f * e + 0.032f);
+    colour = Lerp(colour, lava, a) + g * Vec3(0.441f, 0.0966f, 0.0252f);
+  }
+  return colour;
+}
+
+void MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
+  const CanyonFrame& cf = *sc.cf;
+  const CanyonView& v = cf.view;
+  const DebugParams& p = *sc.p;
+  const std::size_t W = frame.width;
+  const int H = static_cast<int>(frame.height);
+  Vec3* column = frame.pixels.data() + x;
+
+  // 2. The ray through this column.
+  const float s = static_cast<float>(x) / static_cast<float>(W) - 0.5f;
+  const float angle = s * v.fov + v.heading;
+  const float dir_x = std::sin(angle);
+  const float dir_z = std::cos(angle);
+
+  // 3. The tilted horizon at this column; rows below `limit` are filled.
+  const int row_base = static_cast<int>(s * v.slope * static_cast<float>(W)) + cf.horizon_row;
+  int limit = H - 1;
+
+  // 4. Front to back, bottom to top.
+  float d = 1.0f;
+  for (int i = 0; i < cf.steps && limit > 0; ++i) {
+    d = d + (0.03f * d + 0.22f) / cf.density;
+    const float px = v.camX + d * dir_x;
+    const float pz = v.camZ + d * dir_z;
+    const float h = TerrainHeight(px, pz, p, true);
+    const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);
+    if (row >= limit) continue;  // hidden behind nearer terrain
+
+    const Vec3 colour = ShadeTerrain(sc, px, pz, h, d);
+    for (int r = std::max(row, 0); r <= limit; ++r) column[static_cast<std::size_t>(r) * W] = colour;
+    limit = row - 1;
+  }
+}
+
+ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams& p,
+                              const MusicViz& mv) {
+  ShadeContext sc;
+  sc.cf = &cf;
+  sc.p = &p;
+  sc.mv = &mv;
+  sc.t = t;
+  sc.river = canyon_detail::MakeRiverTime(t, mv);
+  sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
+  sc.lava_sway = 0.8f * std::sin(0.31f * t);
+  return sc;
+}
+
+}  // namespace
+
+void MarchCanyonColumns(Framebuffer& frame, std::size_t from, std::size_t to,
+                        const CanyonFrame& cf, float t, const DebugParams& p,
+                        const MusicViz& mv) {
+  const ShadeContext sc = MakeShadeContext(cf, t, p, mv);
+  to = std::min(to, frame.width);
+  for (std::size_t x = from; x < to; ++x) {
+    if (!CanyonColumnDrawn(cf, x)) continue;  // keeps last frame's column
+    MarchColumn(frame, x, sc);
+  }
+}
+
+std::size_t CanyonColumnGrain(std::size_t width, std::size_t workers) {
+  const std::size_t per_piece = 8 * std::max<std::size_t>(workers, 1);
+  return std::max<std::size_t>(4, (width + per_piece - 1) / per_piece);
+}
+
+namespace {
+
+void DrawHeightfieldOn(ThreadPool* pool, Framebuffer& frame, float time, const DebugParams& p,
+                       const SceneCameraParams& cam, const MusicViz& mv, std::size_t frame_index,
+                       bool scene_changed, Framebuffer* trail) {
+  // The camera needs the noise table before any column runs; build it here, on this thread.
+  NoiseTable();
+  const CanyonFrame cf =
+      BuildCanyonFrame(time, p, cam, frame.width, frame.height, frame_index, scene_changed);
+
+  // Sky first; the terrain covers it from the bottom up.
+  DrawCanyonSky(frame, time, cf.roll, cf.horizon_row, cf.view.heading, cf.parity, cf.column_step);
+
+  // Terrain: whole columns per piece, so the pieces never touch the same pixel.
+  const auto columns = [&](std::size_t from, std::size_t to) {
+    MarchCanyonColumns(frame, from, to, cf, time, p, mv);
+  };
+  if (pool) {
+    Parallel::ForRangeIn(*pool, 0, frame.width, CanyonColumnGrain(frame.width, pool->Workers()),
+                         columns);
+  } else {
+    Parallel::ForRange(0, frame.width, CanyonColumnGrain(frame.width, Parallel::WorkerCount()),
+                       columns);
+  }
+
+  // Mist and beacons into the trail buffer, where they smear into short trails.
+  Framebuffer& layer = trail ? *trail : frame;
+  DrawCanyonMist(layer, time, cf.roll, cf.horizon_row, p, mv);
+  DrawBeacons(layer, cf.view, cf.view.camZ, time, p, mv);
+}
+
+}  // namespace
+
+void Canyon::DrawHeightfield(Framebuffer& frame, float time, const DebugParams& p,
+                             const SceneCameraParams& cam, const MusicViz& mv,
+                             std::size_t frame_index, bool scene_changed,
+                             Framebuffer* trail) const {
+  DrawHeightfieldOn(nullptr, frame, time, p, cam, mv, frame_index, scene_changed, trail);
+}
+
+void Canyon::DrawHeightfield(Framebuffer& frame, float time, const DebugParams& p,
+                             const SceneCameraParams& cam, const MusicViz& mv,
+                             std::size_t frame_index, bool scene_changed, Framebuffer* trail,
+                             ThreadPool& pool) const {
+  DrawHeightfieldOn(&pool, frame, time, p, cam, mv, frame_index, scene_changed, trail);
+}
+
+void DrawCanyonFlight(const Canyon& canyon, Framebuffer& frame, Framebuffer& trail, float time,
+                      const DebugParams& p, const SceneCameraParams& cam, const MusicViz& mv,
+                      std::size_t frame_index, bool scene_changed) {
+  const Vec3 black(0.0f, 0.0f, 0.0f);
+  if (scene_changed) trail.Fill(black);
+  trail.ScaleAdd(0.86f, black);
+  canyon.DrawHeightfield(frame, time, p, cam, mv, frame_index, scene_changed, &trail);
+  frame.AddScaled(trail, 1.0f);
+}
