@@ -1,0 +1,258 @@
+#include "app/app.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "app/frame_capture.h"
+#include "config/command_line.h"
+#include "config/settings.h"
+
+namespace {
+
+constexpr int32_t kWindowWidth = 1280;
+constexpr int32_t kWindowHeight = 720;
+constexpr double kTitleInterval = 0.12;  // seconds between window-title refreshes
+constexpr double kFpsSmoothing = 0.08;   // weight of the newest frame in the FPS average
+constexpr Vec3 kBlack{0.0f, 0.0f, 0.0f};
+
+}  // namespace
+
+App::App(int argc, char** argv) {
+  // 1. The framebuffers are built black by their initialisers; scene objects and music sources
+  //    are constructed here.
+  // 2. Defaults: the initialisers of the options and of the per-scene records.
+
+  // 3. Data files are looked up next to the executable as well as in the working directory.
+  exe_path = (argc >= 1 && argv && argv[0]) ? argv[0] : "";
+  assets.SetBase(exe_path);
+
+  // 4. The synthesiser finds and reads its files through the asset store (hooks join here).
+
+  // 5. The settings files override the defaults.
+  SettingsFileAccess files;
+  files.resolve_path = [this](const std::string& name) { return assets.ResolvePath(name); };
+  files.exists = [](const std::string& path) { return AssetStore::Exists(path); };
+  files.read_text = [this](const std::string& path, std::string& text) {
+    return assets.ReadText(path, text);
+  };
+  LoadSettings(options, debug_params, camera_params, files);
+
+  // 6. The command line overrides the settings.
+  if (ParseCommandLine(argc, argv, options, debug_params, camera_params) ==
+      CommandLineAction::ShowHelp) {
+    std::fputs(UsageText(exe_path).c_str(), stdout);
+    std::exit(0);
+  }
+
+  // 7. The sequence; it may choose the music source and module where the command line did not.
+  options.sequence_path = assets.ResolvePath(options.sequence_path);
+  const MusicSelection music{options.audio_source, options.audio_source_explicit, options.xm_path,
+                             options.xm_path_explicit};
+  LoadSequence(assets, options.sequence_path, music, sequence);
+
+  // 8. The module path, located once.
+  options.xm_path = assets.ResolvePath(options.xm_path);
+
+  // 9. The window, unless this is a bench run.
+  if (!options.bench) {
+    PlatformConfig config;
+    config.width = kWindowWidth;
+    config.height = kWindowHeight;
+    config.title = kProductionName;
+    config.vsync = true;
+    config.fullscreen = options.fullscreen;
+    platform = CreatePlatform(config);
+    if (!platform) throw std::bad_alloc();
+    last_time = platform->Time();
+  }
+
+  // 10, 11. Music.
+  ConfigureAudio();
+  if (options.audio_enabled && !options.bench && !RestartAudio()) options.audio_enabled = false;
+}
+
+App::~App() {
+  // The music stops before the window goes; the rest is released in reverse declaration order.
+  StopAudio();
+  platform.reset();
+}
+
+// ---- Music sources -----------------------------------------------------------------------------
+
+void App::ConfigureAudio() {
+  // RuntimeSynth and XmPlayer configuration joins here.
+}
+
+bool App::RestartAudio() {
+  StopAudio();
+  ConfigureAudio();
+  // Starting the selected source (and seeking it to a pending start bar) joins here; until a
+  // music source exists the show runs silently.
+  return false;
+}
+
+void App::StopAudio() {
+  // Stopping RuntimeSynth and XmPlayer joins here.
+}
+
+// ---- Director ----------------------------------------------------------------------------------
+
+Director App::DirectorView() {
+  DirectorConfig& c = director_config;
+  c.sections = sequence.sections;
+  c.cues = sequence.cues;
+  c.loop_bars = sequence.loop_bars;
+  c.audio_bpm = options.audio_bpm;
+  c.audio_gain = options.audio_gain;
+  c.audio_source = options.audio_source;
+  c.bench = options.bench;
+  c.has_platform = platform != nullptr;
+  c.director = options.director;
+  c.scene = options.scene;
+  c.club_stage_preview = options.club_stage_preview;
+  return Director{director_state, director_config, *this, options.bar_offset, options.audio_enabled};
+}
+
+MusicViz App::BuildMusicViz() { return DirectorView().BuildMusicViz(); }
+
+int App::ActiveScene(const MusicViz& mv) { return DirectorView().ActiveScene(mv); }
+
+double App::Now() { return platform ? platform->Time() : 0.0; }
+
+uint64_t App::FrameCount() { return frame_count; }
+
+bool App::SourcePlaying() { return false; }
+
+float App::SourceBars() { return 0.0f; }
+
+TrackerSnapshot App::SourceSnapshot() { return TrackerSnapshot{}; }
+
+bool App::SeekSource(float) { return false; }
+
+void App::SetSynthMasterVolume(float) {}
+
+void App::SetSynthMusicLevel(float) {}
+
+void App::SetSynthSpeed(float) {}
+
+void App::SetModuleVolume(float) {}
+
+void App::ClearFramebuffers() {
+  frame.Fill(kBlack);
+  glow.Fill(kBlack);
+  trail.Fill(kBlack);
+}
+
+// ---- Frame loop --------------------------------------------------------------------------------
+
+int App::Run() {
+  if (options.bench) return RunBench();
+
+  while (!platform->ShouldClose()) {
+    // Clock and smoothed frames per second; deltas outside (0, 1) s are pauses, not frames.
+    const double now = platform->Time();
+    const double dt = last_time > 0 ? now - last_time : 0.0;
+    last_time = now;
+    if (frame_count > 0 && dt > 0 && dt < 1) {
+      const double inst = 1.0 / dt;
+      fps = fps <= 0 ? inst : fps + (inst - fps) * kFpsSmoothing;
+    }
+
+    // Input, keys and the finale.
+    platform->PollEvents();
+    HandleKeys();
+    DirectorView().UpdateFinale();
+
+    if (now - last_title_time >= kTitleInterval) {
+      last_title_time = now;
+      UpdateTitle();
+    }
+
+    // Render, present, show.
+    const double t = DirectorView().FrameTime(now);
+    RenderFrame(static_cast<float>(t));
+    platform->Present(frame);
+    platform->SwapBuffers();
+
+    // The frame limit: save the frame just shown, then close.
+    frame_count += 1;
+    if (options.frames != 0 && frame_count >= options.frames) {
+      if (!options.save_path.empty() && !WritePpm(frame, options.save_path))
+        std::fprintf(stderr, "Could not save %s\n", options.save_path.c_str());
+      platform->RequestClose();
+    }
+  }
+  return 0;
+}
+
+void App::RenderFrame(float t) {
+  // 1. After the finale: black until a key restarts the show.
+  if (director_state.finished) {
+    ClearFramebuffers();
+    frame.ResolveRgba8();
+    return;
+  }
+
+  Director director = DirectorView();
+
+  // 2. The music record of this frame.
+  MusicViz mv = director.BuildMusicViz();
+
+  // 3, 4. The active scene and its parameters.
+  const int active = director.ActiveScene(mv);
+  const int i = std::clamp(active - 1, 0, kSceneCount - 1);
+  const DebugParams& params = debug_params[i];
+  const SceneCameraParams& cam = camera_params[i];
+
+  // 5, 6. Scene 1 never shows the tracker display.
+  const bool behind = active != 1 && options.tracker_viz && options.tracker_layer[i] == 1;
+  const bool changed = active != previous_scene;
+  const uint64_t frame_index = director_state.frozen ? director_state.frozen_frame_count : frame_count;
+  previous_scene = active;
+  mv.scene = active;
+
+  // 7. Time since the start of the current scene's run of sections.
+  const SectionClock clock = SectionRelativeTime(sequence.sections, sequence.loop_bars,
+                                                 options.director, mv.bar, options.audio_bpm, t);
+  mv.section_bar = clock.section_bar;
+  mv.section_time = clock.section_time;
+
+  // 8. The storyboard scene belongs to the sibling production: never drawn in this build.
+
+  // 9. The tracker display under the scene (DrawTrackerViz joins here).
+  if (behind && !options.bench) {
+  }
+
+  // 10. The scene. Scenes draw over what is there; each decides how much of the last image stays.
+  if (active == 1) {
+    if (changed) trail.Fill(kBlack);
+    trail.ScaleAdd(0.86f, kBlack);
+    // Canyon::DrawHeightfield(frame, t, params, cam, mv, frame_index, changed, &trail) joins here.
+    frame.AddScaled(trail, 1.0f);
+  } else {
+    trail.Fill(kBlack);
+    // Scene 2: ObjectsScene::Draw; scene 3: Canyon::DrawDotField; 4..8: OrbStage::Draw join here.
+  }
+  (void)params;
+  (void)cam;
+  (void)frame_index;
+
+  // 11. The tracker display over the scene (DrawTrackerViz joins here).
+  if (!options.bench && active != 1 && !behind) {
+  }
+
+  // 12. Title, credits, greetings and oracle subtitles (DrawTitleOverlay joins here). The sibling
+  //     production's vector greetings and bloom are not part of this build.
+
+  // 13. The end of the show fades to black.
+  const float fade = director.FadeToBlack();
+  if (fade > 0.001f)
+    frame.BlendRect(0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height), kBlack,
+                    fade);
+
+  // 14. Resolve for display and capture.
+  frame.ResolveRgba8();
+}
