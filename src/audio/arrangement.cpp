@@ -105,8 +105,10 @@ ArrangementState EvaluateArrangement(const SynthTrack& track, double x) {
   int bass = 0;
   int lead = 0;
   int chord = 0;
+  // Sections are sorted by start, so the scan can stop at the first one that starts later.
   for (const SynthSection& section : track.sections) {
-    if (section.start <= g && g < section.end) {
+    if (section.start > g) break;
+    if (g < section.end) {
       bass = section.bass;
       lead = section.lead;
       chord = section.chord;

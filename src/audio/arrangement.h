@@ -35,5 +35,6 @@ struct ArrangementState {
 };
 
 // Evaluates the arrangement at bar position x (may lie outside the loop; it is wrapped).
+// The track's sections must be sorted by start, as validation leaves them.
 // Allocates nothing: called once per output sample on the audio thread.
 ArrangementState EvaluateArrangement(const SynthTrack& track, double x);
