@@ -30,11 +30,11 @@ inline LatticeCoord Wrap(float g, int period) {
   // coordinate is a multiple of every period, so it wraps to 0.
   if (!(std::fabs(g) < 2.0e9f)) g = std::isfinite(g) ? std::fmod(g, static_cast<float>(period)) : 0.0f;
   const float g_floor = std::floor(g);
-  const int ig = static_cast<int>(g_floor);
-  int c0 = ig % period;
-  if (c0 < 0) c0 += period;
-  int c1 = (c0 + 1) % period;
-  return {static_cast<std::uint32_t>(c0), static_cast<std::uint32_t>(c1), g - g_floor};
+  // The period is a power of two, so masking the two's-complement cell index gives the
+  // non-negative remainder, also for negative cells.
+  const std::uint32_t ig = static_cast<std::uint32_t>(static_cast<int>(g_floor));
+  const std::uint32_t mask = static_cast<std::uint32_t>(period) - 1u;
+  return {ig & mask, (ig + 1u) & mask, g - g_floor};
 }
 
 }  // namespace
