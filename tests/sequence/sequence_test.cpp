@@ -218,7 +218,9 @@ TEST_F(SequenceLoad, StatusTextsAndFallback) {
         timeline = SequenceTimeline{};
         timeline.loop_bars = 7.0f;
         Load(c.path);
-        if (!c.status.empty()) EXPECT_EQ(timeline.status, c.status);
+        if (!c.status.empty()) {
+            EXPECT_EQ(timeline.status, c.status);
+        }
         EXPECT_NE(timeline.status.find("; using built-in sequence"), std::string::npos) << c.path;
         ExpectBuiltIn(timeline);
     }
