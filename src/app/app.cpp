@@ -17,6 +17,7 @@ constexpr int32_t kWindowHeight = 720;
 constexpr double kTitleInterval = 0.12;  // seconds between window-title refreshes
 constexpr double kFpsSmoothing = 0.08;   // weight of the newest frame in the FPS average
 constexpr Vec3 kBlack{0.0f, 0.0f, 0.0f};
+constexpr const char* kSynthTrackPath = "data/kestrel/kestrel_synth_track.txt";
 
 }  // namespace
 
@@ -29,7 +30,11 @@ App::App(int argc, char** argv) {
   exe_path = (argc >= 1 && argv && argv[0]) ? argv[0] : "";
   assets.SetBase(exe_path);
 
-  // 4. The synthesiser finds and reads its files through the asset store (hooks join here).
+  // 4. The synthesiser finds and reads its files through the asset store.
+  synth->SetPathResolver([this](const std::string& name) { return assets.ResolvePath(name); });
+  synth->SetFileReader([this](const std::string& name, std::vector<uint8_t>& bytes) {
+    return assets.ReadAsset(name, bytes);
+  });
 
   // 5. The settings files override the defaults.
   SettingsFileAccess files;
@@ -76,26 +81,40 @@ App::App(int argc, char** argv) {
 
 App::~App() {
   // The music stops before the window goes; the rest is released in reverse declaration order.
-  StopAudio();
+  synth->Stop();
   platform.reset();
 }
 
 // ---- Music sources -----------------------------------------------------------------------------
 
 void App::ConfigureAudio() {
-  // RuntimeSynth and XmPlayer configuration joins here.
+  // The synthesiser loops bars 100 to 116 so its music keeps cycling while the finale runs.
+  synth->SetTempo(options.audio_bpm);
+  synth->SetMasterVolume(options.audio_gain);
+  synth->SetMusicLevel(1.0f);
+  synth->SetSpeed(1.0f);
+  synth->SetLoopRegion(100.0f, 116.0f);
+  synth->SetTrackPath(assets.ResolvePath(kSynthTrackPath));
+  // The module player's configuration (module bytes or path, volume) joins here.
 }
 
 bool App::RestartAudio() {
   StopAudio();
   ConfigureAudio();
-  // Starting the selected source (and seeking it to a pending start bar) joins here; until a
-  // music source exists the show runs silently.
-  return false;
+  if (options.audio_source != kAudioSourceSynth) return false;  // module player joins here
+  if (!synth->Start()) return false;
+
+  // A start bar chosen while no music played (--bar-offset, or a seek while stopped).
+  if (std::fabs(options.bar_offset) > 0.001f) {
+    const float bar = PendingStartBar(options.bar_offset, options.audio_bpm);
+    if (synth->SeekToBar(bar)) options.bar_offset = 0.0f;
+  }
+  return true;
 }
 
 void App::StopAudio() {
-  // Stopping RuntimeSynth and XmPlayer joins here.
+  synth->Stop();
+  // The module player stops here too once it joins.
 }
 
 // ---- Director ----------------------------------------------------------------------------------
@@ -124,19 +143,29 @@ double App::Now() { return platform ? platform->Time() : 0.0; }
 
 uint64_t App::FrameCount() { return frame_count; }
 
-bool App::SourcePlaying() { return false; }
+// The selected source is the synthesiser or the module player; until the module player joins,
+// selecting it means silence.
+bool App::SourcePlaying() {
+  return options.audio_source == kAudioSourceSynth && synth->IsPlaying();
+}
 
-float App::SourceBars() { return 0.0f; }
+float App::SourceBars() {
+  return options.audio_source == kAudioSourceSynth ? synth->GetPosition().bars : 0.0f;
+}
 
-TrackerSnapshot App::SourceSnapshot() { return TrackerSnapshot{}; }
+TrackerSnapshot App::SourceSnapshot() {
+  return options.audio_source == kAudioSourceSynth ? synth->GetVizSnapshot() : TrackerSnapshot{};
+}
 
-bool App::SeekSource(float) { return false; }
+bool App::SeekSource(float bar) {
+  return options.audio_source == kAudioSourceSynth && synth->SeekToBar(bar);
+}
 
-void App::SetSynthMasterVolume(float) {}
+void App::SetSynthMasterVolume(float volume) { synth->SetMasterVolume(volume); }
 
-void App::SetSynthMusicLevel(float) {}
+void App::SetSynthMusicLevel(float level) { synth->SetMusicLevel(level); }
 
-void App::SetSynthSpeed(float) {}
+void App::SetSynthSpeed(float speed) { synth->SetSpeed(speed); }
 
 void App::SetModuleVolume(float) {}
 
@@ -228,17 +257,12 @@ void App::RenderFrame(float t) {
 
   // 10. The scene. Scenes draw over what is there; each decides how much of the last image stays.
   if (active == 1) {
-    if (changed) trail.Fill(kBlack);
-    trail.ScaleAdd(0.86f, kBlack);
-    // Canyon::DrawHeightfield(frame, t, params, cam, mv, frame_index, changed, &trail) joins here.
-    frame.AddScaled(trail, 1.0f);
+    // Clears the trail on the scene's first frame, decays it, draws, adds the trail on top.
+    DrawCanyonFlight(canyon, frame, trail, t, params, cam, mv, frame_index, changed);
   } else {
     trail.Fill(kBlack);
     // Scene 2: ObjectsScene::Draw; scene 3: Canyon::DrawDotField; 4..8: OrbStage::Draw join here.
   }
-  (void)params;
-  (void)cam;
-  (void)frame_index;
 
   // 11. The tracker display over the scene (DrawTrackerViz joins here).
   if (!options.bench && active != 1 && !behind) {

@@ -10,10 +10,12 @@
 #include <string>
 
 #include "assets/asset_store.h"
+#include "audio/runtime_synth.h"
 #include "config/app_options.h"
 #include "config/scene_params.h"
 #include "platform/platform.h"
 #include "render/framebuffer.h"
+#include "scenes/canyon.h"
 #include "timeline/director.h"
 #include "timeline/music_viz.h"
 #include "timeline/sequence.h"
@@ -62,8 +64,10 @@ class App final : private ShowHost {
   Framebuffer frame{kFrameWidth, kFrameHeight};  // the image every scene and overlay draws into
   Framebuffer glow{kFrameWidth, kFrameHeight};   // glow layer of the tracker display
   Framebuffer trail{kFrameWidth, kFrameHeight};  // persistence buffer of scene 1
-  // Scene objects join here: Canyon (scenes 1 and 3), ObjectsScene (2), OrbStage (4 to 8).
-  // Music sources join here: RuntimeSynth `synth` and XmPlayer `xm`, both always created.
+  Canyon canyon;  // scenes 1 and 3
+  // ObjectsScene `objects` (scene 2) and OrbStage `stage` (scenes 4 to 8) join here.
+  std::unique_ptr<RuntimeSynth> synth = std::make_unique<RuntimeSynth>();  // built-in music
+  // XmPlayer `xm` (the tracker-module source, always created) joins here.
 
   AppOptions options;  // every option- and settings-backed member, with its default
 
