@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "render/noise.h"
 #include "render/parallel.h"
@@ -27,54 +28,51 @@ float CanyonPathAngle(float z) {
 }
 
 float TerrainHeight(float x, float z, const DebugParams& p, bool detailed) {
-  const float height_scale = p.terrain_height;
-  const float detail = p.terrain_detail;
-
-  // 1. Distance from the centre line and the width scale.
-  const float cx = CanyonCentre(z);
-  const float f = std::fabs(x - cx);
-  const float w = std::max(p.terrain_width, 0.2f);
-
-  // 2. The floor: fine ripples plus broad undulation around -2.4.
-  const float g = N(1, 0.18f * x, 0.16f * z);
-  const float floor_noise = N(2, 0.11f * x, 0.08f * z);
-  const float floor =
-      0.35f * height_scale * detail * g + 0.3f * p.terrain_floor * floor_noise - 2.4f;
-
-  // 3. The flat river bed.
-  if (f <= 3.6f * w) return floor;
-
-  // 4. Local width: the canyon narrows and widens along z.
-  const float u = N01(3, 72.0f, 0.012f * z - 31.0f);
-  const float width_wave = std::sin(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f;
-  const float B = Clamp(width_wave, 0.72f, 1.34f) * w;
-
-  // 5. Wall ramp between 5B and 21B from the centre line.
-  const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
-  if (D <= 0.0f) return floor;
-
-  // 6. Wall noise: detail E, broad swell G, plateau mask M, terrace fade O.
-  const float E = N(0, 0.045f * x + 10.0f, 0.04f * z - 4.0f);
-  const float G = N(3, 0.01f * x - 19.0f, 0.008f * z + 13.0f);
-  const float I = N01(2, 0.0065f * x + 37.0f, 0.009f * z - 29.0f);
-  const float M = Clamp01((I - 0.54f) / 0.3f);
-  const float O = Clamp01((f - 28.0f * B) / (26.0f * B));
-
-  // 7. Terraces, out of phase on the two walls.
-  const float s = x >= cx ? 1.9f : -1.9f;
-  const float Q = Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
-
-  // 8. Wall height above the floor.
-  const float wall = 2.4f * SS(M) + 2.0f * G + 1.35f * (1.0f - SS(O)) * D * SS(Q) +
-                     2.35f * detail * E + 10.0f;
-
-  // 9. Ramp it in, keeping the floor ripples on the lower slopes.
-  float height = height_scale * D * wall + floor + 0.62f * detail * height_scale * D * g;
-
-  // 10. Buttes, ridges and mesas.
-  if (detailed && p.large_features) height += LandmarkHeight(x, z, B) * D * height_scale;
-  return height;
+  canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z);
+  return canyon_detail::HeightOnSlice(x, slice, p, detailed);
 }
+
+namespace canyon_detail {
+
+TerrainSlice MakeSlice(float z) {
+  TerrainSlice slice;
+  slice.z = z;
+  slice.cx = CanyonCentre(z);
+  return slice;
+}
+
+float SliceWidth(TerrainSlice& slice, float w) {
+  if (!slice.has_width) {
+    // The canyon narrows and widens along z.
+    const float z = slice.z;
+    const float u = N01(3, 72.0f, 0.012f * z - 31.0f);
+    const float width_wave =
+        std::sin(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f;
+    slice.width_scale = Clamp(width_wave, 0.72f, 1.34f) * w;
+    slice.has_width = true;
+  }
+  return slice.width_scale;
+}
+
+float WallMagnitudeBound(const DebugParams& p) {
+  // |wall| <= 2.4 + 2|G| + 1.35 + 2.35|detail||E| + 10 with |noise| < 0.96875; the extra
+  // hundredth covers rounding.
+  return 2.4f + 2.0f * kNoiseBound + 1.35f + 2.35f * std::fabs(p.terrain_detail) * kNoiseBound +
+         10.0f + 0.01f;
+}
+
+float TerrainHeightBound(const DebugParams& p) {
+  const float height_scale = std::fabs(p.terrain_height);
+  const float detail = std::fabs(p.terrain_detail);
+  const float floor_max =
+      0.35f * height_scale * detail * kNoiseBound + 0.3f * std::fabs(p.terrain_floor) * kNoiseBound -
+      2.4f;
+  const float landmarks = p.large_features ? kLandmarkSumBound : 0.0f;
+  return floor_max +
+         height_scale * (WallMagnitudeBound(p) + 0.62f * detail * kNoiseBound + landmarks) + 0.01f;
+}
+
+}  // namespace canyon_detail
 
 Landmark BuildLandmark(std::int32_t segment) {
   const std::uint32_t base = static_cast<std::uint32_t>(segment) * 0x9E3779B1u;
@@ -402,18 +400,51 @@ struct ShadeContext {
   canyon_detail::RiverTime river;
   float lava_shift_z;   // time terms of the lava pattern
   float lava_sway;
+  float wall_bound;     // WallMagnitudeBound
+  float height_bound;   // TerrainHeightBound
 };
 
-Vec3 ShadeTerrain(const ShadeContext& sc, float px, float pz, float h, float dist) {
+ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams& p,
+                              const MusicViz& mv) {
+  ShadeContext sc;
+  sc.cf = &cf;
+  sc.p = &p;
+  sc.mv = &mv;
+  sc.t = t;
+  sc.river = canyon_detail::MakeRiverTime(t, mv);
+  sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
+  sc.lava_sway = 0.8f * std::sin(0.31f * t);
+  sc.wall_bound = canyon_detail::WallMagnitudeBound(p);
+  sc.height_bound = canyon_detail::TerrainHeightBound(p);
+  return sc;
+}
+
+// TerrainLight at a marched point, reusing the z terms the march already has for the pair of
+// samples across the slope.
+float LightOnSlice(float x, canyon_detail::TerrainSlice& slice, const DebugParams& p, Vec3 sun) {
+  using canyon_detail::HeightOnSlice;
+  using canyon_detail::MakeSlice;
+  const float z = slice.z;
+  const float ex = HeightOnSlice(x - 1.0f, slice, p, true) - HeightOnSlice(x + 1.0f, slice, p, true);
+  canyon_detail::TerrainSlice behind = MakeSlice(z - 1.0f);
+  canyon_detail::TerrainSlice ahead = MakeSlice(z + 1.0f);
+  const float ez = HeightOnSlice(x, behind, p, true) - HeightOnSlice(x, ahead, p, true);
+  const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
+  return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
+}
+
+Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice& slice, float h,
+                  float dist) {
   const DebugParams& p = *sc.p;
   const MusicViz& mv = *sc.mv;
   const CanyonFrame& cf = *sc.cf;
+  const float pz = slice.z;
 
   // 1.-3. Haze, albedo, sun and shadow.
   const float haze = TerrainHaze(px, pz, h, dist, sc.t, p, 45.0f, 160.0f);
   float moss = 0.0f;
   const Vec3 albedo = TerrainColour(px, pz, h, haze, &moss);
-  const float diffuse = TerrainLight(px, pz, p, cf.sun);
+  const float diffuse = LightOnSlice(px, slice, p, cf.sun);
   const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
 
   // 4. Lit colour: the constant term is the warm dusk sky light, which shadows do not remove.
@@ -434,7 +465,18 @@ Vec3 ShadeTerrain(const ShadeContext& sc, float px, float pz, float h, float dis
   return colour;
 }
 
-void MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
+// Whether a sample at distance d whose height is at most `bound` lands on or below row `limit`
+// (hidden behind what the column already shows). The same test as the march's row comparison,
+// row_base - trunc((h - camH)*scale/d) >= limit, solved for the unrounded quotient so that no
+// conversion is needed; it is monotone in h, so a bound that is hidden means a hidden sample.
+inline bool HiddenAt(float bound, float cam_h, float scale, float d, int row_base, int limit) {
+  const float q = (bound - cam_h) * scale / d;
+  const int k = row_base - limit;
+  return k >= 0 ? q < static_cast<float>(k) + 1.0f : q <= static_cast<float>(k);
+}
+
+// Returns the number of rows at the top of the column left for the sky.
+int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   const CanyonFrame& cf = *sc.cf;
   const CanyonView& v = cf.view;
   const DebugParams& p = *sc.p;
@@ -452,45 +494,48 @@ void MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   const int row_base = static_cast<int>(s * v.slope * static_cast<float>(W)) + cf.horizon_row;
   int limit = H - 1;
 
+  // Once even the highest possible terrain would be hidden, every later (farther) sample is too,
+  // provided that height is above the camera (the quotient then only shrinks with distance).
+  const bool can_stop_early = sc.height_bound - v.camH >= 0.0f;
+
   // 4. Front to back, bottom to top.
   float d = 1.0f;
   for (int i = 0; i < cf.steps && limit > 0; ++i) {
     d = d + (0.03f * d + 0.22f) / cf.density;
+    if (can_stop_early && HiddenAt(sc.height_bound, v.camH, v.scale, d, row_base, limit)) break;
     const float px = v.camX + d * dir_x;
     const float pz = v.camZ + d * dir_z;
-    const float h = TerrainHeight(px, pz, p, true);
+
+    // Samples that cannot rise above the filled rows skip the costly wall noise.
+    canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(pz);
+    const auto hidden = [&](float bound) {
+      return HiddenAt(bound, v.camH, v.scale, d, row_base, limit);
+    };
+    float h = 0.0f;
+    if (!canyon_detail::HeightOnSliceUnless(px, slice, p, true, sc.wall_bound, hidden, &h)) {
+      continue;
+    }
     const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);
     if (row >= limit) continue;  // hidden behind nearer terrain
 
-    const Vec3 colour = ShadeTerrain(sc, px, pz, h, d);
+    const Vec3 colour = ShadeTerrain(sc, px, slice, h, d);
     for (int r = std::max(row, 0); r <= limit; ++r) column[static_cast<std::size_t>(r) * W] = colour;
     limit = row - 1;
   }
-}
-
-ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams& p,
-                              const MusicViz& mv) {
-  ShadeContext sc;
-  sc.cf = &cf;
-  sc.p = &p;
-  sc.mv = &mv;
-  sc.t = t;
-  sc.river = canyon_detail::MakeRiverTime(t, mv);
-  sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
-  sc.lava_sway = 0.8f * std::sin(0.31f * t);
-  return sc;
+  return std::max(limit + 1, 0);
 }
 
 }  // namespace
 
 void MarchCanyonColumns(Framebuffer& frame, std::size_t from, std::size_t to,
                         const CanyonFrame& cf, float t, const DebugParams& p,
-                        const MusicViz& mv) {
+                        const MusicViz& mv, int* sky_rows) {
   const ShadeContext sc = MakeShadeContext(cf, t, p, mv);
   to = std::min(to, frame.width);
   for (std::size_t x = from; x < to; ++x) {
     if (!CanyonColumnDrawn(cf, x)) continue;  // keeps last frame's column
-    MarchColumn(frame, x, sc);
+    const int rows = MarchColumn(frame, x, sc);
+    if (sky_rows) sky_rows[x] = rows;
   }
 }
 
@@ -509,12 +554,11 @@ void DrawHeightfieldOn(ThreadPool* pool, Framebuffer& frame, float time, const D
   const CanyonFrame cf =
       BuildCanyonFrame(time, p, cam, frame.width, frame.height, frame_index, scene_changed);
 
-  // Sky first; the terrain covers it from the bottom up.
-  DrawCanyonSky(frame, time, cf.roll, cf.horizon_row, cf.view.heading, cf.parity, cf.column_step);
-
-  // Terrain: whole columns per piece, so the pieces never touch the same pixel.
+  // Terrain: whole columns per piece, so the pieces never touch the same pixel. Each column
+  // reports how many rows at its top remain for the sky.
+  std::vector<int> sky_rows(frame.width, static_cast<int>(frame.height));
   const auto columns = [&](std::size_t from, std::size_t to) {
-    MarchCanyonColumns(frame, from, to, cf, time, p, mv);
+    MarchCanyonColumns(frame, from, to, cf, time, p, mv, sky_rows.data());
   };
   if (pool) {
     Parallel::ForRangeIn(*pool, 0, frame.width, CanyonColumnGrain(frame.width, pool->Workers()),
@@ -523,6 +567,11 @@ void DrawHeightfieldOn(ThreadPool* pool, Framebuffer& frame, float time, const D
     Parallel::ForRange(0, frame.width, CanyonColumnGrain(frame.width, Parallel::WorkerCount()),
                        columns);
   }
+
+  // The sky behind the terrain, only where it shows: the same picture as sky first and terrain
+  // over it, without shading the half of the sky the canyon hides.
+  DrawCanyonSky(frame, time, cf.roll, cf.horizon_row, cf.view.heading, cf.parity, cf.column_step,
+                sky_rows.data());
 
   // Mist and beacons into the trail buffer, where they smear into short trails.
   Framebuffer& layer = trail ? *trail : frame;

@@ -134,10 +134,11 @@ bool CanyonColumnDrawn(const CanyonFrame& cf, std::size_t x);
 // Marches the screen columns [from, to) of `frame` front to back, filling each from the bottom
 // up with shaded terrain; rows above the nearest ridge keep what is there (the sky). Columns
 // skipped by interlacing are left untouched. Writes only the pixels of those columns, so
-// disjoint ranges may run on different threads.
+// disjoint ranges may run on different threads. When `sky_rows` is given, sky_rows[x] receives
+// the number of rows at the top of each marched column that the terrain left uncovered.
 void MarchCanyonColumns(Framebuffer& frame, std::size_t from, std::size_t to,
                         const CanyonFrame& cf, float t, const DebugParams& p,
-                        const MusicViz& mv);
+                        const MusicViz& mv, int* sky_rows = nullptr);
 
 // Grain of the parallel column loop for a frame `width` wide and `workers` workers: about eight
 // pieces per worker, never fewer than four columns.

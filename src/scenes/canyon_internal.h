@@ -2,8 +2,13 @@
 // Small helpers shared by the canyon's source files (terrain, sky, beacons); not part of the
 // canyon's interface.
 
+#include <cmath>
+#include <cstddef>
+
 #include "render/math.h"
+#include "config/scene_params.h"
 #include "render/noise.h"
+#include "scenes/canyon.h"
 #include "timeline/music_viz.h"
 
 namespace canyon_detail {
@@ -14,12 +19,160 @@ constexpr float kTwoPi = 6.2831853f;
 // Distant terrain fades toward this warm grey dusk haze.
 constexpr Vec3 kHazeColour(0.155f, 0.148f, 0.142f);
 
+// floor(u) for |u| < 2e9, without a library call (the target has no rounding instruction).
+// Exact: below 2^24 the truncation is corrected by one where it rounded up; above it u is
+// already a whole number.
+inline float FloorSmall(float u) {
+  const int i = static_cast<int>(u);
+  const float fi = static_cast<float>(i);
+  return fi > u ? fi - 1.0f : fi;
+}
+
+// SampleNoise with the same arithmetic, so the same values, but cheaper on the canyon's hot
+// paths: the table pointer comes from the caller's frame and floor needs no library call.
+inline float SampleNoiseFast(const float* table, float x, float y, int ch) {
+  float u = x * kNoiseTexelsPerUnit;
+  float w = y * kNoiseTexelsPerUnit;
+  if (!(std::fabs(u) < 2.0e9f)) u = WrapNoiseCoordinate(u);
+  if (!(std::fabs(w) < 2.0e9f)) w = WrapNoiseCoordinate(w);
+  const float fu_floor = FloorSmall(u);
+  const float fw_floor = FloorSmall(w);
+  const int iu = static_cast<int>(fu_floor);
+  const int iw = static_cast<int>(fw_floor);
+  const float fu = u - fu_floor;
+  const float fw = w - fw_floor;
+  constexpr int kMask = kNoiseTableSize - 1;
+  const std::size_t c0 = static_cast<std::size_t>(iu & kMask);
+  const std::size_t c1 = static_cast<std::size_t>((iu + 1) & kMask);
+  const std::size_t r0 = static_cast<std::size_t>(iw & kMask) * kNoiseTableSize;
+  const std::size_t r1 = static_cast<std::size_t>((iw + 1) & kMask) * kNoiseTableSize;
+  const std::size_t c = static_cast<std::size_t>(ch & (kNoiseChannels - 1));
+  const float t00 = table[(r0 + c0) * kNoiseChannels + c];
+  const float t10 = table[(r0 + c1) * kNoiseChannels + c];
+  const float t01 = table[(r1 + c0) * kNoiseChannels + c];
+  const float t11 = table[(r1 + c1) * kNoiseChannels + c];
+  const float top = t00 + (t10 - t00) * fu;
+  const float bottom = t01 + (t11 - t01) * fu;
+  return top + (bottom - top) * fw;
+}
+
+// The table, built by whoever asked first (the canyon asks on the main thread before its
+// parallel loop).
+inline const float* Table() {
+  static const float* const table = NoiseTable();
+  return table;
+}
+
 // Noise channel ch at (u, v), about [-1, 1].
-inline float N(int ch, float u, float v) { return SampleNoise(u, v, ch); }
+inline float N(int ch, float u, float v) { return SampleNoiseFast(Table(), u, v, ch); }
 // The same mapped to [0, 1].
-inline float N01(int ch, float u, float v) { return Clamp01((SampleNoise(u, v, ch) + 1.0f) * 0.5f); }
+inline float N01(int ch, float u, float v) { return Clamp01((N(ch, u, v) + 1.0f) * 0.5f); }
 // Smoothstep of an already clamped value.
 inline float SS(float t) { return t * t * (3.0f - 2.0f * t); }
+
+// Every table value is a fractal noise value, below this in magnitude; bilinear lookups stay
+// within the same bound.
+constexpr float kNoiseBound = 0.96875f;
+// The landmark sum never exceeds three segments of the largest mound, peak, base, ridge and mesa
+// amplitudes (4.16 + 1.917 + 3.84 + 3.9 + 7.068 each).
+constexpr float kLandmarkSumBound = 62.7f;
+
+// The terms of TerrainHeight that depend on z alone, so heights at several x on one z (the
+// terrain normal's pair of samples) compute them once.
+struct TerrainSlice {
+  float z = 0.0f;
+  float cx = 0.0f;             // CanyonCentre(z)
+  float width_scale = 0.0f;    // local width scale B, once has_width
+  bool has_width = false;
+};
+
+TerrainSlice MakeSlice(float z);
+// B at this z for the width w = max(terrain_width, 0.2), computed on first use.
+float SliceWidth(TerrainSlice& slice, float w);
+
+// An upper bound on |wall| in TerrainHeight.
+float WallMagnitudeBound(const DebugParams& p);
+// An upper bound on every TerrainHeight for these parameters, anywhere.
+float TerrainHeightBound(const DebugParams& p);
+
+// Never gives up on a height.
+struct KeepAll {
+  bool operator()(float) const { return false; }
+};
+
+// TerrainHeight on a slice. `hidden_below(bound)` is asked once the height is known to be at most
+// `bound` (on the walls, before the costly wall noise); when it answers true the height is
+// abandoned and the call returns false. Otherwise *height is exactly TerrainHeight(x, z).
+template <class HiddenBelow>
+inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams& p, bool detailed,
+                                float wall_bound, const HiddenBelow& hidden_below,
+                                float* height) {
+  const float height_scale = p.terrain_height;
+  const float detail = p.terrain_detail;
+  const float z = slice.z;
+
+  // 1. Distance from the centre line and the width scale.
+  const float cx = slice.cx;
+  const float f = std::fabs(x - cx);
+  const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+
+  // 2. The floor: fine ripples plus broad undulation around -2.4.
+  const float g = N(1, 0.18f * x, 0.16f * z);
+  const float floor_noise = N(2, 0.11f * x, 0.08f * z);
+  const float floor =
+      0.35f * height_scale * detail * g + 0.3f * p.terrain_floor * floor_noise - 2.4f;
+
+  // 3. The flat river bed.
+  if (f <= 3.6f * w) {
+    *height = floor;
+    return true;
+  }
+
+  // 4. Local width.
+  const float B = SliceWidth(slice, w);
+
+  // 5. Wall ramp between 5B and 21B from the centre line.
+  const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
+  if (D <= 0.0f) {
+    *height = floor;
+    return true;
+  }
+
+  // Floor ripples on the lower slopes, and the buttes, ridges and mesas (step 10).
+  const float ripple = 0.62f * detail * height_scale * D * g;
+  const bool landmarks = detailed && p.large_features;
+  const float landmark = landmarks ? LandmarkHeight(x, z, B) * D * height_scale : 0.0f;
+  if (hidden_below(std::fabs(height_scale) * D * wall_bound + floor + ripple + landmark + 0.01f)) {
+    return false;
+  }
+
+  // 6. Wall noise: detail E, broad swell G, plateau mask M, terrace fade O.
+  const float E = N(0, 0.045f * x + 10.0f, 0.04f * z - 4.0f);
+  const float G = N(3, 0.01f * x - 19.0f, 0.008f * z + 13.0f);
+  const float I = N01(2, 0.0065f * x + 37.0f, 0.009f * z - 29.0f);
+  const float M = Clamp01((I - 0.54f) / 0.3f);
+  const float O = Clamp01((f - 28.0f * B) / (26.0f * B));
+
+  // 7. Terraces, out of phase on the two walls.
+  const float s = x >= cx ? 1.9f : -1.9f;
+  const float Q = Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
+
+  // 8. Wall height above the floor.
+  const float wall = 2.4f * SS(M) + 2.0f * G + 1.35f * (1.0f - SS(O)) * D * SS(Q) +
+                     2.35f * detail * E + 10.0f;
+
+  // 9. Ramp it in; 10. add the landmarks.
+  float result = height_scale * D * wall + floor + ripple;
+  if (landmarks) result += landmark;
+  *height = result;
+  return true;
+}
+
+inline float HeightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, bool detailed) {
+  float height = 0.0f;
+  HeightOnSliceUnless(x, slice, p, detailed, 0.0f, KeepAll{}, &height);
+  return height;
+}
 
 // The river's terms that depend only on the frame (time and music), worked out once per frame.
 struct RiverTime {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "render/noise.h"
 #include "render/primitives.h"
@@ -112,7 +114,7 @@ Vec3 SkyColour(const SkyFrame& sf, float sx, float sy) {
 }  // namespace
 
 void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, float heading,
-                   int parity, int column_step) {
+                   int parity, int column_step, const int* sky_rows) {
   const std::size_t width = frame.width;
   const std::size_t height = frame.height;
   if (width == 0 || height == 0) return;
@@ -126,6 +128,11 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
   sf.cloud_swing = 46.0f * std::sin(1.7f * heading);
   sf.ridge_row = static_cast<float>(horizon_row) / sf.H;
 
+  // Rows of column x that show sky: all of them, or those above the terrain.
+  const auto sky_shows = [sky_rows](std::size_t x, std::size_t y) {
+    return sky_rows == nullptr || static_cast<long>(y) < static_cast<long>(sky_rows[x]);
+  };
+
   // 1. One evaluation per block of 2 rows by A columns. With interlacing the block is one column
   // wide and only the columns the march redraws this frame are visited.
   const bool interlaced = column_step == 2;
@@ -138,11 +145,17 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
     const float sy = std::min(static_cast<float>(i) + 1.0f, sf.H - 0.5f);
     const std::size_t row_end = std::min(i + 2, height);
     for (std::size_t n = first_column; n < width; n += column_stride) {
+      const std::size_t column_end = std::min(n + A, width);
+      bool visible = false;
+      for (std::size_t x = n; x < column_end; ++x) visible = visible || sky_shows(x, i);
+      if (!visible) continue;
+
       const float sx = std::min(static_cast<float>(n) + half_block, sf.W - 0.5f);
       const Vec3 colour = SkyColour(sf, sx, sy);
-      const std::size_t column_end = std::min(n + A, width);
       for (std::size_t y = i; y < row_end; ++y) {
-        for (std::size_t x = n; x < column_end; ++x) pixels[y * width + x] = colour;
+        for (std::size_t x = n; x < column_end; ++x) {
+          if (sky_shows(x, y)) pixels[y * width + x] = colour;
+        }
       }
     }
   }
@@ -151,10 +164,32 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
   const float u = (0.05f * std::sin(0.13f * t) + 0.72f) * sf.W - sf.W / 2.0f;
   const float v = 0.22f * sf.H - static_cast<float>(horizon_row);
   const Vec2 sun = sf.rolled.Place(u, v);
+  if (!IsFinite(sun)) return;
+
+  // With the terrain already drawn, the terrain pixels the glow reaches are kept aside and put
+  // back afterwards, as if the terrain had been drawn over the glow.
+  constexpr int kSunReach = 36;  // beyond the largest splat's footprint (radius 34)
+  std::vector<std::pair<std::size_t, Vec3>> covered;
+  if (sky_rows != nullptr) {
+    const float cx = std::floor(sun.x);
+    const float cy = std::floor(sun.y);
+    const long x0 = static_cast<long>(Clamp(cx - kSunReach, 0.0f, sf.W - 1.0f));
+    const long x1 = static_cast<long>(Clamp(cx + kSunReach, 0.0f, sf.W - 1.0f));
+    const long y0 = static_cast<long>(Clamp(cy - kSunReach, 0.0f, sf.H - 1.0f));
+    const long y1 = static_cast<long>(Clamp(cy + kSunReach, 0.0f, sf.H - 1.0f));
+    for (long y = y0; y <= y1; ++y) {
+      for (long x = x0; x <= x1; ++x) {
+        const std::size_t ux = static_cast<std::size_t>(x);
+        const std::size_t uy = static_cast<std::size_t>(y);
+        if (!sky_shows(ux, uy)) covered.emplace_back(uy * width + ux, pixels[uy * width + ux]);
+      }
+    }
+  }
   for (int k = 34; k >= 1; --k) {
     const float kf = static_cast<float>(k);
     Splat(frame, sun.x, sun.y, kf, kSunColour, kf * 2.6470589e-5f);
   }
+  for (const auto& [index, colour] : covered) pixels[index] = colour;
 }
 
 void DrawCanyonMist(Framebuffer& target, float t, float roll, int horizon_row,

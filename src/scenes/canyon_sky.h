@@ -17,8 +17,13 @@
 
 // Overwrites the sky in blocks of 2 rows by 2 columns (by 1 column on the columns of `parity`
 // only when `column_step` is 2), then adds the sun glow to every column.
+//
+// Drawn before the terrain, which then covers it. The march may instead run first and pass
+// `sky_rows` (per column, the rows at the top the terrain left uncovered, as MarchCanyonColumns
+// reports them): the sky and the sun then touch only those rows of the redrawn columns, with the
+// same result and without evaluating hidden sky.
 void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, float heading,
-                   int parity, int column_step);
+                   int parity, int column_step, const int* sky_rows = nullptr);
 
 // 34 large faint splats forming a low swaying band of mist; nothing when `fog` <= 0.
 void DrawCanyonMist(Framebuffer& target, float t, float roll, int horizon_row,
