@@ -51,8 +51,7 @@ TEST_P(BenchLineTest, PrintsOneLineAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, BenchLineTest,
-    testing::Values(BenchCase{{"--bench"}, 1, 1, 300},  // bar 0 lies in the first section
-                    BenchCase{{"--bench", "--frames", "2"}, 1, 1, 2},
+    testing::Values(BenchCase{{"--bench", "--frames", "2"}, 1, 1, 2},  // bar 0: first section
                     // The director shows the section that holds the start bar (16..32: scene 3).
                     BenchCase{{"--bench", "--frames", "1", "--bar-offset", "20"}, 1, 3, 1},
                     BenchCase{{"--bench", "--frames", "1", "--bar-offset", "20", "--no-director"},
@@ -60,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // --scene switches the director off, so the manual scene is the active one.
                     BenchCase{{"--bench", "--frames", "1", "--scene", "4"}, 4, 4, 1},
                     BenchCase{{"--scene", "9", "--frames", "1", "--bench"}, 8, 8, 1},
-                    // A negative frame limit means unlimited, which a bench run reads as 300.
+                    // No limit (none given, or a negative one) is 300 frames in a bench run.
+                    BenchCase{{"--bench", "--scene", "5"}, 5, 5, 300},
                     BenchCase{{"--bench", "--scene", "5", "--frames", "-4"}, 5, 5, 300}));
 
 TEST(FrameCapture, BenchSavesOneP6Frame) {

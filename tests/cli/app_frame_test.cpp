@@ -1,0 +1,120 @@
+// The App in this process, without window or music (bench mode): what RenderFrame keeps and
+// clears between frames, and the PPM bytes of a saved frame.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/frame_capture.h"
+#include "process.h"
+
+namespace {
+
+// An App configured by these options after the program name; --bench keeps it headless.
+class HeadlessApp {
+ public:
+  explicit HeadlessApp(std::vector<std::string> options) : args(std::move(options)) {
+    args.insert(args.begin(), "kestrel_prod");
+    args.push_back("--bench");
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    app = std::make_unique<App>(static_cast<int>(args.size()), argv.data());
+  }
+  App& operator*() { return *app; }
+  App* operator->() { return app.get(); }
+
+ private:
+  std::vector<std::string> args;
+  std::vector<char*> argv;
+  std::unique_ptr<App> app;
+};
+
+bool AllBlack(const Framebuffer& image) {
+  for (const Vec3& p : image.pixels)
+    if (p.x != 0.0f || p.y != 0.0f || p.z != 0.0f) return false;
+  return true;
+}
+
+bool SamePixels(const Framebuffer& a, const Framebuffer& b) {
+  for (size_t i = 0; i < a.pixels.size(); ++i) {
+    const Vec3& p = a.pixels[i];
+    const Vec3& q = b.pixels[i];
+    if (p.x != q.x || p.y != q.y || p.z != q.z) return false;
+  }
+  return a.pixels.size() == b.pixels.size();
+}
+
+TEST(RenderFrame, SceneOneKeepsItsTrailAndStartsItClean) {
+  // Two identical shows; one gets a bright mark in its trail buffer at chosen moments.
+  HeadlessApp marked({"--scene", "1"});
+  HeadlessApp plain({"--scene", "1"});
+  const Vec3 mark{50.0f, 50.0f, 50.0f};
+  const size_t at = 10 * marked->trail.width + 10;
+
+  // Staying in scene 1: the mark survives, decayed by 0.86 per frame.
+  marked->RenderFrame(0.0f);
+  plain->RenderFrame(0.0f);
+  marked->trail.pixels[at] = mark;
+  marked->RenderFrame(0.1f);
+  plain->RenderFrame(0.1f);
+  EXPECT_GE(marked->trail.pixels[at].x, 0.86f * mark.x);
+
+  // Another scene empties the trail; coming back to scene 1 clears it before the first frame.
+  for (HeadlessApp* show : {&marked, &plain}) {
+    (*show)->options.scene = 2;
+    (*show)->RenderFrame(0.2f);
+  }
+  EXPECT_TRUE(AllBlack(marked->trail));
+  marked->trail.pixels[at] = mark;
+  for (HeadlessApp* show : {&marked, &plain}) {
+    (*show)->options.scene = 1;
+    (*show)->RenderFrame(0.3f);
+  }
+  EXPECT_TRUE(SamePixels(marked->trail, plain->trail));
+  EXPECT_TRUE(marked->frame.rgba == plain->frame.rgba);
+}
+
+TEST(RenderFrame, AfterTheFinaleEveryFrameIsBlack) {
+  HeadlessApp show({"--scene", "1"});
+  show->RenderFrame(0.0f);
+  ASSERT_FALSE(AllBlack(show->frame));
+  show->director_state.finished = true;
+  show->glow.Fill(Vec3{1.0f, 1.0f, 1.0f});
+  show->RenderFrame(1.0f);
+  EXPECT_TRUE(AllBlack(show->frame));
+  EXPECT_TRUE(AllBlack(show->glow));
+  EXPECT_TRUE(AllBlack(show->trail));
+  for (uint32_t word : show->frame.rgba) ASSERT_EQ(word, kOpaqueBlack);
+}
+
+TEST(WritePpm, WritesRowsTopFirstAsRgbBytes) {
+  ScratchDir dir;
+  Framebuffer image(3, 2);
+  image.pixels[0] = Vec3{1.0f, 0.5f, 0.0f};  // top left: bytes 174, 112, 0
+  image.pixels[5] = Vec3{0.0f, 0.25f, 4.0f};  // bottom right: 0, 64, 252
+  image.ResolveRgba8();
+  const std::string path = (dir / "small.ppm").string();
+  ASSERT_TRUE(WritePpm(image, path));
+
+  const std::string expected_header = "P6\n3 2\n255\n";
+  const std::vector<uint8_t> expected_pixels = {174, 112, 0, 0, 0, 0, 0, 0, 0,
+                                                0,   0,   0, 0, 0, 0, 0, 64, 252};
+  const std::string ppm = ReadFileText(path);
+  ASSERT_EQ(ppm.size(), expected_header.size() + expected_pixels.size());
+  EXPECT_EQ(ppm.substr(0, expected_header.size()), expected_header);
+  EXPECT_EQ(std::vector<uint8_t>(ppm.begin() + expected_header.size(), ppm.end()),
+            expected_pixels);
+}
+
+TEST(WritePpm, ReportsFilesItCannotWriteWhole) {
+  Framebuffer image(640, 360);
+  ScratchDir dir;
+  EXPECT_FALSE(WritePpm(image, (dir / "no_such_dir" / "a.ppm").string()));
+  EXPECT_FALSE(WritePpm(image, dir.path.string()));  // a directory
+  EXPECT_FALSE(WritePpm(image, "/dev/full"));        // opens, but no byte fits
+}
+
+}  // namespace
