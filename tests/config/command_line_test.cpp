@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -306,6 +309,26 @@ TEST(CommandLine, UsageTextIsExact) {
     EXPECT_EQ(odd.rfind("Usage: /tmp/100%s dir/prog [--scene 1..8]", 0), 0u);
     EXPECT_EQ(odd.size(), std::string(kExpectedUsage).size() - std::string("./kestrel_prod").size() +
                               std::string("/tmp/100%s dir/prog").size());
+}
+
+TEST(CommandLine, ProgramPrintsUsageAndExitsWithHelp) {
+    // The real program: usage on standard output, nothing on standard error, status 0, and the
+    // options after --help never reach the show (it would open a window otherwise).
+    const std::string program = std::string(KESTREL_BINARY_DIR) + "/kestrel_prod";
+    const std::string command = "'" + program + "' --scene 3 --help --frames 1 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+    const int status = pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    std::string expected = kExpectedUsage;
+    expected.replace(expected.find("./kestrel_prod"), std::string("./kestrel_prod").size(), program);
+    EXPECT_EQ(output, expected);
 }
 
 }  // namespace
