@@ -1,7 +1,5 @@
 // The kestrel_pack tool, run as a program: the packs it writes are what the show reads.
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <string>
 
@@ -14,26 +12,8 @@ namespace {
 
 const std::string kTool = std::string(KESTREL_BINARY_DIR) + "/kestrel_pack";
 
-struct RunResult {
-    int status = -1;
-    std::string out;  // standard output
-    std::string err;  // standard error
-};
-
-// Runs the tool from `cwd` with the arguments given as shell words.
-RunResult RunTool(const ScratchDir& scratch, const std::string& cwd, const std::string& args) {
-    const std::string err_file = scratch / "stderr.txt";
-    const std::string command = "cd '" + cwd + "' && '" + kTool + "' " + args + " 2>'" + err_file + "'";
-    RunResult result;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
-    const int raw = ::pclose(pipe);
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.err = ReadFileBytes(err_file);
-    return result;
+CommandResult RunTool(const ScratchDir& scratch, const std::string& cwd, const std::string& args) {
+    return RunCommand(scratch, cwd, kTool, args);
 }
 
 class KestrelPackTool : public ::testing::Test {
@@ -56,10 +36,10 @@ TEST_F(KestrelPackTool, FolderAbsoluteAndDottedPathsAllGiveTheNamesTheShowAsksFo
         "'" + show + "/data/assets.pack' --root '" + show + "' '" + show + "/data'",
     };
     for (const std::string& form : forms) {
-        const RunResult created = RunTool(dir, show, "create " + form);
+        const CommandResult created = RunTool(dir, show, "create " + form);
         ASSERT_EQ(created.status, 0) << form << "\n" << created.err;
 
-        const RunResult listed = RunTool(dir, show, "list data/assets.pack");
+        const CommandResult listed = RunTool(dir, show, "list data/assets.pack");
         ASSERT_EQ(listed.status, 0) << listed.err;
         EXPECT_EQ(listed.out,
                   "           0  data/empty.txt\n"
@@ -83,10 +63,10 @@ TEST_F(KestrelPackTool, FolderAbsoluteAndDottedPathsAllGiveTheNamesTheShowAsksFo
 TEST_F(KestrelPackTool, ExtractWritesTheEntryBytes) {
     const std::string show = dir / "show";
     ASSERT_EQ(RunTool(dir, show, "create out.pack data").status, 0);
-    const RunResult to_file = RunTool(dir, show, "extract out.pack './data\\modules\\TUNE.XM' tune.xm");
+    const CommandResult to_file = RunTool(dir, show, "extract out.pack './data\\modules\\TUNE.XM' tune.xm");
     EXPECT_EQ(to_file.status, 0) << to_file.err;
     EXPECT_EQ(ReadFileBytes(show + "/tune.xm"), std::string("XM\0\x01\x02", 5));
-    const RunResult to_stdout = RunTool(dir, show, "extract out.pack data/kestrel/kestrel_sequence.txt -");
+    const CommandResult to_stdout = RunTool(dir, show, "extract out.pack data/kestrel/kestrel_sequence.txt -");
     EXPECT_EQ(to_stdout.status, 0);
     EXPECT_EQ(to_stdout.out, "section = 0 8 scene=2\n");
 }
@@ -118,11 +98,11 @@ TEST_F(KestrelPackTool, MistakesGiveAMessageAndAFailingStatus) {
         {"extract out.pack data/empty.txt no_dir/x", 1, "cannot write no_dir/x"},
     };
     for (const Case& c : cases) {
-        const RunResult result = RunTool(dir, show, c.args);
+        const CommandResult result = RunTool(dir, show, c.args);
         EXPECT_EQ(result.status, c.status) << c.args;
         EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << "\n" << result.err;
     }
-    const RunResult help = RunTool(dir, show, "--help");
+    const CommandResult help = RunTool(dir, show, "--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.compare(0, 19, "Usage: kestrel_pack"), 0);
 }

@@ -105,7 +105,9 @@ TEST(LoadImage, CutOrFlippedPngsNeverCrashTheDecoder) {
         Image image;
         std::string reason;
         const bool ok = DecodeImageRgba8(reinterpret_cast<const std::uint8_t*>(png.data()), length, image, reason);
-        if (length < iend_start) EXPECT_FALSE(ok) << length;
+        if (length < iend_start) {
+            EXPECT_FALSE(ok) << length;
+        }
         EXPECT_EQ(image.rgba.size(), ok ? std::size_t{24} : std::size_t{0}) << length;
     }
     for (std::size_t at = 0; at < png.size(); ++at) {

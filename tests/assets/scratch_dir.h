@@ -3,7 +3,10 @@
 // A fresh directory under /tmp for one test, removed afterwards, and a guard that runs a test
 // from a chosen working directory. Shared by the asset and sequence tests.
 
+#include <sys/wait.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,3 +74,27 @@ inline std::string ReadFileBytes(const std::string& path) {
 
 inline std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 inline std::string Text(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+struct CommandResult {
+    int status = -1;  // exit status; -1 when the program did not exit normally
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Runs `program` with `args` (shell words, quoted by the caller) from the working directory `cwd`;
+// standard error goes through a file in `scratch`.
+inline CommandResult RunCommand(const ScratchDir& scratch, const std::string& cwd, const std::string& program,
+                                const std::string& args) {
+    const std::string err_file = scratch / ".stderr";
+    const std::string command = "cd '" + cwd + "' && '" + program + "' " + args + " 2>'" + err_file + "'";
+    CommandResult result;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
+    const int raw = ::pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.err = ReadFileBytes(err_file);
+    return result;
+}
