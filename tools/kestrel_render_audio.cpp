@@ -145,11 +145,22 @@ int main(int argc, char** argv) {
   synth.BeginOfflineRender(kAudioSampleRate);
   synth.SetTempo(options.bpm);
   synth.SetMasterVolume(1.0f);
+  // The show falls back to other files or the built-in track; for this tool a render of
+  // something else than was asked for is an error.
   const SynthTrack& track = synth.GetTrack();
-  if (!track.loaded || (!options.track.empty() && track.source_path != resolved_track)) {
-    // The show would fall back to another file or the built-in track here; a render of
-    // something else than asked for is an error for this tool.
-    std::fprintf(stderr, "kestrel_render_audio: %s\n", synth.GetTrackStatus().c_str());
+  const std::string& status = synth.GetTrackStatus();
+  const bool invalid = status.rfind("Invalid synth track ", 0) == 0;
+  if (!options.track.empty() && !(track.loaded && track.source_path == resolved_track)) {
+    if (invalid) {
+      std::fprintf(stderr, "kestrel_render_audio: %s\n", status.c_str());
+    } else {
+      std::fprintf(stderr, "kestrel_render_audio: could not read synth track %s\n",
+                   options.track.c_str());
+    }
+    return 1;
+  }
+  if (!track.loaded) {
+    std::fprintf(stderr, "kestrel_render_audio: %s\n", status.c_str());
     return 1;
   }
 

@@ -1,0 +1,123 @@
+// kestrel_render_audio, run as a program: its WAV holds exactly what the synthesiser renders,
+// it prints nothing when all is well, and it refuses bad requests with an error.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "synth_test_util.h"
+
+using namespace synth_test;
+
+namespace {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+RunResult RunTool(const std::string& arguments, const TempDir& dir) {
+  const std::string out_path = (dir.path() / "stdout.txt").string();
+  const std::string err_path = (dir.path() / "stderr.txt").string();
+  const std::string command = std::string(KESTREL_BINARY_DIR) + "/kestrel_render_audio " +
+                              arguments + " >" + out_path + " 2>" + err_path;
+  RunResult result;
+  const int raw = std::system(command.c_str());
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  result.out = slurp(out_path);
+  result.err = slurp(err_path);
+  return result;
+}
+
+std::uint32_t U32At(const std::string& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+  return v;
+}
+
+std::uint16_t U16At(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                    (static_cast<std::uint8_t>(bytes[at + 1]) << 8));
+}
+
+}  // namespace
+
+TEST(RenderAudioTool, WritesTheSynthesiserOutputAsPcmWav) {
+  // An 8-bar loop never reaches the first oracle bar, so no voice file can make a difference.
+  TestSynth t(MakeTrack(8, {kGroove}));
+  const std::string wav = (t.dir.path() / "out.wav").string();
+  const RunResult run = RunTool("--from 1.5 --to 3 --bpm 150 --track " + t.TrackPath().string() +
+                                    " " + wav, t.dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+
+  std::ifstream in(wav, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GE(bytes.size(), 44u);
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(U16At(bytes, 20), 1);      // PCM
+  EXPECT_EQ(U16At(bytes, 22), 2);      // stereo
+  EXPECT_EQ(U32At(bytes, 24), 48000u);
+  EXPECT_EQ(U16At(bytes, 34), 16);
+  EXPECT_EQ(bytes.substr(36, 4), "data");
+  // 1.5 bars at 150 bpm: 1.5 * 76800 frames.
+  const std::uint32_t frames = 115200;
+  ASSERT_EQ(U32At(bytes, 40), frames * 4);
+  ASSERT_EQ(bytes.size(), 44u + frames * 4);
+  EXPECT_EQ(U32At(bytes, 4), 36u + frames * 4);
+
+  // The same render in process, at the show's gain, quantised the same way.
+  RuntimeSynth& synth = t.Prepare();
+  synth.SetTempo(150.0f);
+  synth.SetMasterVolume(1.0f);
+  synth.SeekToBar(1.5f);
+  const std::vector<float> expected = Render(synth, frames);
+  std::size_t mismatches = 0;
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    const long want = std::clamp(std::lrint(static_cast<double>(expected[k]) * 32767.0), -32768L, 32767L);
+    const auto got = static_cast<std::int16_t>(U16At(bytes, 44 + 2 * k));
+    if (got != want) ++mismatches;
+  }
+  EXPECT_EQ(mismatches, 0u);
+}
+
+TEST(RenderAudioTool, RefusesBadRequests) {
+  TempDir dir;
+  WriteText(dir.path() / "bad.txt", "loop_bars = many\n");
+  const std::string wav = (dir.path() / "bad.wav").string();
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"", 2, "no output file"},
+      {"--from", 2, "missing value for --from"},
+      {"--from x " + wav, 2, "invalid number for --from: x"},
+      {"--from 4 --to 2 " + wav, 2, "--to must lie after --from"},
+      {"--bpm 300 " + wav, 2, "--bpm must be between 80 and 180"},
+      {"--loud " + wav, 2, "unknown option --loud"},
+      {"--track " + (dir.path() / "missing.txt").string() + " " + wav, 1,
+       "could not read synth track"},
+      {"--track " + (dir.path() / "bad.txt").string() + " " + wav, 1,
+       "Invalid synth track " + (dir.path() / "bad.txt").string() + ": line 1: invalid loop_bars"},
+      {"--to 1 " + (dir.path() / "no_such_dir" / "x.wav").string(), 1, "Could not save"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const RunResult run = RunTool(c.arguments, dir);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
