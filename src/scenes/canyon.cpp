@@ -310,14 +310,14 @@ RiverTime MakeRiverTime(float t, const MusicViz& mv) {
   return rt;
 }
 
-float RiverGlowAt(float x, float z, float h, const RiverTime& rt) {
+float RiverGlowAt(float x, float z, float centre, float h, const RiverTime& rt) {
   const float P = rt.pulse;
   // Only on low ground.
   const float lw = 1.0f - SS(Clamp01((h + 2.6f) / 5.8f));
   // A band 2 to 3 units wide along the centre line, fading out by 7.5 units.
   const float k = N01(3, rt.k_shift_x + 0.065f * x, rt.k_shift_z + 0.052f * z);
   const float rw = 0.65f * k + 2.08f;
-  const float across = 1.0f - SS(Clamp01((std::fabs(x - CanyonCentre(z)) - rw) / (7.5f - rw)));
+  const float across = 1.0f - SS(Clamp01((std::fabs(x - centre) - rw) / (7.5f - rw)));
   // Ripples travelling with the sixteenth notes.
   const float wave = std::sin(rt.sway + 0.027f * x + rt.step + 1.2f * kPi * k + 0.055f * z);
   const float level = 0.155f * P + 0.09f * wave + 0.025f * wave * P + 0.07f * k * P + 0.252f * k +
@@ -328,7 +328,7 @@ float RiverGlowAt(float x, float z, float h, const RiverTime& rt) {
 }  // namespace canyon_detail
 
 float RiverGlow(float x, float z, float h, float t, const MusicViz& mv) {
-  return canyon_detail::RiverGlowAt(x, z, h, canyon_detail::MakeRiverTime(t, mv));
+  return canyon_detail::RiverGlowAt(x, z, CanyonCentre(z), h, canyon_detail::MakeRiverTime(t, mv));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -363,10 +363,11 @@ CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraPar
   v.height = H;
   v.scale = 180.0f;
 
-  // 8. Ray steps. The density is also the step divisor; keeping it inside its settings range
-  // keeps a hand-built record from stalling or overflowing the march.
-  cf.density = std::isfinite(p.ray_density) ? Clamp(p.ray_density, 0.25f, 3.0f) : 1.0f;
-  cf.steps = static_cast<int>(Clamp(cf.density * 165.0f, 32.0f, 360.0f));
+  // 8. Ray steps. The density also divides the step size: a hand-built record with a zero,
+  // negative or non-finite density marches at a sane pace instead of dividing by it.
+  const bool density_valid = std::isfinite(p.ray_density) && p.ray_density > 0.0f;
+  cf.density = density_valid ? std::max(p.ray_density, 0.01f) : 1.0f;
+  cf.steps = static_cast<int>(Clamp((density_valid ? p.ray_density : 1.0f) * 165.0f, 32.0f, 360.0f));
 
   // 9. Sun direction, low above the horizon.
   const float a = p.sun_angle;
@@ -452,7 +453,7 @@ Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice&
   Vec3 colour = albedo * light + (0.22f * moss) * Vec3(0.08f, 0.72f, 0.32f);
 
   // 5. The molten river: a flowing crust pattern blended in, plus emitted light.
-  const float g = canyon_detail::RiverGlowAt(px, pz, h, sc.river);
+  const float g = canyon_detail::RiverGlowAt(px, pz, slice.cx, h, sc.river);
   if (g > 0.001f) {
     const float k = N01(0, 0.065f * px + 17.0f, sc.lava_shift_z + 0.052f * pz);
     const float z1 = std::sin(5.340708f * k + 0.045f * pz + sc.lava_sway + 0.02f * px);

@@ -138,13 +138,16 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
     return true;
   }
 
-  // Floor ripples on the lower slopes, and the buttes, ridges and mesas (step 10).
+  // Floor ripples on the lower slopes, and the buttes, ridges and mesas (step 10). Before the
+  // wall noise, ask whether the height can matter at all: first with the landmarks at their
+  // largest, then with their actual sum.
   const float ripple = 0.62f * detail * height_scale * D * g;
   const bool landmarks = detailed && p.large_features;
+  const float scale_bound = std::fabs(height_scale) * D;
+  const float wall_max = scale_bound * wall_bound + floor + ripple + 0.01f;
+  if (hidden_below(wall_max + (landmarks ? scale_bound * kLandmarkSumBound : 0.0f))) return false;
   const float landmark = landmarks ? LandmarkHeight(x, z, B) * D * height_scale : 0.0f;
-  if (hidden_below(std::fabs(height_scale) * D * wall_bound + floor + ripple + landmark + 0.01f)) {
-    return false;
-  }
+  if (landmarks && hidden_below(wall_max + landmark)) return false;
 
   // 6. Wall noise: detail E, broad swell G, plateau mask M, terrace fade O.
   const float E = N(0, 0.045f * x + 10.0f, 0.04f * z - 4.0f);
@@ -184,6 +187,7 @@ struct RiverTime {
 };
 
 RiverTime MakeRiverTime(float t, const MusicViz& mv);
-float RiverGlowAt(float x, float z, float h, const RiverTime& rt);
+// RiverGlow with the frame's terms and the centre line's x at z (`centre`) already known.
+float RiverGlowAt(float x, float z, float centre, float h, const RiverTime& rt);
 
 }  // namespace canyon_detail

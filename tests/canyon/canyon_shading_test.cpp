@@ -1,0 +1,222 @@
+// The canyon's shading functions and its flight camera: shadows, light, haze, colour, the river,
+// the music drive, ray steps, interlacing and banking.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "config/scene_params.h"
+#include "render/noise.h"
+#include "scenes/canyon.h"
+#include "timeline/music_viz.h"
+
+namespace {
+
+DebugParams WithShadows(float strength) {
+  DebugParams p;
+  p.shadows = true;
+  p.shadow_strength = strength;
+  return p;
+}
+
+TEST(CanyonShading, ShadowsOffOrWithoutStrengthGiveExactlyOne) {
+  DebugParams off;
+  EXPECT_EQ(TerrainShadow(CanyonCentre(50.0f), 50.0f, -100.0f, off, 0.6f, 0.8f), 1.0f);
+  EXPECT_EQ(TerrainShadow(CanyonCentre(50.0f), 50.0f, -100.0f, WithShadows(0.0f), 0.6f, 0.8f),
+            1.0f);
+}
+
+TEST(CanyonShading, FullShadowLeavesOnlyTheSkyLight) {
+  // A point far below the ground has all ten samples above its sun ray: hard = soft = 1.
+  const float z = 120.0f;
+  const float x = CanyonCentre(z) + 10.0f;
+  EXPECT_EQ(TerrainShadow(x, z, -100.0f, WithShadows(1.0f), 0.6f, 0.8f), 0.0f);
+  EXPECT_FLOAT_EQ(TerrainShadow(x, z, -100.0f, WithShadows(0.35f), 0.6f, 0.8f), 0.65f);
+  // The shaded light shadow*(0.78*diffuse + 0.1024) + 0.5376 is then the constant alone.
+  const float shadow = TerrainShadow(x, z, -100.0f, WithShadows(1.0f), 0.6f, 0.8f);
+  EXPECT_EQ(shadow * (0.78f * 0.9f + 0.1024f) + 0.5376f, 0.5376f);
+  // A point far above the terrain is fully lit.
+  EXPECT_EQ(TerrainShadow(x, z, 100.0f, WithShadows(1.0f), 0.6f, 0.8f), 1.0f);
+}
+
+TEST(CanyonShading, ShadowStaysWithinItsStrength) {
+  const DebugParams p = WithShadows(0.6f);
+  int partial = 0;
+  for (float z = 0.0f; z < 400.0f; z += 13.0f) {
+    for (float dx = -30.0f; dx <= 30.0f; dx += 6.0f) {
+      const float x = CanyonCentre(z) + dx;
+      const float s = TerrainShadow(x, z, TerrainHeight(x, z, p, true), p, std::sin(0.7f),
+                                    std::cos(0.7f));
+      EXPECT_GE(s, 0.4f - 1e-6f);
+      EXPECT_LE(s, 1.0f);
+      if (s < 0.999f) ++partial;
+    }
+  }
+  EXPECT_GT(partial, 0);  // the walls do cast shadows onto something
+}
+
+TEST(CanyonShading, FlatGroundFacesStraightUp) {
+  // With no relief the normal is (0, 1, 0): the light is clamp01(L.y*0.8474576 + 0.15254237).
+  DebugParams p;
+  p.terrain_height = 0.0f;
+  p.terrain_floor = 0.0f;
+  const Vec3 sun = Normalize(Vec3(std::sin(0.7f), 0.36f, std::cos(0.7f)));
+  EXPECT_FLOAT_EQ(TerrainLight(12.0f, 34.0f, p, sun), sun.y * 0.8474576f + 0.15254237f);
+  // Sun straight overhead: full light; sun straight below: nothing.
+  EXPECT_FLOAT_EQ(TerrainLight(12.0f, 34.0f, p, Vec3(0.0f, 1.0f, 0.0f)), 1.0f);
+  EXPECT_EQ(TerrainLight(12.0f, 34.0f, p, Vec3(0.0f, -1.0f, 0.0f)), 0.0f);
+}
+
+TEST(CanyonShading, HazeFollowsFogAndDistance) {
+  DebugParams p;
+  const float z = 300.0f;
+  const float x = CanyonCentre(z) + 30.0f;
+  const float h = TerrainHeight(x, z, p, true);
+  EXPECT_EQ(TerrainHaze(x, z, h, 500.0f, 3.0f, p, 45.0f, 160.0f) > 0.6f, true);
+  EXPECT_LT(TerrainHaze(x, z, h, 5.0f, 3.0f, p, 45.0f, 160.0f), 0.05f);
+  p.fog = 0.0f;
+  EXPECT_EQ(TerrainHaze(x, z, h, 500.0f, 3.0f, p, 45.0f, 160.0f), 0.0f);
+}
+
+TEST(CanyonShading, FullHazeGivesTheHazeColour) {
+  float moss = -1.0f;
+  const Vec3 c = TerrainColour(10.0f, 20.0f, 5.0f, 1.0f, &moss);
+  EXPECT_NEAR(c.r, 0.155f, 1e-6f);
+  EXPECT_NEAR(c.g, 0.148f, 1e-6f);
+  EXPECT_NEAR(c.b, 0.142f, 1e-6f);
+  EXPECT_GE(moss, 0.0f);
+  EXPECT_LE(moss, 1.0f);
+  // Without haze, high walls are sandstone: warmer than they are blue.
+  for (float z = 0.0f; z < 200.0f; z += 20.0f) {
+    const Vec3 wall = TerrainColour(CanyonCentre(z) + 25.0f, z, 8.0f, 0.0f);
+    EXPECT_GT(wall.r, wall.b) << z;
+  }
+  // The moss output is optional.
+  const Vec3 again = TerrainColour(10.0f, 20.0f, 5.0f, 1.0f);
+  EXPECT_EQ(again.r, c.r);
+}
+
+TEST(CanyonShading, PulseIsZeroWithoutMusicAndClamped) {
+  MusicViz mv;
+  mv.kick = 1.0f;
+  mv.impact = 1.0f;
+  EXPECT_EQ(CanyonPulse(mv), 0.0f);
+  mv = MusicViz();
+  mv.active = true;
+  mv.build = 0.5f;
+  mv.kick = 0.5f;
+  mv.lead = 1.0f;
+  EXPECT_FLOAT_EQ(CanyonPulse(mv), 0.45f * 0.5f + 0.3f * 0.5f + 0.18f);
+  mv.impact = 1.0f;
+  EXPECT_EQ(CanyonPulse(mv), 1.0f);
+}
+
+TEST(CanyonShading, RiverGlowsOnLowGroundNearTheCentreLine) {
+  const MusicViz silent;
+  const float t = 7.0f;
+  int glowing = 0;
+  for (float z = 0.0f; z < 300.0f; z += 10.0f) {
+    const float cx = CanyonCentre(z);
+    // Silent music still leaves the base glow on the centre line...
+    const float centre = RiverGlow(cx, z, -2.4f, t, silent);
+    EXPECT_GT(centre, 0.3f) << z;
+    if (centre > 0.5f) ++glowing;
+    // ...but nothing 7.5 units out, nor on high ground.
+    EXPECT_EQ(RiverGlow(cx + 7.6f, z, -2.4f, t, silent), 0.0f);
+    EXPECT_EQ(RiverGlow(cx, z, 3.3f, t, silent), 0.0f);
+  }
+  EXPECT_GT(glowing, 0);
+  // Music brightens it.
+  MusicViz loud;
+  loud.active = true;
+  loud.impact = 1.0f;
+  const float z = 42.0f;
+  EXPECT_GT(RiverGlow(CanyonCentre(z), z, -2.4f, t, loud),
+            RiverGlow(CanyonCentre(z), z, -2.4f, t, silent));
+}
+
+// The camera and march settings.
+
+TEST(CanyonView, RayStepsFollowTheDensity) {
+  struct Case {
+    float density;
+    int steps;
+  };
+  for (const Case c : {Case{0.25f, 41}, Case{1.0f, 165}, Case{3.0f, 360}, Case{2.5f, 360},
+                       Case{0.1f, 32}, Case{0.5f, 82}}) {
+    DebugParams p;
+    p.ray_density = c.density;
+    EXPECT_EQ(BuildCanyonFrame(1.0f, p, SceneCameraParams(), 640, 360, 0, false).steps, c.steps)
+        << c.density;
+  }
+}
+
+TEST(CanyonView, InterlacingAlternatesColumnsExceptOnTheFirstFrame) {
+  DebugParams p;
+  const SceneCameraParams cam;
+  const CanyonFrame off = BuildCanyonFrame(1.0f, p, cam, 640, 360, 7, false);
+  EXPECT_EQ(off.column_step, 1);
+  EXPECT_TRUE(CanyonColumnDrawn(off, 0) && CanyonColumnDrawn(off, 1));
+  p.interlace = true;
+  const CanyonFrame odd = BuildCanyonFrame(1.0f, p, cam, 640, 360, 7, false);
+  EXPECT_EQ(odd.column_step, 2);
+  EXPECT_EQ(odd.parity, 1);
+  EXPECT_FALSE(CanyonColumnDrawn(odd, 4));
+  EXPECT_TRUE(CanyonColumnDrawn(odd, 5));
+  const CanyonFrame even = BuildCanyonFrame(1.0f, p, cam, 640, 360, 8, false);
+  EXPECT_EQ(even.parity, 0);
+  EXPECT_TRUE(CanyonColumnDrawn(even, 4));
+  const CanyonFrame first = BuildCanyonFrame(1.0f, p, cam, 640, 360, 7, true);
+  EXPECT_EQ(first.column_step, 1);
+  EXPECT_EQ(first.parity, 0);
+}
+
+TEST(CanyonView, CameraFollowsThePathAboveTheGround) {
+  const DebugParams p;
+  SceneCameraParams cam;
+  for (float t : {0.0f, 4.0f, 31.5f, 120.0f}) {
+    const CanyonFrame cf = BuildCanyonFrame(t, p, cam, 640, 360, 0, false);
+    const CanyonView& v = cf.view;
+    EXPECT_FLOAT_EQ(v.camZ, 16.0f * t);
+    EXPECT_NEAR(v.camX, CanyonCentre(v.camZ), 2.5f + 1e-3f);
+    EXPECT_NEAR(v.camH - CameraGround(v.camX, v.camZ, p), 2.7f, 0.25f + 1e-4f);
+    EXPECT_FLOAT_EQ(v.fov, 1.2915437f);
+    EXPECT_EQ(v.scale, 180.0f);
+    EXPECT_EQ(v.horizon, static_cast<float>(cf.horizon_row));
+    EXPECT_NEAR(cf.horizon_row, 0.46f * 360.0f, 0.025f * 360.0f + 1.0f);
+    EXPECT_LE(std::fabs(cf.roll), 0.5f);
+    EXPECT_FLOAT_EQ(v.slope, std::tan(cf.roll));
+  }
+  // Offsets move the camera; fov_off widens the view.
+  cam.forward = 100.0f;
+  cam.fov_off = 10.0f;
+  const CanyonFrame moved = BuildCanyonFrame(0.0f, p, cam, 640, 360, 0, false);
+  EXPECT_FLOAT_EQ(moved.view.camZ, 100.0f);
+  EXPECT_NEAR(moved.view.fov, 1.2915437f + 10.0f * 3.14159265f / 180.0f, 1e-6f);
+}
+
+TEST(CanyonView, StrongBankingIsClamped) {
+  DebugParams p;
+  p.bank = 2.0f;
+  bool clamped = false;
+  for (float t = 0.0f; t < 60.0f; t += 0.5f) {
+    const CanyonFrame cf = BuildCanyonFrame(t, p, SceneCameraParams(), 640, 360, 0, false);
+    EXPECT_LE(std::fabs(cf.roll), 0.5f);
+    clamped = clamped || std::fabs(cf.roll) == 0.5f;
+  }
+  EXPECT_TRUE(clamped);
+  p.bank = 0.0f;
+  EXPECT_EQ(BuildCanyonFrame(3.0f, p, SceneCameraParams(), 640, 360, 0, false).view.slope, 0.0f);
+}
+
+TEST(CanyonView, SunDirectionIsNormalisedWithItsHorizontalPart) {
+  DebugParams p;
+  p.sun_angle = -2.0f;
+  const CanyonFrame cf = BuildCanyonFrame(0.0f, p, SceneCameraParams(), 640, 360, 0, false);
+  EXPECT_NEAR(Length(cf.sun), 1.0f, 1e-6f);
+  EXPECT_FLOAT_EQ(cf.sun_sin, std::sin(-2.0f));
+  EXPECT_FLOAT_EQ(cf.sun_cos, std::cos(-2.0f));
+  EXPECT_FLOAT_EQ(cf.sun.y, 0.36f / std::sqrt(1.0f + 0.36f * 0.36f));
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+// The canyon's world: centre line, terrain height, landmarks and the camera ground, checked
+// against values worked out by hand from the noise table.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "config/scene_params.h"
+#include "render/noise.h"
+#include "render/primitives.h"
+#include "scenes/canyon.h"
+
+namespace {
+
+// The floor formula written out: 0.35*height*detail*N1(0.18x, 0.16z) +
+// 0.3*floor*N2(0.11x, 0.08z) - 2.4.
+float HandFloor(float x, float z, const DebugParams& p) {
+  const float g = SampleNoise(0.18f * x, 0.16f * z, 1);
+  const float n2 = SampleNoise(0.11f * x, 0.08f * z, 2);
+  return 0.35f * p.terrain_height * p.terrain_detail * g + 0.3f * p.terrain_floor * n2 - 2.4f;
+}
+
+TEST(CanyonWorld, CentreLineAndPathAngle) {
+  EXPECT_EQ(CanyonCentre(0.0f), 0.0f);
+  const float z = 150.0f;
+  EXPECT_FLOAT_EQ(CanyonCentre(z), 10.0f * std::sin(0.035f * z) + 18.0f * std::sin(0.011f * z));
+  // The angle is that of the 36-unit chord around z.
+  const float dx = CanyonCentre(z + 18.0f) - CanyonCentre(z - 18.0f);
+  EXPECT_FLOAT_EQ(CanyonPathAngle(z), std::atan2(dx, 36.0f));
+  // Near z = 0 the line swings toward +x (both sines rise), so the angle is positive.
+  EXPECT_GT(CanyonPathAngle(0.0f), 0.0f);
+}
+
+TEST(CanyonWorld, PointsOnTheCentreLineHaveTheFloorHeight) {
+  const DebugParams p;
+  for (float z : {-812.5f, -31.0f, 0.0f, 17.25f, 400.0f, 2203.75f}) {
+    const float x = CanyonCentre(z);
+    SCOPED_TRACE(z);
+    EXPECT_EQ(TerrainHeight(x, z, p, true), HandFloor(x, z, p));
+    EXPECT_EQ(TerrainHeight(x, z, p, false), HandFloor(x, z, p));
+    EXPECT_NEAR(TerrainHeight(x, z, p, true), -2.4f, 0.35f + 0.3f);
+  }
+}
+
+TEST(CanyonWorld, ZeroTerrainHeightIsTheFlatFloorEverywhere) {
+  DebugParams p;
+  p.terrain_height = 0.0f;
+  for (float z : {-300.0f, 12.0f, 999.0f}) {
+    for (float dx : {-90.0f, -20.0f, -4.0f, 0.0f, 6.5f, 25.0f, 70.0f}) {
+      const float x = CanyonCentre(z) + dx;
+      EXPECT_EQ(TerrainHeight(x, z, p, true), 0.3f * SampleNoise(0.11f * x, 0.08f * z, 2) - 2.4f)
+          << x << ", " << z;
+    }
+  }
+  p.terrain_floor = 0.0f;
+  EXPECT_EQ(TerrainHeight(CanyonCentre(40.0f) + 33.0f, 40.0f, p, true), -2.4f);
+}
+
+TEST(CanyonWorld, WallsRiseAwayFromTheCentreLine) {
+  const DebugParams p;
+  // Averaged over a stretch of canyon, the floor sits near -2.4 and the ground 20 units out on
+  // either side is far above it.
+  float floor_sum = 0.0f;
+  float left_sum = 0.0f;
+  float right_sum = 0.0f;
+  int n = 0;
+  for (float z = 0.0f; z < 600.0f; z += 5.0f, ++n) {
+    const float cx = CanyonCentre(z);
+    floor_sum += TerrainHeight(cx, z, p, false);
+    left_sum += TerrainHeight(cx - 20.0f, z, p, false);
+    right_sum += TerrainHeight(cx + 20.0f, z, p, false);
+  }
+  EXPECT_NEAR(floor_sum / n, -2.4f, 0.3f);
+  EXPECT_GT(left_sum / n, 4.0f);
+  EXPECT_GT(right_sum / n, 4.0f);
+}
+
+TEST(CanyonWorld, LandmarksOnlyInDetailedHeightsWithLargeFeatures) {
+  DebugParams with;
+  DebugParams without;
+  without.large_features = false;
+  int raised = 0;
+  for (float z = 0.0f; z < 620.0f; z += 7.0f) {
+    for (float dx : {-40.0f, -26.0f, 26.0f, 40.0f}) {
+      const float x = CanyonCentre(z) + dx;
+      const float plain = TerrainHeight(x, z, with, false);
+      // Undetailed heights never see landmarks, whatever the setting.
+      EXPECT_EQ(TerrainHeight(x, z, without, false), plain);
+      EXPECT_EQ(TerrainHeight(x, z, without, true), plain);
+      const float detailed = TerrainHeight(x, z, with, true);
+      EXPECT_GE(detailed, plain);  // landmarks only add
+      if (detailed > plain + 0.5f) ++raised;
+    }
+  }
+  // Ten segments of buttes and ridges beside the canyon raise a good share of these points.
+  EXPECT_GT(raised, 20);
+}
+
+TEST(CanyonWorld, LandmarkFieldsFollowFromTheSegmentIndex) {
+  for (std::int32_t s : {-100000, -17, -1, 0, 1, 5, 16, 21, 4711, 2000000}) {
+    SCOPED_TRACE(s);
+    const Landmark a = BuildLandmark(s);
+    const Landmark b = BuildLandmark(s);
+    EXPECT_EQ(a.key, s);
+    EXPECT_EQ(a.zc, b.zc);
+    EXPECT_EQ(a.a5, b.a5);
+    // The centre lies within 14.88 units of the segment's middle; ranges of the table.
+    const float middle = 62.0f * static_cast<float>(s) + 31.0f;
+    EXPECT_LE(std::fabs(a.zc - middle), 14.88f + std::fabs(middle) * 1e-6f);
+    EXPECT_EQ(a.xc, CanyonCentre(a.zc));
+    EXPECT_TRUE(a.side == 1.0f || a.side == -1.0f);
+    EXPECT_GE(a.r1, 10.8f);
+    EXPECT_LT(a.r1, 21.3f);
+    EXPECT_GE(a.u2, 34.56f);
+    EXPECT_LT(a.u2, 60.96f);
+    EXPECT_EQ(a.ridge_shift > 0.0f, a.side > 0.0f);
+    if (a.mesa) {
+      EXPECT_NEAR(a.mesa_inv_w * a.mesa_w, 1.0f, 1e-6f);
+      EXPECT_FLOAT_EQ(a.mesa_r2, 1.32f * (a.mesa_y * a.mesa_y + a.mesa_w * a.mesa_w));
+      EXPECT_NEAR(a.mesa_cos * a.mesa_cos + a.mesa_sin * a.mesa_sin, 1.0f, 1e-6f);
+    }
+  }
+  // The first value by hand: r(C) = (Hash32(s*0x9E3779B1 + C) & 0xFFFFFF) * 2^-24.
+  const std::uint32_t seed = 3u * 0x9E3779B1u + 1597463056u;
+  const float r = static_cast<float>(Hash32(seed) & 0xFFFFFFu) / 16777216.0f;
+  EXPECT_FLOAT_EQ(BuildLandmark(3).zc, (r - 0.5f) * 29.76f + 62.0f * 3.0f + 31.0f);
+  // About three quarters of the segments carry a mesa (r > 0.24).
+  int mesas = 0;
+  for (std::int32_t s = 0; s < 400; ++s) mesas += BuildLandmark(s).mesa ? 1 : 0;
+  EXPECT_GT(mesas, 260);
+  EXPECT_LT(mesas, 350);
+}
+
+TEST(CanyonWorld, LandmarkCacheNeverServesAnotherSegment) {
+  // Segments 16 apart share a cache slot; heights must not depend on what was looked up before.
+  const float z = 5.0f * 62.0f + 20.0f;
+  const float far_z = z + 16.0f * 62.0f;
+  const float x = CanyonCentre(z) + 30.0f;
+  const float far_x = CanyonCentre(far_z) + 30.0f;
+  const float first = LandmarkHeight(x, z, 1.0f);
+  const float far_first = LandmarkHeight(far_x, far_z, 1.0f);
+  EXPECT_EQ(LandmarkHeight(x, z, 1.0f), first);
+  EXPECT_EQ(LandmarkHeight(far_x, far_z, 1.0f), far_first);
+  EXPECT_EQ(LandmarkHeight(x, z, 1.0f), first);
+  // Negative segments use their own slots as well (s AND 15 in two's complement).
+  const float neg = LandmarkHeight(x, -z, 1.0f);
+  EXPECT_EQ(LandmarkHeight(x, z, 1.0f), first);
+  EXPECT_EQ(LandmarkHeight(x, -z, 1.0f), neg);
+  // Far beside the canyon nothing is added.
+  EXPECT_EQ(LandmarkHeight(CanyonCentre(z) + 500.0f, z, 1.0f), 0.0f);
+}
+
+TEST(CanyonWorld, CameraGroundIsTheSmoothedUndetailedFloor) {
+  DebugParams p;
+  const float z = 233.0f;
+  const float x = CanyonCentre(z) + 1.5f;
+  const float lateral = 0.3f * (x - CanyonCentre(z));
+  const float h1 = TerrainHeight(CanyonCentre(z - 10.0f) + lateral, z - 10.0f, p, false);
+  const float h2 = TerrainHeight(CanyonCentre(z) + lateral, z, p, false);
+  const float h3 = TerrainHeight(CanyonCentre(z + 16.0f) + lateral, z + 16.0f, p, false);
+  EXPECT_FLOAT_EQ(CameraGround(x, z, p), (0.2f * h1 + 0.5f * h2 + 0.3f * h3 + 2.4f) * 0.16f - 2.4f);
+  // Landmarks never lift the camera, even beside a butte.
+  const float beside = CanyonCentre(z) + 60.0f;
+  p.large_features = false;
+  const float without = CameraGround(beside, z, p);
+  p.large_features = true;
+  EXPECT_EQ(CameraGround(beside, z, p), without);
+}
+
+}  // namespace
