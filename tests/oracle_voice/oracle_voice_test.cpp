@@ -158,6 +158,22 @@ TEST(OracleWav, RejectsEverythingOutsideTheSubset) {
   }
 }
 
+TEST(OracleWav, EveryTruncationFailsSafely) {
+  // A file with an odd LIST chunk (and its pad byte) before the data, cut at every length:
+  // only the whole file parses, and no cut reads past the end (the sanitizer build checks).
+  Bytes c;
+  PutChunk(c, "LIST", Bytes{'I', 'N', 'F', 'O', 'x', 'y', 'z'});
+  PutChunk(c, "fmt ", Fmt(1, 2, 44100, 16));
+  PutChunk(c, "data", Pcm16({1, 2, 3, 4, 5, 6, 7, 8}));
+  const Bytes whole = Riff(c);
+  for (std::size_t n = 0; n <= whole.size(); ++n) {
+    SCOPED_TRACE(n);
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+    std::vector<float> out;
+    EXPECT_EQ(ParseOracleWav(cut.data(), cut.size(), out), n == whole.size());
+  }
+}
+
 TEST(OracleWav, ReadsTheSubsetAndSkipsOtherChunks) {
   std::vector<float> out;
 
