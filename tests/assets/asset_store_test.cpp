@@ -227,6 +227,37 @@ TEST_F(AssetStoreTest, ReadWholeFileAndReadText) {
     EXPECT_TRUE(bytes.empty());
 }
 
+TEST_F(AssetStoreTest, HugeFilesAndEntriesAreRefusedWithoutBeingRead) {
+    // Sparse files: they claim more than kMaxAssetBytes but take no disk space.
+    const std::string huge = root.Write("work/data/huge.bin", "x");
+    std::filesystem::resize_file(huge, kMaxAssetBytes + 1);
+    // A pack whose second entry's block spans most of the (sparse) file: its size field is
+    // patched after the first record (12 + 20 + 14 bytes) and the second's length and offset.
+    std::string error;
+    std::vector<std::uint8_t> two;
+    ASSERT_TRUE(EncodePack({{"data/small.txt", Bytes("small")}, {"data/huge.bin", {}}}, two, &error));
+    const std::uint64_t file_size = kMaxAssetBytes + 4096;
+    const std::size_t huge_size_field = 12 + 20 + 14 + 12;  // second record's size field
+    for (int i = 0; i < 8; ++i) two[huge_size_field + i] = static_cast<std::uint8_t>((file_size - 40) >> (8 * i));
+    const std::size_t huge_offset_field = huge_size_field - 8;
+    for (int i = 0; i < 8; ++i) two[huge_offset_field + i] = static_cast<std::uint8_t>(uint64_t{40} >> (8 * i));
+    const std::string pack = root.Write("work/data/assets.pack", two);
+    std::filesystem::resize_file(pack, file_size);
+
+    WorkingDirectory cd(work);
+    AssetStore store;
+    std::vector<std::uint8_t> bytes;
+    EXPECT_FALSE(ReadWholeFile("data/huge.bin", bytes));
+    EXPECT_TRUE(store.LoadPackIndex("data/assets.pack"));
+    EXPECT_EQ(ReadOrFail(store, "data/small.txt"), "small");
+    EXPECT_FALSE(store.ReadAsset("data/huge.bin", bytes));  // loose file too big, pack entry too big
+    EXPECT_TRUE(bytes.empty());
+    Image image;
+    std::string message;
+    EXPECT_FALSE(store.LoadImage("data/huge.bin", image, &message));
+    EXPECT_EQ(message, "missing data/huge.bin");
+}
+
 TEST_F(AssetStoreTest, DevicesAreRefusedInsteadOfReadWithoutEnd) {
     AssetStore store;
     std::vector<std::uint8_t> bytes;
