@@ -22,6 +22,9 @@ namespace {
 
 constexpr std::uint32_t kOutputRate = 48000;
 constexpr std::uint64_t kMaxSeconds = 30;
+// Thirty seconds of 16-bit stereo even at 384 kHz is 46 MB: a larger file is not a voice line,
+// and reading it whole could exhaust memory.
+constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
 
 std::uint16_t ReadU16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -53,7 +56,7 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return false;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) return false;
+  if (ec || size > kMaxFileBytes) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return false;
   bytes.resize(static_cast<std::size_t>(size));

@@ -330,6 +330,11 @@ TEST_F(OracleVoiceLoad, FirstCandidateThatParsesWins) {
   EXPECT_EQ(voice.name, good);
   EXPECT_EQ(voice.samples, (std::vector<float>{0.5f, 0.0f}));
 
+  // A valid voice followed by a quarter gigabyte of padding (a sparse file) is not read.
+  const std::string huge = Write("oracle_voice/big.wav", SimpleWav(1, 48000, {1, 2}));
+  fs::resize_file(huge, (256u << 20) + 1);
+  EXPECT_FALSE(LoadOracleVoice(voice, "big.wav", "", Into(), {}));
+
   // Nothing anywhere: the slot is emptied and stays silent.
   EXPECT_FALSE(LoadOracleVoice(voice, "missing.wav", "set/track.txt", Into(), {}));
   EXPECT_FALSE(voice.loaded);
