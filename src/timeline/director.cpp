@@ -113,7 +113,11 @@ SectionClock SectionRelativeTime(std::span<const SequenceSection> sections, floa
   return {section_bar, section_bar * SecondsPerBar(bpm)};
 }
 
-float ClampSeekBar(float x, float bpm) { return std::max(std::min(x, FinaleEnd(bpm)), 0.0f); }
+float ClampSeekBar(float x, float bpm) {
+  // A NaN target would pass both limits and stop the clock on NaN.
+  if (std::isnan(x)) return 0.0f;
+  return std::max(std::min(x, FinaleEnd(bpm)), 0.0f);
+}
 
 float PendingStartBar(float bar_offset, float bpm) {
   return std::clamp(bar_offset, 0.0f, FinaleEnd(bpm));

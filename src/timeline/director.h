@@ -61,7 +61,7 @@ struct SectionClock {
 SectionClock SectionRelativeTime(std::span<const SequenceSection> sections, float loop_bars,
                                  bool director, float bar, float bpm, float frame_time);
 
-// Target of a seek: x clamped to [0, FinaleEnd(bpm)].
+// Target of a seek: x clamped to [0, FinaleEnd(bpm)]; 0 for NaN.
 float ClampSeekBar(float x, float bpm);
 
 // Bar a freshly started source is sent to when a start bar is pending: clamp(bar_offset, 0,

@@ -129,6 +129,8 @@ TEST(Seeking, ClampsStepsAndWraps) {
   EXPECT_FLOAT_EQ(ClampSeekBar(125.0f, 140.0f), 123.35f);
   EXPECT_FLOAT_EQ(ClampSeekBar(-4.0f, 140.0f), 0.0f);
   EXPECT_FLOAT_EQ(ClampSeekBar(50.0f, 140.0f), 50.0f);
+  EXPECT_FLOAT_EQ(ClampSeekBar(kNaN, 140.0f), 0.0f);
+  EXPECT_FLOAT_EQ(ClampSeekBar(kInf, 140.0f), 123.35f);
   EXPECT_FLOAT_EQ(PendingStartBar(200.0f, 140.0f), 123.35f);
   EXPECT_FLOAT_EQ(PendingStartBar(-2.0f, 140.0f), 0.0f);
 
