@@ -1,9 +1,13 @@
 #include "audio/audio_output.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "audio/miniaudio_config.h"
 
@@ -37,6 +41,33 @@ void QuietAudioLibraries() {
     }
     break;
   }
+}
+
+// miniaudio's PulseAudio backend leaks its client context (about 20 KB) every time it fails to
+// reach a server, which is every device start on a machine without one. A client can only reach
+// a server through PULSE_SERVER or a native socket, so without either the backend is skipped.
+bool PulseServerMayBeRunning() {
+  const char* server = std::getenv("PULSE_SERVER");
+  if (server && *server) return true;
+  std::vector<std::string> sockets = {"/run/pulse/native", "/var/run/pulse/native",
+                                      "/run/user/" + std::to_string(::getuid()) + "/pulse/native"};
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime) sockets.push_back(std::string(runtime) + "/pulse/native");
+  for (const std::string& socket : sockets) {
+    if (::access(socket.c_str(), F_OK) == 0) return true;
+  }
+  return false;
+}
+
+// miniaudio's own order of the Linux backends, down to the null backend that plays into
+// nothing in real time on machines without a sound card.
+std::vector<ma_backend> PlaybackBackends() {
+  std::vector<ma_backend> backends;
+  if (PulseServerMayBeRunning()) backends.push_back(ma_backend_pulseaudio);
+  backends.push_back(ma_backend_alsa);
+  backends.push_back(ma_backend_jack);
+  backends.push_back(ma_backend_null);
+  return backends;
 }
 
 struct CallbackTarget {
@@ -90,15 +121,16 @@ int AudioDevice::Init(AudioRenderFunction render, void* source) {
   config.dataCallback = DataCallback;
   config.pUserData = &device->target;
 
-  // The default backend order with a context of our own making: the same fallback as the
-  // default context (each backend in turn, down to the null backend), but never starting a
-  // JACK server or a PulseAudio daemon as a side effect of opening the show.
+  // Each backend in turn, as the default context does, but never starting a JACK server or a
+  // PulseAudio daemon as a side effect of opening the show.
   ma_context_config context_config = ma_context_config_init();
   context_config.jack.tryStartServer = MA_FALSE;
   context_config.pulse.tryAutoSpawn = MA_FALSE;
+  const std::vector<ma_backend> backends = PlaybackBackends();
 
   const ma_result result =
-      ma_device_init_ex(nullptr, 0, &context_config, &config, &device->device);
+      ma_device_init_ex(backends.data(), static_cast<ma_uint32>(backends.size()), &context_config,
+                        &config, &device->device);
   if (result != MA_SUCCESS) return static_cast<int>(result);
   device_ = std::move(device);
   return 0;

@@ -113,8 +113,9 @@ using AudioRenderFunction = void (*)(void* source, float* out, std::uint32_t fra
 // there is no source.
 void RenderAudioBlock(AudioRenderFunction render, void* source, float* out, std::uint32_t frames);
 
-// One playback device. Init creates it (on the default backends, trying each until one opens,
-// down to miniaudio's null backend), Start/Stop run and pause the callback, Uninit releases it.
+// One playback device. Init creates it on the first backend that opens (PulseAudio when a
+// server can be reached, ALSA, JACK, then miniaudio's null backend, which plays into nothing in
+// real time), Start/Stop run and pause the callback, Uninit releases it.
 // All calls come from the main thread. The audio libraries are kept from printing to standard
 // error; failures are returned as miniaudio result codes for the caller's status line.
 class AudioDevice {
