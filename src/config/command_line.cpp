@@ -6,7 +6,8 @@
 
 namespace {
 
-// printf-style: "%s" stands for the program name.
+// printf-style: "%s" stands for the program name. One string per printed line.
+// clang-format off
 const char* const kUsageLines[] = {
     "Usage: %s [--scene 1..8] [--frames N] [--save out.ppm] [--fullscreen|--windowed]",
     "          [--density X] [--dot-size X] [--dot-alpha X] [--trail X]",
@@ -31,8 +32,8 @@ const char* const kUsageLines[] = {
 };
 
 struct RegionName {
-    const char* name;
-    std::int32_t code;
+  const char* name;
+  std::int32_t code;
 };
 
 const RegionName kRegionNames[] = {
@@ -46,12 +47,13 @@ const RegionName kRegionNames[] = {
     {"bottom_left", 7},  {"bottom-left", 7},  {"bl", 7}, {"7", 7},
     {"bottom_right", 8}, {"bottom-right", 8}, {"br", 8}, {"8", 8},
 };
+// clang-format on
 
-// Per-scene options that take a number: the DebugParams or camera key they set, with its range.
+// Per-scene options that take a number: the DebugParams or camera key they set (which brings its range).
 struct SceneValueOption {
-    const char* option;
-    const char* key;
-    bool camera;
+  const char* option;
+  const char* key;
+  bool camera;
 };
 
 const SceneValueOption kSceneValueOptions[] = {
@@ -82,9 +84,9 @@ const SceneValueOption kSceneValueOptions[] = {
 
 // Per-scene switches: the DebugParams key and the value they store.
 struct SceneFlagOption {
-    const char* option;
-    const char* key;
-    bool value;
+  const char* option;
+  const char* key;
+  bool value;
 };
 
 const SceneFlagOption kSceneFlagOptions[] = {
@@ -100,180 +102,182 @@ const SceneFlagOption kSceneFlagOptions[] = {
     {"--no-shadows", "shadows", false},
 };
 
-std::int32_t SceneIndex(const AppOptions& options) { return std::clamp(options.scene - 1, 0, kSceneCount - 1); }
+std::int32_t SceneIndex(const AppOptions& options) {
+  return std::clamp(options.scene - 1, 0, kSceneCount - 1);
+}
 
 }  // namespace
 
 std::string UsageText(const std::string& program) {
-    std::string text;
-    for (const char* line : kUsageLines) {
-        std::string row = line;
-        const std::size_t slot = row.find("%s");
-        if (slot != std::string::npos) row.replace(slot, 2, program);
-        text += row;
-        text += '\n';
-    }
-    return text;
+  std::string text;
+  for (const char* line : kUsageLines) {
+    std::string row = line;
+    const std::size_t slot = row.find("%s");
+    if (slot != std::string::npos) row.replace(slot, 2, program);
+    text += row;
+    text += '\n';
+  }
+  return text;
 }
 
 bool ParseTrackerRegion(const std::string& name, std::int32_t& region) {
-    for (const RegionName& r : kRegionNames) {
-        if (name == r.name) {
-            region = r.code;
-            return true;
-        }
+  for (const RegionName& r : kRegionNames) {
+    if (name == r.name) {
+      region = r.code;
+      return true;
     }
-    return false;
+  }
+  return false;
 }
 
 bool ParseAudioSource(const std::string& word, std::int32_t& audio_source) {
-    if (word == "xm" || word == "XM" || word == "module") {
-        audio_source = kAudioSourceModule;
-        return true;
-    }
-    if (word == "synth" || word == "SYNTH") {
-        audio_source = kAudioSourceSynth;
-        return true;
-    }
-    return false;
+  if (word == "xm" || word == "XM" || word == "module") {
+    audio_source = kAudioSourceModule;
+    return true;
+  }
+  if (word == "synth" || word == "SYNTH") {
+    audio_source = kAudioSourceSynth;
+    return true;
+  }
+  return false;
 }
 
 CommandLineAction ParseCommandLine(int argc, char** argv, AppOptions& options, SceneDebugTable& debug_params,
                                    SceneCameraTable& camera_params) {
-    if (argv == nullptr) return CommandLineAction::Run;
-    for (int a = 1; a < argc; ++a) {
-        if (argv[a] == nullptr) continue;
-        const std::string arg = argv[a];
-        const bool has_value = a + 1 < argc && argv[a + 1] != nullptr;
-        const char* value = has_value ? argv[a + 1] : "";
+  if (argv == nullptr) return CommandLineAction::Run;
+  for (int a = 1; a < argc; ++a) {
+    if (argv[a] == nullptr) continue;
+    const std::string arg = argv[a];
+    const bool has_value = a + 1 < argc && argv[a + 1] != nullptr;
+    const char* value = has_value ? argv[a + 1] : "";
 
-        // Options without a value.
-        if (arg == "--help") return CommandLineAction::ShowHelp;
-        if (arg == "--dj-board" || arg == "--club-stage") {
-            options.scene = 2;
-            options.director = false;
-            options.club_stage_preview = true;
-            continue;
-        }
-        if (arg == "--fullscreen" || arg == "--windowed") {
-            options.fullscreen = arg == "--fullscreen";
-            continue;
-        }
-        if (arg == "--show-help" || arg == "--hide-help") continue;
-        if (arg == "--show-gui" || arg == "--hide-gui") {
-            options.show_gui = arg == "--show-gui";
-            continue;
-        }
-        if (arg == "--audio" || arg == "--no-audio") {
-            options.audio_enabled = arg == "--audio";
-            continue;
-        }
-        if (arg == "--xm" || arg == "--synth") {
-            options.audio_source = arg == "--xm" ? kAudioSourceModule : kAudioSourceSynth;
-            options.audio_source_explicit = true;
-            continue;
-        }
-        if (arg == "--director" || arg == "--no-director") {
-            options.director = arg == "--director";
-            continue;
-        }
-        if (arg == "--show-tracker" || arg == "--hide-tracker") {
-            options.tracker_viz = arg == "--show-tracker";
-            continue;
-        }
-        if (arg == "--tracker-panel") {
-            options.tracker_viz_mode = 0;
-            continue;
-        }
-        if (arg == "--tracker-wall") {
-            options.tracker_viz_mode = 1;
-            continue;
-        }
-        if (arg == "--tracker-assembly") {
-            options.tracker_viz_mode = 2;
-            continue;
-        }
-        if (arg == "--tracker-behind" || arg == "--tracker-front") {
-            options.tracker_layer[SceneIndex(options)] = arg == "--tracker-behind" ? 1 : 0;
-            continue;
-        }
-        if (arg == "--tracker-border" || arg == "--tracker-no-border") {
-            options.tracker_viz_border = arg == "--tracker-border";
-            continue;
-        }
-        if (arg == "--bench") {
-            options.bench = true;
-            options.audio_enabled = false;
-            options.show_gui = false;
-            continue;
-        }
-        bool matched_flag = false;
-        for (const SceneFlagOption& f : kSceneFlagOptions) {
-            if (arg == f.option) {
-                ApplySceneKey(debug_params[SceneIndex(options)], f.key, f.value ? 1.0f : 0.0f);
-                matched_flag = true;
-                break;
-            }
-        }
-        if (matched_flag) continue;
-
-        // Options with a value: without one they are not recognised.
-        if (!has_value) continue;
-        bool consumed = true;
-        if (arg == "--scene") {
-            options.scene = static_cast<std::int32_t>(std::clamp<long long>(ReadInt(value), 1, kSceneCount));
-            options.director = false;
-            options.club_stage_preview = false;
-        } else if (arg == "--frames") {
-            const long long n = ReadInt(value);
-            options.frames = n > 0 ? static_cast<std::uint64_t>(n) : 0;  // negative: unlimited
-        } else if (arg == "--save") {
-            options.save_path = value;
-        } else if (arg == "--audio-source") {
-            ParseAudioSource(value, options.audio_source);
-            options.audio_source_explicit = true;
-        } else if (arg == "--xm-path") {
-            options.xm_path = value;
-            options.xm_path_explicit = true;
-        } else if (arg == "--sequence") {
-            options.sequence_path = value;
-        } else if (arg == "--audio-bpm") {
-            options.audio_bpm = ClampFloat(ReadFloat(value), 80.0f, 180.0f);
-        } else if (arg == "--bar-offset") {
-            options.bar_offset = FiniteOrZero(ReadFloat(value));
-        } else if (arg == "--audio-gain") {
-            options.audio_gain = ClampFloat(ReadFloat(value), 0.0f, 1.0f);
-        } else if (arg == "--tracker-assembly-region") {
-            ParseTrackerRegion(value, options.tracker_assembly_region);
-        } else if (arg == "--tracker-effect") {
-            const std::string word = value;
-            if (word == "clean") options.tracker_viz_effect = 0;
-            if (word == "glow") options.tracker_viz_effect = 1;
-            if (word == "splat") options.tracker_viz_effect = 2;
-        } else if (arg == "--tracker-opacity") {
-            options.tracker_viz_opacity = ClampFloat(ReadFloat(value), 0.0f, 1.0f);
-        } else if (arg == "--tracker-x") {
-            options.tracker_viz_x = static_cast<std::int32_t>(std::clamp<long long>(ReadInt(value), 0, 624));
-        } else if (arg == "--tracker-y") {
-            options.tracker_viz_y = static_cast<std::int32_t>(std::clamp<long long>(ReadInt(value), 0, 344));
-        } else if (arg == "--tracker-rows") {
-            options.tracker_viz_rows = static_cast<std::int32_t>(std::clamp<long long>(ReadInt(value), 5, 21));
-        } else {
-            consumed = false;
-            for (const SceneValueOption& o : kSceneValueOptions) {
-                if (arg != o.option) continue;
-                const std::int32_t i = SceneIndex(options);
-                const float x = ReadFloat(value);
-                if (o.camera) {
-                    ApplyCameraKey(camera_params[i], o.key, x);
-                } else {
-                    ApplySceneKey(debug_params[i], o.key, x);
-                }
-                consumed = true;
-                break;
-            }
-        }
-        if (consumed) ++a;
+    // Options without a value.
+    if (arg == "--help") return CommandLineAction::ShowHelp;
+    if (arg == "--dj-board" || arg == "--club-stage") {
+      options.scene = 2;
+      options.director = false;
+      options.club_stage_preview = true;
+      continue;
     }
-    return CommandLineAction::Run;
+    if (arg == "--fullscreen" || arg == "--windowed") {
+      options.fullscreen = arg == "--fullscreen";
+      continue;
+    }
+    if (arg == "--show-help" || arg == "--hide-help") continue;
+    if (arg == "--show-gui" || arg == "--hide-gui") {
+      options.show_gui = arg == "--show-gui";
+      continue;
+    }
+    if (arg == "--audio" || arg == "--no-audio") {
+      options.audio_enabled = arg == "--audio";
+      continue;
+    }
+    if (arg == "--xm" || arg == "--synth") {
+      options.audio_source = arg == "--xm" ? kAudioSourceModule : kAudioSourceSynth;
+      options.audio_source_explicit = true;
+      continue;
+    }
+    if (arg == "--director" || arg == "--no-director") {
+      options.director = arg == "--director";
+      continue;
+    }
+    if (arg == "--show-tracker" || arg == "--hide-tracker") {
+      options.tracker_viz = arg == "--show-tracker";
+      continue;
+    }
+    if (arg == "--tracker-panel") {
+      options.tracker_viz_mode = 0;
+      continue;
+    }
+    if (arg == "--tracker-wall") {
+      options.tracker_viz_mode = 1;
+      continue;
+    }
+    if (arg == "--tracker-assembly") {
+      options.tracker_viz_mode = 2;
+      continue;
+    }
+    if (arg == "--tracker-behind" || arg == "--tracker-front") {
+      options.tracker_layer[SceneIndex(options)] = arg == "--tracker-behind" ? 1 : 0;
+      continue;
+    }
+    if (arg == "--tracker-border" || arg == "--tracker-no-border") {
+      options.tracker_viz_border = arg == "--tracker-border";
+      continue;
+    }
+    if (arg == "--bench") {
+      options.bench = true;
+      options.audio_enabled = false;
+      options.show_gui = false;
+      continue;
+    }
+    bool matched_flag = false;
+    for (const SceneFlagOption& f : kSceneFlagOptions) {
+      if (arg == f.option) {
+        ApplySceneKey(debug_params[SceneIndex(options)], f.key, f.value ? 1.0f : 0.0f);
+        matched_flag = true;
+        break;
+      }
+    }
+    if (matched_flag) continue;
+
+    // Options with a value: without one they are not recognised.
+    if (!has_value) continue;
+    bool consumed = true;
+    if (arg == "--scene") {
+      options.scene = static_cast<std::int32_t>(std::clamp<long long>(ReadInt(value), 1, kSceneCount));
+      options.director = false;
+      options.club_stage_preview = false;
+    } else if (arg == "--frames") {
+      const long long n = ReadInt(value);
+      options.frames = n > 0 ? static_cast<std::uint64_t>(n) : 0;  // negative: unlimited
+    } else if (arg == "--save") {
+      options.save_path = value;
+    } else if (arg == "--audio-source") {
+      ParseAudioSource(value, options.audio_source);
+      options.audio_source_explicit = true;
+    } else if (arg == "--xm-path") {
+      options.xm_path = value;
+      options.xm_path_explicit = true;
+    } else if (arg == "--sequence") {
+      options.sequence_path = value;
+    } else if (arg == "--audio-bpm") {
+      options.audio_bpm = ClampFloat(ReadFloat(value), 80.0f, 180.0f);
+    } else if (arg == "--bar-offset") {
+      options.bar_offset = FiniteOrZero(ReadFloat(value));
+    } else if (arg == "--audio-gain") {
+      options.audio_gain = ClampFloat(ReadFloat(value), 0.0f, 1.0f);
+    } else if (arg == "--tracker-assembly-region") {
+      ParseTrackerRegion(value, options.tracker_assembly_region);
+    } else if (arg == "--tracker-effect") {
+      const std::string word = value;
+      if (word == "clean") options.tracker_viz_effect = 0;
+      if (word == "glow") options.tracker_viz_effect = 1;
+      if (word == "splat") options.tracker_viz_effect = 2;
+    } else if (arg == "--tracker-opacity") {
+      options.tracker_viz_opacity = ClampFloat(ReadFloat(value), 0.0f, 1.0f);
+    } else if (arg == "--tracker-x") {
+      options.tracker_viz_x = static_cast<std::int32_t>(std::clamp<long long>(ReadInt(value), 0, 624));
+    } else if (arg == "--tracker-y") {
+      options.tracker_viz_y = static_cast<std::int32_t>(std::clamp<long long>(ReadInt(value), 0, 344));
+    } else if (arg == "--tracker-rows") {
+      options.tracker_viz_rows = static_cast<std::int32_t>(std::clamp<long long>(ReadInt(value), 5, 21));
+    } else {
+      consumed = false;
+      for (const SceneValueOption& o : kSceneValueOptions) {
+        if (arg != o.option) continue;
+        const std::int32_t i = SceneIndex(options);
+        const float x = ReadFloat(value);
+        if (o.camera) {
+          ApplyCameraKey(camera_params[i], o.key, x);
+        } else {
+          ApplySceneKey(debug_params[i], o.key, x);
+        }
+        consumed = true;
+        break;
+      }
+    }
+    if (consumed) ++a;
+  }
+  return CommandLineAction::Run;
 }

@@ -8,8 +8,8 @@
 
 // What the program does after parsing.
 enum class CommandLineAction {
-    Run,       // go on with the show
-    ShowHelp,  // --help: print UsageText(argv[0]) to standard output and exit with status 0
+  Run,       // go on with the show
+  ShowHelp,  // --help: print UsageText(argv[0]) to standard output and exit with status 0
 };
 
 // Examines argv[1] .. argv[argc - 1] left to right. Matching is exact and case-sensitive; an

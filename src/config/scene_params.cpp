@@ -6,9 +6,9 @@
 namespace {
 
 struct FloatField {
-    const char* key;
-    float DebugParams::*field;
-    float lo, hi;
+  const char* key;
+  float DebugParams::*field;
+  float lo, hi;
 };
 
 // Ranges keep every knob inside what the scenes were tuned for.
@@ -33,8 +33,8 @@ const FloatField kSceneFloats[] = {
 };
 
 struct BoolField {
-    const char* key;
-    bool DebugParams::*field;
+  const char* key;
+  bool DebugParams::*field;
 };
 
 const BoolField kSceneBools[] = {
@@ -46,10 +46,10 @@ const BoolField kSceneBools[] = {
 };
 
 struct CameraField {
-    const char* key;
-    float SceneCameraParams::*field;
-    bool clamped;
-    float lo, hi;
+  const char* key;
+  float SceneCameraParams::*field;
+  bool clamped;
+  float lo, hi;
 };
 
 const CameraField kCameraFields[] = {
@@ -64,40 +64,42 @@ const CameraField kCameraFields[] = {
 }  // namespace
 
 float ClampFloat(float x, float lo, float hi) {
-    if (std::isnan(x)) return lo;
-    return std::max(std::min(x, hi), lo);
+  if (std::isnan(x)) return lo;
+  return std::max(std::min(x, hi), lo);
 }
 
-float FiniteOrZero(float x) { return std::isfinite(x) ? x : 0.0f; }
+float FiniteOrZero(float x) {
+  return std::isfinite(x) ? x : 0.0f;
+}
 
 bool ApplySceneKey(DebugParams& p, const std::string& key, float value) {
-    for (const FloatField& f : kSceneFloats) {
-        if (key == f.key) {
-            p.*f.field = ClampFloat(value, f.lo, f.hi);
-            return true;
-        }
+  for (const FloatField& f : kSceneFloats) {
+    if (key == f.key) {
+      p.*f.field = ClampFloat(value, f.lo, f.hi);
+      return true;
     }
-    for (const BoolField& f : kSceneBools) {
-        if (key == f.key) {
-            p.*f.field = value != 0.0f;
-            return true;
-        }
+  }
+  for (const BoolField& f : kSceneBools) {
+    if (key == f.key) {
+      p.*f.field = value != 0.0f;
+      return true;
     }
-    if (key == "interlace_step") {
-        p.interlace_step = 2;
-        return true;
-    }
-    // Accepted from older settings files; backface culling of the dropship is always on.
-    if (key == "dropship_backface_cull" || key == "dropship_backface") return true;
-    return false;
+  }
+  if (key == "interlace_step") {
+    p.interlace_step = 2;
+    return true;
+  }
+  // Accepted from older settings files; backface culling of the dropship is always on.
+  if (key == "dropship_backface_cull" || key == "dropship_backface") return true;
+  return false;
 }
 
 bool ApplyCameraKey(SceneCameraParams& c, const std::string& key, float value) {
-    for (const CameraField& f : kCameraFields) {
-        if (key == f.key) {
-            c.*f.field = f.clamped ? ClampFloat(value, f.lo, f.hi) : FiniteOrZero(value);
-            return true;
-        }
+  for (const CameraField& f : kCameraFields) {
+    if (key == f.key) {
+      c.*f.field = f.clamped ? ClampFloat(value, f.lo, f.hi) : FiniteOrZero(value);
+      return true;
     }
-    return false;
+  }
+  return false;
 }

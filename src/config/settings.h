@@ -11,9 +11,9 @@
 // How the settings files are found and read. The App builds these on its asset store
 // (ResolvePath, Exists, ReadText); tests use in-memory files.
 struct SettingsFileAccess {
-    std::function<std::string(const std::string& name)> resolve_path;
-    std::function<bool(const std::string& path)> exists;  // names an existing file system entry
-    std::function<bool(const std::string& path, std::string& text)> read_text;
+  std::function<std::string(const std::string& name)> resolve_path;
+  std::function<bool(const std::string& path)> exists;  // names an existing file system entry
+  std::function<bool(const std::string& path, std::string& text)> read_text;
 };
 
 // Applies the base file and then, when it exists, the local file; sets options.settings_path to
