@@ -28,6 +28,9 @@ constexpr const char* kUsage =
     "  --track FILE  synth track file (default: the show's own track)\n"
     "  --bpm X       tempo, 80 to 180 beats per minute (default 140)\n";
 
+// Far beyond any track; keeps bar numbers well inside single precision's range.
+constexpr double kMaxBar = 1000000.0;
+
 struct Options {
   double from = 0.0;
   double to = -1.0;  // negative: the track's loop length
@@ -61,9 +64,10 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
       } else if (!ParseNumber(value, number)) {
         return "invalid number for " + arg + ": " + value;
       } else if (arg == "--from") {
-        if (number < 0.0) return "--from must not be negative";
+        if (number < 0.0 || number > kMaxBar) return "--from must lie between 0 and 1000000";
         options.from = number;
       } else if (arg == "--to") {
+        if (number < 0.0 || number > kMaxBar) return "--to must lie between 0 and 1000000";
         options.to = number;
         options.to_given = true;
       } else {

@@ -23,6 +23,9 @@ std::uint32_t U24(std::uint32_t x) { return Hash32(x) & 0xFFFFFFu; }
 
 float Frac(double x) { return static_cast<float>(x - std::floor(x)); }
 
+// floor(x) modulo n for x >= 0, without converting a possibly huge count to an integer type.
+int FloorMod(double x, double n) { return static_cast<int>(std::fmod(std::floor(x), n)); }
+
 float Wrap01(float phase) { return phase - std::floor(phase); }
 
 // One-pole low-pass coefficient for a cutoff in Hz, the cutoff held inside 10 Hz ... cmax.
@@ -67,10 +70,7 @@ double ApplyLoopRegion(double bars, float loop_start, float loop_end) {
 
 // The four notes of the chord in force at bar g: the chord changes every two bars and cycles
 // through the four chords of the set.
-int ChordInSet(float g) {
-  const double pair = std::floor(static_cast<double>(g) / 2.0);
-  return static_cast<int>(static_cast<std::int64_t>(pair) & 3);
-}
+int ChordInSet(float g) { return FloorMod(static_cast<double>(g) / 2.0, 4.0); }
 
 }  // namespace
 
@@ -215,9 +215,11 @@ bool RuntimeSynth::SeekToBar(float bar) {
   if (was_playing) device_.Stop();
 
   const float tempo = std::clamp(GetTempo(), kMinTempo, kMaxTempo);
-  const double target_bar = bar > 0.0f ? static_cast<double>(bar) : 0.0;
+  // Negative and non-finite bars seek to the start. The frame is rounded as llrint would round
+  // it, without its overflow for absurdly distant bars.
+  const double target_bar = std::isfinite(bar) && bar > 0.0f ? static_cast<double>(bar) : 0.0;
   const double frames = target_bar * 240.0 / tempo * device_rate_;
-  frame_position_.store(static_cast<double>(std::llrint(frames)), std::memory_order_relaxed);
+  frame_position_.store(std::nearbyint(frames), std::memory_order_relaxed);
   sample_counter_.store(0, std::memory_order_relaxed);
   ResetSound();
 
@@ -276,8 +278,8 @@ TrackerSnapshot RuntimeSynth::GetVizSnapshot() const {
   snap.build = a.build;
   snap.fill = a.fill;
   snap.bar_index = a.bar_index;
-  snap.beat = static_cast<std::int32_t>(static_cast<std::int64_t>(std::floor(beats)) & 3);
-  snap.step = static_cast<std::int32_t>(static_cast<std::int64_t>(std::floor(sixteenths)) & 15);
+  snap.beat = FloorMod(beats, 4.0);
+  snap.step = FloorMod(sixteenths, 16.0);
   snap.bar_in_8 = a.bar_index & 7;
   snap.bass_pattern = a.bass_pattern;
   snap.lead_pattern = a.lead_pattern;
@@ -353,11 +355,11 @@ void RuntimeSynth::RenderBlock(float* out, std::uint32_t frames) {
     const double bars = ApplyLoopRegion(t / rate_d * T / 240.0, loop_start, loop_end);
     const double beats = 4.0 * bars;
     const double beat_floor = std::floor(beats);
-    const int beat = static_cast<int>(static_cast<std::int64_t>(beat_floor) & 3);
+    const int beat = FloorMod(beats, 4.0);
     const float beat_phase = static_cast<float>(beats - beat_floor);
     const double sixteenths = 4.0 * beats;
     const double sixteenth_floor = std::floor(sixteenths);
-    const int step = static_cast<int>(static_cast<std::int64_t>(sixteenth_floor) & 15);
+    const int step = FloorMod(sixteenths, 16.0);
     const float step_phase = static_cast<float>(sixteenths - sixteenth_floor);
 
     const ArrangementState A = EvaluateArrangement(track, bars);
@@ -393,7 +395,7 @@ void RuntimeSynth::RenderBlock(float* out, std::uint32_t frames) {
     const float e8 = std::exp(-18.0f * spb * Frac(eighths));
     const float eo = std::exp(-13.0f * spb * Frac(beats + 0.5));  // offbeats
     const float e16 = std::exp(-12.0f * spb * step_phase);
-    const bool odd_eighth = (static_cast<std::int64_t>(std::floor(eighths)) & 1) != 0;
+    const bool odd_eighth = FloorMod(eighths, 2.0) != 0;
     const float q = odd_eighth ? 0.115f : 0.0713f;
     const float perc = (q * e8 + 0.036f * eo) * hp * A.perc * (1.0f + 0.45f * A.fill);
     const float hat = e16 * hp * A.hat;

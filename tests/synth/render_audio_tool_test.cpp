@@ -105,6 +105,7 @@ TEST(RenderAudioTool, RefusesBadRequests) {
       {"--from", 2, "missing value for --from"},
       {"--from x " + wav, 2, "invalid number for --from: x"},
       {"--from 4 --to 2 " + wav, 2, "--to must lie after --from"},
+      {"--to 1e300 " + wav, 2, "--to must lie between 0 and 1000000"},
       {"--bpm 300 " + wav, 2, "--bpm must be between 80 and 180"},
       {"--loud " + wav, 2, "unknown option --loud"},
       {"--track " + (dir.path() / "missing.txt").string() + " " + wav, 1,

@@ -80,6 +80,7 @@ TEST(SynthControls, SeekSetsThePositionInBarsAtTheCurrentTempo) {
     float tempo, bar, expected_bars;
   };
   const Case cases[] = {{140.0f, 12.5f, 12.5f}, {90.0f, 3.0f, 3.0f}, {140.0f, -5.0f, 0.0f},
+                        {140.0f, kNaN, 0.0f},  {140.0f, kInf, 0.0f},
                         {300.0f, 10.0f, 10.0f}};  // 300 bpm is held at 180 for seek and position
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bar);
