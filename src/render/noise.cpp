@@ -18,57 +18,74 @@ inline float LatticeValue(std::uint32_t i, std::uint32_t j, std::uint32_t s) {
   return static_cast<float>(h & 0xFFFFFFu) * (1.0f / 16777216.0f);
 }
 
-// Cell index (wrapped into [0, period)) and fraction of one lattice coordinate. Values beyond the
-// int range are whole numbers in float, so their exact remainder gives the same wrapped cell.
+// Cell index (wrapped into [0, period)) and fraction of one lattice coordinate.
 struct LatticeCoord {
   std::uint32_t c0;
   std::uint32_t c1;
   float frac;
 };
 inline LatticeCoord Wrap(float g, int period) {
-  // An infinite g comes from a huge finite coordinate times the octave frequency; such a
-  // coordinate is a multiple of every period, so it wraps to 0.
-  if (!(std::fabs(g) < 2.0e9f)) g = std::isfinite(g) ? std::fmod(g, static_cast<float>(period)) : 0.0f;
-  const float g_floor = std::floor(g);
+  // Beyond the int range floats are whole numbers, so their exact remainder gives the same
+  // wrapped cell. An infinite g comes from a huge finite coordinate times the octave frequency;
+  // such a coordinate is a multiple of every period, so it wraps to 0.
+  if (!(std::fabs(g) < 2.0e9f)) {
+    g = std::isfinite(g) ? std::fmod(g, static_cast<float>(period)) : 0.0f;
+  }
+  const int ig = FloorToInt(g);
   // The period is a power of two, so masking the two's-complement cell index gives the
   // non-negative remainder, also for negative cells.
-  const std::uint32_t ig = static_cast<std::uint32_t>(static_cast<int>(g_floor));
+  const std::uint32_t cell = static_cast<std::uint32_t>(ig);
   const std::uint32_t mask = static_cast<std::uint32_t>(period) - 1u;
-  return {ig & mask, (ig + 1u) & mask, g - g_floor};
+  return {cell & mask, (cell + 1u) & mask, g - static_cast<float>(ig)};
+}
+
+// The fractal noise of N fields with different seeds at one point: the lattice geometry of each
+// octave is shared, the hashes and sums are per seed. Every field gets exactly the arithmetic of
+// a single evaluation, so FractalNoise and the table agree bit for bit.
+template <int N>
+void FractalNoiseFields(float x, float y, const std::uint32_t* seeds, float* out) {
+  float sum[N] = {};
+  if (!std::isfinite(x) || !std::isfinite(y)) {
+    for (int n = 0; n < N; ++n) out[n] = 0.0f;
+    return;
+  }
+  float amplitude = 0.5f;
+  float frequency = 1.0f;
+  for (int k = 0; k < kOctaves; ++k) {
+    const int period = kBasePeriod << k;
+    const LatticeCoord cx = Wrap(x * frequency, period);
+    const LatticeCoord cy = Wrap(y * frequency, period);
+    const float sx = cx.frac * cx.frac * (3.0f - 2.0f * cx.frac);
+    const float sy = cy.frac * cy.frac * (3.0f - 2.0f * cy.frac);
+    for (int n = 0; n < N; ++n) {
+      const std::uint32_t s = seeds[n] + static_cast<std::uint32_t>(k) * kOctaveSeedStep;
+      // On a lattice line the weight is exactly 0 and the far corners cannot change the value
+      // (a + (b - a)*0 == a), so their hashes are skipped. The table build hits this for most
+      // texels of the finer octaves.
+      const float l00 = LatticeValue(cx.c0, cy.c0, s);
+      float top = l00;
+      if (sx != 0.0f) top = l00 + (LatticeValue(cx.c1, cy.c0, s) - l00) * sx;
+      float v = top;
+      if (sy != 0.0f) {
+        const float l01 = LatticeValue(cx.c0, cy.c1, s);
+        float bottom = l01;
+        if (sx != 0.0f) bottom = l01 + (LatticeValue(cx.c1, cy.c1, s) - l01) * sx;
+        v = top + (bottom - top) * sy;
+      }
+      sum[n] += (2.0f * v - 1.0f) * amplitude;
+    }
+    amplitude *= 0.5f;
+    frequency *= 2.0f;
+  }
+  for (int n = 0; n < N; ++n) out[n] = sum[n];
 }
 
 }  // namespace
 
 float FractalNoise(float x, float y, std::uint32_t seed) {
-  if (!std::isfinite(x) || !std::isfinite(y)) return 0.0f;
-  float sum = 0.0f;
-  float amplitude = 0.5f;
-  float frequency = 1.0f;
-  for (int k = 0; k < kOctaves; ++k) {
-    const int period = kBasePeriod << k;
-    const std::uint32_t s = seed + static_cast<std::uint32_t>(k) * kOctaveSeedStep;
-    const LatticeCoord cx = Wrap(x * frequency, period);
-    const LatticeCoord cy = Wrap(y * frequency, period);
-    const float sx = cx.frac * cx.frac * (3.0f - 2.0f * cx.frac);
-    const float sy = cy.frac * cy.frac * (3.0f - 2.0f * cy.frac);
-    // On a lattice line the weight is exactly 0 and the far corners cannot change the sum
-    // (a + (b - a)*0 == a), so their hashes are skipped. The table build hits this for most
-    // texels of the finer octaves.
-    const float l00 = LatticeValue(cx.c0, cy.c0, s);
-    float top = l00;
-    if (sx != 0.0f) top = l00 + (LatticeValue(cx.c1, cy.c0, s) - l00) * sx;
-    float v = top;
-    if (sy != 0.0f) {
-      const float l01 = LatticeValue(cx.c0, cy.c1, s);
-      float bottom = l01;
-      if (sx != 0.0f) bottom = l01 + (LatticeValue(cx.c1, cy.c1, s) - l01) * sx;
-      v = top + (bottom - top) * sy;
-    }
-    sum += (2.0f * v - 1.0f) * amplitude;
-    amplitude *= 0.5f;
-    frequency *= 2.0f;
-  }
-  return sum;
+  float value = 0.0f;
+  FractalNoiseFields<1>(x, y, &seed, &value);
+  return value;
 }
 
 void BuildNoiseTable(float* out) {
@@ -77,7 +94,7 @@ void BuildNoiseTable(float* out) {
     for (int col = 0; col < kNoiseTableSize; ++col) {
       const float x = static_cast<float>(col) * 0.25f;
       float* texel = out + (static_cast<std::size_t>(row) * kNoiseTableSize + col) * kNoiseChannels;
-      for (int ch = 0; ch < kNoiseChannels; ++ch) texel[ch] = FractalNoise(x, y, kNoiseSeeds[ch]);
+      FractalNoiseFields<kNoiseChannels>(x, y, kNoiseSeeds, texel);
     }
   }
 }

@@ -34,6 +34,13 @@ inline const float* NoiseTable() {
   return table;
 }
 
+// floor(v) as an int, for |v| < 2^31 (callers check the range first). Same value as std::floor,
+// without its extra range handling in this hot path.
+inline int FloorToInt(float v) {
+  const int i = static_cast<int>(v);
+  return static_cast<float>(i) > v ? i - 1 : i;
+}
+
 // Coordinates beyond the int range wrap exactly (they are whole numbers there); NaN and
 // infinity map to 0. Keeps the float-to-int conversions below defined for every input.
 inline float WrapNoiseCoordinate(float u) {
@@ -49,12 +56,10 @@ inline float SampleNoise(float x, float y, int ch) {
   float w = y * kNoiseTexelsPerUnit;
   if (!(std::fabs(u) < 2.0e9f)) u = WrapNoiseCoordinate(u);
   if (!(std::fabs(w) < 2.0e9f)) w = WrapNoiseCoordinate(w);
-  const float fu_floor = std::floor(u);
-  const float fw_floor = std::floor(w);
-  const int iu = static_cast<int>(fu_floor);
-  const int iw = static_cast<int>(fw_floor);
-  const float fu = u - fu_floor;
-  const float fw = w - fw_floor;
+  const int iu = FloorToInt(u);
+  const int iw = FloorToInt(w);
+  const float fu = u - static_cast<float>(iu);
+  const float fw = w - static_cast<float>(iw);
   constexpr int kMask = kNoiseTableSize - 1;
   const std::size_t c0 = static_cast<std::size_t>(iu & kMask);
   const std::size_t c1 = static_cast<std::size_t>((iu + 1) & kMask);
