@@ -82,6 +82,24 @@ TEST(SequenceCommandLine, SequenceFoundOnlyInsideThePack) {
     EXPECT_EQ(RunBench(dir, dir / "work", "", show).active_scene, 8);
 }
 
+// The shipped data packed with kestrel_pack drives a copy of the show that has no loose data
+// exactly as the loose files drive the built show.
+TEST(SequenceCommandLine, ShippedDataPackedWithTheToolPlaysTheSameTimeline) {
+    ScratchDir dir;
+    const std::string show = LonelyCopyOfTheShow(dir);
+    std::filesystem::create_directories(dir / "work");
+    std::filesystem::create_directories(dir / "bin/data");
+    const std::string source = KESTREL_SOURCE_DIR;
+    const CommandResult packed = RunCommand(dir, dir.Path(), std::string(KESTREL_BINARY_DIR) + "/kestrel_pack",
+                                            "create bin/data/assets.pack --root '" + source + "' '" + source + "/data'");
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    for (const char* bar : {"0", "20", "50", "90", "113"}) {
+        const std::string args = std::string("--bar-offset ") + bar;
+        EXPECT_EQ(RunBench(dir, dir / "work", args, show).active_scene, RunBench(dir, dir / "work", args).active_scene)
+            << args;
+    }
+}
+
 TEST(SequenceCommandLine, SettingsFilesInTheWorkingDirectoryChangeTheScene) {
     ScratchDir dir;
     const std::string cwd = dir.Path();
