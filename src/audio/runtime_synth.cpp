@@ -314,7 +314,11 @@ bool RuntimeSynth::BeginOfflineRender(double rate) {
 }
 
 void RuntimeSynth::RenderOffline(float* out, std::uint32_t frames) {
-  if (playing_) return;
+  // The device's thread owns the sound state while it plays.
+  if (playing_) {
+    RenderAudioBlock(nullptr, nullptr, out, frames);
+    return;
+  }
   RenderBlock(out, frames);
 }
 

@@ -81,7 +81,7 @@ class RuntimeSynth {
   // Offline rendering through exactly the code the device callback runs, for tools and tests.
   // BeginOfflineRender prepares as Start does (reload, echo lines, position 0, music level 1,
   // speed 1, reset) without a device; false while playing. RenderOffline then renders one block
-  // of `frames` interleaved stereo frames; it does nothing while playing.
+  // of `frames` interleaved stereo frames; while the device plays it writes silence instead.
   bool BeginOfflineRender(double rate = kAudioSampleRate);
   void RenderOffline(float* out, std::uint32_t frames);
 

@@ -161,6 +161,11 @@ TEST(AudioOutput, SynthPlaysOnTheDeviceAndItsPositionAdvances) {
     EXPECT_TRUE(WaitFor([&] { return synth.GetPosition().seconds >= 0.25; }));
     EXPECT_TRUE(WaitFor([&] { return synth.GetPosition().level > 0.01f; }));
 
+    // The offline entry stays out of the way of the device's thread.
+    std::vector<float> block(2 * 256, 5.0f);
+    synth.RenderOffline(block.data(), 256);
+    for (float x : block) ASSERT_EQ(x, 0.0f);
+
     // Start again changes nothing: no reload, no restart from bar 0.
     const double before = synth.GetPosition().seconds;
     EXPECT_TRUE(synth.Start());
