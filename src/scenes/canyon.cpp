@@ -156,16 +156,20 @@ float LandmarkHeight(float x, float z, float width_scale) {
     const float m1 = dz * dz / (lm.u1 * lm.u1) + dx * dx / (lm.r1 * lm.r1);
     const float m2 = dz * dz / (lm.u2 * lm.u2) + dx * dx / (lm.r2 * lm.r2);
 
-    // 3. Mound, peak on top of it, broad base.
-    const float mound = (1.0f - SS(Clamp01((m1 - 0.16f) / 1.0064f))) * lm.a1;
-    const float peak = (1.0f - SS(Clamp01((m1 - 0.0324f) / 0.352f))) * lm.a2;
-    const float base = (1.0f - SS(Clamp01((m2 - 0.1764f) / 0.8236f))) * lm.a3;
+    // 3. Mound, peak on top of it, broad base. Each is exactly 0 outside its ellipse (the ramp
+    // clamps to 1 there); the margins in the tests below only skip work that would add 0.
+    const float mound = m1 > 1.2f ? 0.0f : (1.0f - SS(Clamp01((m1 - 0.16f) / 1.0064f))) * lm.a1;
+    const float peak = m1 > 0.4f ? 0.0f : (1.0f - SS(Clamp01((m1 - 0.0324f) / 0.352f))) * lm.a2;
+    const float base = m2 > 1.05f ? 0.0f : (1.0f - SS(Clamp01((m2 - 0.1764f) / 0.8236f))) * lm.a3;
 
-    // 4. A slanted ridge running along z beside the mound.
-    const float rl = Clamp01((std::fabs(dz) / lm.ridge_length - 0.28f) / 0.72f);
-    const float ridge_x = fx - lm.ridge_shift + dz * lm.ridge_slope;
-    const float rw = Clamp01((std::fabs(x - ridge_x) / lm.ridge_width - 0.15f) / 0.85f);
-    const float ridge = (1.0f - SS(rl)) * (1.0f - SS(rw)) * lm.a4;
+    // 4. A slanted ridge running along z beside the mound, 0 beyond its length.
+    float ridge = 0.0f;
+    if (std::fabs(dz) <= 1.01f * lm.ridge_length) {
+      const float rl = Clamp01((std::fabs(dz) / lm.ridge_length - 0.28f) / 0.72f);
+      const float ridge_x = fx - lm.ridge_shift + dz * lm.ridge_slope;
+      const float rw = Clamp01((std::fabs(x - ridge_x) / lm.ridge_width - 0.15f) / 0.85f);
+      ridge = (1.0f - SS(rl)) * (1.0f - SS(rw)) * lm.a4;
+    }
 
     // 5.
     sum += mound + peak + base + ridge;
