@@ -19,52 +19,8 @@ constexpr float kTwoPi = 6.2831853f;
 // Distant terrain fades toward this warm grey dusk haze.
 constexpr Vec3 kHazeColour(0.155f, 0.148f, 0.142f);
 
-// floor(u) for |u| < 2e9, without a library call (the target has no rounding instruction).
-// Exact: below 2^24 the truncation is corrected by one where it rounded up; above it u is
-// already a whole number.
-inline float FloorSmall(float u) {
-  const int i = static_cast<int>(u);
-  const float fi = static_cast<float>(i);
-  return fi > u ? fi - 1.0f : fi;
-}
-
-// SampleNoise with the same arithmetic, so the same values, but cheaper on the canyon's hot
-// paths: the table pointer comes from the caller's frame and floor needs no library call.
-inline float SampleNoiseFast(const float* table, float x, float y, int ch) {
-  float u = x * kNoiseTexelsPerUnit;
-  float w = y * kNoiseTexelsPerUnit;
-  if (!(std::fabs(u) < 2.0e9f)) u = WrapNoiseCoordinate(u);
-  if (!(std::fabs(w) < 2.0e9f)) w = WrapNoiseCoordinate(w);
-  const float fu_floor = FloorSmall(u);
-  const float fw_floor = FloorSmall(w);
-  const int iu = static_cast<int>(fu_floor);
-  const int iw = static_cast<int>(fw_floor);
-  const float fu = u - fu_floor;
-  const float fw = w - fw_floor;
-  constexpr int kMask = kNoiseTableSize - 1;
-  const std::size_t c0 = static_cast<std::size_t>(iu & kMask);
-  const std::size_t c1 = static_cast<std::size_t>((iu + 1) & kMask);
-  const std::size_t r0 = static_cast<std::size_t>(iw & kMask) * kNoiseTableSize;
-  const std::size_t r1 = static_cast<std::size_t>((iw + 1) & kMask) * kNoiseTableSize;
-  const std::size_t c = static_cast<std::size_t>(ch & (kNoiseChannels - 1));
-  const float t00 = table[(r0 + c0) * kNoiseChannels + c];
-  const float t10 = table[(r0 + c1) * kNoiseChannels + c];
-  const float t01 = table[(r1 + c0) * kNoiseChannels + c];
-  const float t11 = table[(r1 + c1) * kNoiseChannels + c];
-  const float top = t00 + (t10 - t00) * fu;
-  const float bottom = t01 + (t11 - t01) * fu;
-  return top + (bottom - top) * fw;
-}
-
-// The table, built by whoever asked first (the canyon asks on the main thread before its
-// parallel loop).
-inline const float* Table() {
-  static const float* const table = NoiseTable();
-  return table;
-}
-
 // Noise channel ch at (u, v), about [-1, 1].
-inline float N(int ch, float u, float v) { return SampleNoiseFast(Table(), u, v, ch); }
+inline float N(int ch, float u, float v) { return SampleNoise(u, v, ch); }
 // The same mapped to [0, 1].
 inline float N01(int ch, float u, float v) { return Clamp01((N(ch, u, v) + 1.0f) * 0.5f); }
 // Smoothstep of an already clamped value.
