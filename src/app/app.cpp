@@ -17,7 +17,6 @@ constexpr int32_t kWindowHeight = 720;
 constexpr double kTitleInterval = 0.12;  // seconds between window-title refreshes
 constexpr double kFpsSmoothing = 0.08;   // weight of the newest frame in the FPS average
 constexpr Vec3 kBlack{0.0f, 0.0f, 0.0f};
-constexpr const char* kSynthTrackPath = "data/kestrel/kestrel_synth_track.txt";
 
 }  // namespace
 
@@ -94,7 +93,7 @@ void App::ConfigureAudio() {
   synth->SetMusicLevel(1.0f);
   synth->SetSpeed(1.0f);
   synth->SetLoopRegion(100.0f, 116.0f);
-  synth->SetTrackPath(assets.ResolvePath(kSynthTrackPath));
+  synth->SetTrackPath(assets.ResolvePath(kDefaultSynthTrackPath));
   // The module player's configuration (module bytes or path, volume) joins here.
 }
 
