@@ -7,8 +7,6 @@
 
 namespace {
 
-bool IsFiniteScalar(float v) { return std::isfinite(v); }
-
 // The inclusive-exclusive span [lo, hi) of a rectangle edge clipped to [0, size), computed in
 // 64 bits so that x + w cannot overflow. Empty when lo >= hi.
 struct Span {
@@ -36,7 +34,7 @@ void Framebuffer::Fill(Vec3 colour) {
 }
 
 void Framebuffer::ScaleAdd(float k, Vec3 add) {
-  if (!IsFiniteScalar(k) || !IsFinite(add)) return;
+  if (!std::isfinite(k) || !IsFinite(add)) return;
   for (Vec3& p : pixels) {
     p.x = k * p.x + add.x;
     p.y = k * p.y + add.y;
@@ -45,7 +43,7 @@ void Framebuffer::ScaleAdd(float k, Vec3 add) {
 }
 
 void Framebuffer::AddScaled(const Framebuffer& src, float k) {
-  if (!(k > 0.0f) || !IsFiniteScalar(k)) return;
+  if (!(k > 0.0f) || !std::isfinite(k)) return;
   if (src.width != width || src.height != height) return;
   const Vec3* s = src.pixels.data();
   Vec3* d = pixels.data();
@@ -61,7 +59,7 @@ void Framebuffer::AddPixel(int x, int y, Vec3 colour, float k) {
   if (x < 0 || y < 0 || static_cast<std::size_t>(x) >= width ||
       static_cast<std::size_t>(y) >= height)
     return;
-  if (!IsFiniteScalar(k) || !IsFinite(colour)) return;
+  if (!std::isfinite(k) || !IsFinite(colour)) return;
   Vec3& p = pixels[static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)];
   p.x += k * colour.x;
   p.y += k * colour.y;
@@ -72,7 +70,7 @@ void Framebuffer::BlendPixel(int x, int y, Vec3 colour, float a) {
   if (x < 0 || y < 0 || static_cast<std::size_t>(x) >= width ||
       static_cast<std::size_t>(y) >= height)
     return;
-  if (!IsFiniteScalar(a) || !IsFinite(colour)) return;
+  if (!std::isfinite(a) || !IsFinite(colour)) return;
   const float keep = 1.0f - a;
   Vec3& p = pixels[static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)];
   p.x = a * colour.x + keep * p.x;
@@ -82,7 +80,7 @@ void Framebuffer::BlendPixel(int x, int y, Vec3 colour, float a) {
 
 void Framebuffer::AddRect(int x, int y, int w, int h, Vec3 colour, float k) {
   if (w <= 0 || h <= 0 || !(k > 0.0f)) return;
-  if (!IsFiniteScalar(k) || !IsFinite(colour)) return;
+  if (!std::isfinite(k) || !IsFinite(colour)) return;
   const Span cols = ClipSpan(x, w, width);
   const Span rows = ClipSpan(y, h, height);
   if (cols.lo >= cols.hi || rows.lo >= rows.hi) return;
@@ -99,7 +97,7 @@ void Framebuffer::AddRect(int x, int y, int w, int h, Vec3 colour, float k) {
 
 void Framebuffer::BlendRect(int x, int y, int w, int h, Vec3 colour, float a) {
   if (w <= 0 || h <= 0) return;
-  if (!IsFiniteScalar(a) || !IsFinite(colour)) return;
+  if (!std::isfinite(a) || !IsFinite(colour)) return;
   const Span cols = ClipSpan(x, w, width);
   const Span rows = ClipSpan(y, h, height);
   if (cols.lo >= cols.hi || rows.lo >= rows.hi) return;
@@ -119,8 +117,8 @@ void Framebuffer::BlendRect(int x, int y, int w, int h, Vec3 colour, float a) {
 void Framebuffer::AddImage(const Framebuffer& src, int sx, int sy, int sw, int sh, float dx,
                            float dy, float k) {
   // 1. Empty source rectangle, no light, or a destination point that is not a number.
-  if (sw <= 0 || sh <= 0 || !(k > 0.0f) || !IsFiniteScalar(k)) return;
-  if (!IsFiniteScalar(dx) || !IsFiniteScalar(dy)) return;
+  if (sw <= 0 || sh <= 0 || !(k > 0.0f) || !std::isfinite(k)) return;
+  if (!std::isfinite(dx) || !std::isfinite(dy)) return;
 
   // 2. Clip the source rectangle to the source image.
   const Span cols = ClipSpan(sx, sw, src.width);
