@@ -54,22 +54,18 @@ float SliceWidth(TerrainSlice& slice, float w) {
   return slice.width_scale;
 }
 
-float WallMagnitudeBound(const DebugParams& p) {
-  // |wall| <= 2.4 + 2|G| + 1.35 + 2.35|detail||E| + 10 with |noise| < 0.96875; the extra
-  // hundredth covers rounding.
-  return 2.4f + 2.0f * kNoiseBound + 1.35f + 2.35f * std::fabs(p.terrain_detail) * kNoiseBound +
-         10.0f + 0.01f;
-}
-
-float TerrainHeightBound(const DebugParams& p) {
+HeightBounds MakeHeightBounds(const DebugParams& p) {
   const float height_scale = std::fabs(p.terrain_height);
   const float detail = std::fabs(p.terrain_detail);
-  const float floor_max =
-      0.35f * height_scale * detail * kNoiseBound + 0.3f * std::fabs(p.terrain_floor) * kNoiseBound -
-      2.4f;
-  const float landmarks = p.large_features ? kLandmarkSumBound : 0.0f;
-  return floor_max +
-         height_scale * (WallMagnitudeBound(p) + 0.62f * detail * kNoiseBound + landmarks) + 0.01f;
+  // Each bound adds a hundredth for rounding.
+  HeightBounds b;
+  b.floor = 0.35f * height_scale * detail * kNoiseBound +
+            0.3f * std::fabs(p.terrain_floor) * kNoiseBound - 2.4f + 0.01f;
+  // |wall| <= 2.4 + 2|G| + 1.35 + 2.35|detail||E| + 10.
+  b.wall = 2.4f + 2.0f * kNoiseBound + 1.35f + 2.35f * detail * kNoiseBound + 10.0f + 0.01f;
+  b.above_floor = b.wall + 0.62f * detail * kNoiseBound + (p.large_features ? kLandmarkSumBound : 0.0f);
+  b.anywhere = b.floor + height_scale * b.above_floor + 0.01f;
+  return b;
 }
 
 }  // namespace canyon_detail
@@ -405,8 +401,7 @@ struct ShadeContext {
   canyon_detail::RiverTime river;
   float lava_shift_z;   // time terms of the lava pattern
   float lava_sway;
-  float wall_bound;     // WallMagnitudeBound
-  float height_bound;   // TerrainHeightBound
+  canyon_detail::HeightBounds bounds;
 };
 
 ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams& p,
@@ -419,8 +414,7 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   sc.river = canyon_detail::MakeRiverTime(t, mv);
   sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
   sc.lava_sway = 0.8f * std::sin(0.31f * t);
-  sc.wall_bound = canyon_detail::WallMagnitudeBound(p);
-  sc.height_bound = canyon_detail::TerrainHeightBound(p);
+  sc.bounds = canyon_detail::MakeHeightBounds(p);
   return sc;
 }
 
@@ -501,13 +495,14 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
 
   // Once even the highest possible terrain would be hidden, every later (farther) sample is too,
   // provided that height is above the camera (the quotient then only shrinks with distance).
-  const bool can_stop_early = sc.height_bound - v.camH >= 0.0f;
+  const float highest = sc.bounds.anywhere;
+  const bool can_stop_early = highest - v.camH >= 0.0f;
 
   // 4. Front to back, bottom to top.
   float d = 1.0f;
   for (int i = 0; i < cf.steps && limit > 0; ++i) {
     d = d + (0.03f * d + 0.22f) / cf.density;
-    if (can_stop_early && HiddenAt(sc.height_bound, v.camH, v.scale, d, row_base, limit)) break;
+    if (can_stop_early && HiddenAt(highest, v.camH, v.scale, d, row_base, limit)) break;
     const float px = v.camX + d * dir_x;
     const float pz = v.camZ + d * dir_z;
 
@@ -517,7 +512,7 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
       return HiddenAt(bound, v.camH, v.scale, d, row_base, limit);
     };
     float h = 0.0f;
-    if (!canyon_detail::HeightOnSliceUnless(px, slice, p, true, sc.wall_bound, hidden, &h)) {
+    if (!canyon_detail::HeightOnSliceUnless(px, slice, p, true, sc.bounds, hidden, &h)) {
       continue;
     }
     const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);

@@ -46,10 +46,14 @@ TerrainSlice MakeSlice(float z);
 // B at this z for the width w = max(terrain_width, 0.2), computed on first use.
 float SliceWidth(TerrainSlice& slice, float w);
 
-// An upper bound on |wall| in TerrainHeight.
-float WallMagnitudeBound(const DebugParams& p);
-// An upper bound on every TerrainHeight for these parameters, anywhere.
-float TerrainHeightBound(const DebugParams& p);
+// Upper bounds on the parts of TerrainHeight for one set of parameters.
+struct HeightBounds {
+  float floor = 0.0f;        // the floor term
+  float wall = 0.0f;         // |wall|
+  float above_floor = 0.0f;  // |wall| + |ripple noise| + landmarks, per unit of |height|*D
+  float anywhere = 0.0f;     // the whole height, anywhere
+};
+HeightBounds MakeHeightBounds(const DebugParams& p);
 
 // Never gives up on a height.
 struct KeepAll {
@@ -61,7 +65,7 @@ struct KeepAll {
 // abandoned and the call returns false. Otherwise *height is exactly TerrainHeight(x, z).
 template <class HiddenBelow>
 inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams& p, bool detailed,
-                                float wall_bound, const HiddenBelow& hidden_below,
+                                const HeightBounds& bounds, const HiddenBelow& hidden_below,
                                 float* height) {
   const float height_scale = p.terrain_height;
   const float detail = p.terrain_detail;
@@ -72,35 +76,35 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   const float f = std::fabs(x - cx);
   const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
 
+  // 3. The flat river bed is just the floor (step 2 below).
+  const bool bed = f <= 3.6f * w;
+
+  // 4.-5. Local width and the wall ramp between 5B and 21B from the centre line.
+  float B = 0.0f;
+  float D = 0.0f;
+  if (!bed) {
+    B = SliceWidth(slice, w);
+    D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
+  }
+  const float scale_bound = std::fabs(height_scale) * D;
+  if (hidden_below(bounds.floor + scale_bound * bounds.above_floor)) return false;
+
   // 2. The floor: fine ripples plus broad undulation around -2.4.
   const float g = N(1, 0.18f * x, 0.16f * z);
   const float floor_noise = N(2, 0.11f * x, 0.08f * z);
   const float floor =
       0.35f * height_scale * detail * g + 0.3f * p.terrain_floor * floor_noise - 2.4f;
-
-  // 3. The flat river bed.
-  if (f <= 3.6f * w) {
-    *height = floor;
-    return true;
-  }
-
-  // 4. Local width.
-  const float B = SliceWidth(slice, w);
-
-  // 5. Wall ramp between 5B and 21B from the centre line.
-  const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
-  if (D <= 0.0f) {
+  if (bed || D <= 0.0f) {
     *height = floor;
     return true;
   }
 
   // Floor ripples on the lower slopes, and the buttes, ridges and mesas (step 10). Before the
-  // wall noise, ask whether the height can matter at all: first with the landmarks at their
+  // wall noise, ask again whether the height can matter: first with the landmarks at their
   // largest, then with their actual sum.
   const float ripple = 0.62f * detail * height_scale * D * g;
   const bool landmarks = detailed && p.large_features;
-  const float scale_bound = std::fabs(height_scale) * D;
-  const float wall_max = scale_bound * wall_bound + floor + ripple + 0.01f;
+  const float wall_max = scale_bound * bounds.wall + floor + ripple + 0.01f;
   if (hidden_below(wall_max + (landmarks ? scale_bound * kLandmarkSumBound : 0.0f))) return false;
   const float landmark = landmarks ? LandmarkHeight(x, z, B) * D * height_scale : 0.0f;
   if (landmarks && hidden_below(wall_max + landmark)) return false;
@@ -129,7 +133,7 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
 
 inline float HeightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, bool detailed) {
   float height = 0.0f;
-  HeightOnSliceUnless(x, slice, p, detailed, 0.0f, KeepAll{}, &height);
+  HeightOnSliceUnless(x, slice, p, detailed, HeightBounds(), KeepAll{}, &height);
   return height;
 }
 
