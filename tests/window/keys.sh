@@ -1,9 +1,11 @@
 #!/bin/sh
 # Runs inside xvfb-run. Starts the show windowed, holds F11 until the window is full screen, holds
-# it again until the window is back, then holds Escape until the show has ended. Keys are held
+# it again until the window is back, holds 3 until the title shows scene 3, then holds Escape until
+# the show has ended. Keys are held
 # down (not tapped) because the show polls the keyboard once per frame.
 # Usage: keys.sh DIR PROGRAM [OPTIONS...]
-# Leaves in DIR: before, fullscreen, after (window geometry), show.out, show.err, show.status.
+# Leaves in DIR: before, fullscreen, after (window geometry), title_before, title_scene3 (window
+# titles), show.out, show.err, show.status.
 dir=$1
 program=$2
 shift 2
@@ -43,6 +45,9 @@ hold_until F11 '[ "$(geometry)" != "$(cat before)" ]'
 geometry > fullscreen
 hold_until F11 '[ "$(geometry)" = "$(cat before)" ]'
 geometry > after
+xdotool getwindowname "$window" > title_before
+hold_until 3 'xdotool getwindowname "$window" | grep -q "| scene 3 |"'
+xdotool getwindowname "$window" > title_scene3
 hold_until Escape '! [ -d /proc/$pid ]'
 # A show that ignored Escape must not hang the test.
 kill $pid 2>/dev/null

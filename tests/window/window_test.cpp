@@ -212,9 +212,10 @@ TEST(Window, FullScreenIsLetterboxedAndShowsTheSavedFrame) {
   EXPECT_EQ(mismatches, 0);
 }
 
-// F11 goes full screen on the monitor and back to the window's own place and size; Escape ends
-// the show with status 0.
-TEST(Window, F11TogglesFullScreenAndEscapeQuits) {
+// F11 goes full screen on the monitor and back to the window's own place and size; a digit
+// chooses that scene and switches the director off (the title says so); Escape ends the show with
+// status 0.
+TEST(Window, KeysToggleFullScreenChooseASceneAndQuit) {
   ScratchDir dir;
   const ProcessResult r =
       RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/keys.sh", dir.path.string(),
@@ -224,6 +225,8 @@ TEST(Window, F11TogglesFullScreenAndEscapeQuits) {
   EXPECT_EQ(ReadFileText(dir / "before"), "X=100 Y=50 WIDTH=1280 HEIGHT=720 ");
   EXPECT_EQ(ReadFileText(dir / "fullscreen"), "X=0 Y=0 WIDTH=1600 HEIGHT=1000 ");
   EXPECT_EQ(ReadFileText(dir / "after"), "X=100 Y=50 WIDTH=1280 HEIGHT=720 ");
+  EXPECT_EQ(ReadFileText(dir / "title_before").rfind("kestrel_prod | scene 1 directed | ", 0), 0u);
+  EXPECT_EQ(ReadFileText(dir / "title_scene3").rfind("kestrel_prod | scene 3 | ", 0), 0u);
   EXPECT_EQ(ReadFileText(dir / "show.status"), "0\n");
   EXPECT_EQ(ReadFileText(dir / "show.out"), "");
   EXPECT_EQ(ReadFileText(dir / "show.err"), "");
