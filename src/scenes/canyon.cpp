@@ -267,6 +267,7 @@ float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_s
                     float sun_cos) {
   if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
 
+  const canyon_detail::HeightBounds bounds = canyon_detail::MakeHeightBounds(p);
   float sum = 0.0f;
   float total = 0.0f;
   float hard = 0.0f;
@@ -278,9 +279,17 @@ float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_s
     const float m = 0.02f * l + 0.75f;
     const float o = -0.08f * m;
 
-    // 2. How far the terrain there rises above the ray toward the sun.
-    const float th = TerrainHeight(x + l * sun_sin, z + l * sun_cos, p, true);
-    const float v = SS(Clamp01((th - (0.36f * l + h + 0.2f) - o) / (m - o)));
+    // 2. How far the terrain there rises above the ray toward the sun. Terrain that cannot
+    // reach the ray gives exactly 0, so its full height is not needed.
+    const float ray = 0.36f * l + h + 0.2f;
+    const auto below_ray = [ray, o](float bound) { return bound - ray - o <= 0.0f; };
+    canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z + l * sun_cos);
+    float th = 0.0f;
+    float v = 0.0f;
+    if (canyon_detail::HeightOnSliceUnless(x + l * sun_sin, slice, p, true, bounds, below_ray,
+                                           &th)) {
+      v = SS(Clamp01((th - ray - o) / (m - o)));
+    }
 
     // 3. Near samples weigh more.
     const float weight = (1.0f - q) * (1.0f - q) + 0.12f;
