@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -10,6 +11,7 @@
 #include "render/noise.h"
 #include "render/primitives.h"
 #include "scenes/canyon.h"
+#include "scenes/canyon_internal.h"
 
 namespace {
 
@@ -166,6 +168,35 @@ TEST(CanyonWorld, CameraGroundIsTheSmoothedUndetailedFloor) {
   const float without = CameraGround(beside, z, p);
   p.large_features = true;
   EXPECT_EQ(CameraGround(beside, z, p), without);
+}
+
+TEST(CanyonWorld, HeightBoundsHoldEverywhere) {
+  // The march and the shadows skip work on the strength of these bounds; a bound that is too
+  // low would silently drop terrain.
+  struct Case {
+    float height, width, detail, floor;
+  };
+  for (const Case c : {Case{1.0f, 1.0f, 1.0f, 1.0f}, Case{3.0f, 0.35f, 2.5f, 3.0f},
+                       Case{0.2f, 2.5f, 0.0f, 0.0f}, Case{2.0f, 0.6f, 2.5f, 0.5f}}) {
+    DebugParams p;
+    p.terrain_height = c.height;
+    p.terrain_width = c.width;
+    p.terrain_detail = c.detail;
+    p.terrain_floor = c.floor;
+    const canyon_detail::HeightBounds b = canyon_detail::MakeHeightBounds(p);
+    float highest = -1e9f;
+    for (float z = -500.0f; z < 3000.0f; z += 3.7f) {
+      for (float dx = -120.0f; dx <= 120.0f; dx += 2.9f) {
+        const float x = CanyonCentre(z) + dx;
+        const float h = TerrainHeight(x, z, p, true);
+        ASSERT_LE(h, b.anywhere) << x << ", " << z;
+        if (std::fabs(dx) <= 3.6f * std::max(c.width, 0.2f)) ASSERT_LE(h, b.floor);
+        highest = std::max(highest, h);
+      }
+    }
+    // Loose, but not absurdly so: within a few times the real peak.
+    EXPECT_LT(b.anywhere, 6.0f * std::max(highest, 10.0f));
+  }
 }
 
 }  // namespace
