@@ -79,12 +79,20 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   // 3. The flat river bed is just the floor (step 2 below).
   const bool bed = f <= 3.6f * w;
 
-  // 4.-5. Local width and the wall ramp between 5B and 21B from the centre line.
+  // 4.-5. Local width and the wall ramp between 5B and 21B from the centre line. The ramp is
+  // steepest for the narrowest width, 0.72w, which bounds it before B is known.
+  const auto ramp = [f](float width_scale) {
+    return SS(Clamp01((f - 5.0f * width_scale) / (16.0f * width_scale)));
+  };
+  if (!bed && hidden_below(bounds.floor + std::fabs(height_scale) * ramp(0.72f * w) *
+                                              bounds.above_floor)) {
+    return false;
+  }
   float B = 0.0f;
   float D = 0.0f;
   if (!bed) {
     B = SliceWidth(slice, w);
-    D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
+    D = ramp(B);
   }
   const float scale_bound = std::fabs(height_scale) * D;
   if (hidden_below(bounds.floor + scale_bound * bounds.above_floor)) return false;
