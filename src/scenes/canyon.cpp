@@ -92,6 +92,18 @@ Landmark BuildLandmark(std::int32_t segment) {
   lm.ridge_width = 9.36f + 7.44f * r(1597463236u);
   lm.ridge_length = 48.36f + 32.24f * r(1597463254u);
   lm.a4 = 2.04f + 1.86f * r(1597463178u);
+  lm.u1_sq = lm.u1 * lm.u1;
+  lm.r1_sq = lm.r1 * lm.r1;
+  lm.u2_sq = lm.u2 * lm.u2;
+  lm.r2_sq = lm.r2 * lm.r2;
+  // m1 > 1.2 once either term alone exceeds it, m2 > 1.05 likewise; the ridge's across ramp
+  // reaches 1 at one ridge width. A tenth of a percent covers every rounding on the way.
+  constexpr float kMargin = 1.001f;
+  lm.mound_reach_z = 1.0954452f * lm.u1 * kMargin;  // sqrt(1.2)
+  lm.mound_reach_x = 1.0954452f * lm.r1 * kMargin;
+  lm.base_reach_z = 1.0246951f * lm.u2 * kMargin;   // sqrt(1.05)
+  lm.base_reach_x = 1.0246951f * lm.r2 * kMargin;
+  lm.ridge_reach = lm.ridge_width * kMargin;
 
   lm.mesa = r(1597463286u) > 0.24f;
   if (lm.mesa) {
@@ -148,23 +160,35 @@ float LandmarkHeight(float x, float z, float width_scale) {
     const float dx = x - fx;
     if (std::fabs(dx) > 108.0f) continue;
 
-    // 2. Elliptical distances of the mound and the base.
-    const float m1 = dz * dz / (lm.u1 * lm.u1) + dx * dx / (lm.r1 * lm.r1);
-    const float m2 = dz * dz / (lm.u2 * lm.u2) + dx * dx / (lm.r2 * lm.r2);
+    // 2.-3. Elliptical distances of the mound and the base; mound, peak on top of it, broad
+    // base. Each is exactly 0 outside its ellipse (the ramp clamps to 1 there), so points beyond
+    // an ellipse's reach along either axis skip its divisions.
+    const float adz = std::fabs(dz);
+    const float adx = std::fabs(dx);
+    float mound = 0.0f;
+    float peak = 0.0f;
+    // (Written as "not beyond" so that a NaN coordinate takes the full path, as it always did.)
+    if (!(adz > lm.mound_reach_z) && !(adx > lm.mound_reach_x)) {
+      const float m1 = dz * dz / lm.u1_sq + dx * dx / lm.r1_sq;
+      if (!(m1 > 1.2f)) mound = (1.0f - SS(Clamp01((m1 - 0.16f) / 1.0064f))) * lm.a1;
+      if (!(m1 > 0.4f)) peak = (1.0f - SS(Clamp01((m1 - 0.0324f) / 0.352f))) * lm.a2;
+    }
+    float base = 0.0f;
+    if (!(adz > lm.base_reach_z) && !(adx > lm.base_reach_x)) {
+      const float m2 = dz * dz / lm.u2_sq + dx * dx / lm.r2_sq;
+      if (!(m2 > 1.05f)) base = (1.0f - SS(Clamp01((m2 - 0.1764f) / 0.8236f))) * lm.a3;
+    }
 
-    // 3. Mound, peak on top of it, broad base. Each is exactly 0 outside its ellipse (the ramp
-    // clamps to 1 there); the margins in the tests below only skip work that would add 0.
-    const float mound = m1 > 1.2f ? 0.0f : (1.0f - SS(Clamp01((m1 - 0.16f) / 1.0064f))) * lm.a1;
-    const float peak = m1 > 0.4f ? 0.0f : (1.0f - SS(Clamp01((m1 - 0.0324f) / 0.352f))) * lm.a2;
-    const float base = m2 > 1.05f ? 0.0f : (1.0f - SS(Clamp01((m2 - 0.1764f) / 0.8236f))) * lm.a3;
-
-    // 4. A slanted ridge running along z beside the mound, 0 beyond its length.
+    // 4. A slanted ridge running along z beside the mound, 0 beyond its length and width.
     float ridge = 0.0f;
-    if (std::fabs(dz) <= 1.01f * lm.ridge_length) {
-      const float rl = Clamp01((std::fabs(dz) / lm.ridge_length - 0.28f) / 0.72f);
+    if (adz <= 1.01f * lm.ridge_length) {
       const float ridge_x = fx - lm.ridge_shift + dz * lm.ridge_slope;
-      const float rw = Clamp01((std::fabs(x - ridge_x) / lm.ridge_width - 0.15f) / 0.85f);
-      ridge = (1.0f - SS(rl)) * (1.0f - SS(rw)) * lm.a4;
+      const float across = std::fabs(x - ridge_x);
+      if (!(across > lm.ridge_reach)) {
+        const float rl = Clamp01((adz / lm.ridge_length - 0.28f) / 0.72f);
+        const float rw = Clamp01((across / lm.ridge_width - 0.15f) / 0.85f);
+        ridge = (1.0f - SS(rl)) * (1.0f - SS(rw)) * lm.a4;
+      }
     }
 
     // 5.
@@ -434,9 +458,21 @@ float LightOnSlice(float x, canyon_detail::TerrainSlice& slice, const DebugParam
   using canyon_detail::MakeSlice;
   const float z = slice.z;
   const float ex = HeightOnSlice(x - 1.0f, slice, p, true) - HeightOnSlice(x + 1.0f, slice, p, true);
-  canyon_detail::TerrainSlice behind = MakeSlice(z - 1.0f);
-  canyon_detail::TerrainSlice ahead = MakeSlice(z + 1.0f);
-  const float ez = HeightOnSlice(x, behind, p, true) - HeightOnSlice(x, ahead, p, true);
+  // Deep in the river bed the centre line cannot move far enough over one unit of z for the
+  // pair along z to leave the bed, where the height is the floor alone: no centre line or
+  // width is needed there.
+  const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+  const float bed_margin = canyon_detail::CentreDrift(z, 1.0f) + 1.0e-6f * std::fabs(x);
+  float ez = 0.0f;
+  if (std::fabs(x - slice.cx) + bed_margin <= 3.6f * w) {
+    float ripple = 0.0f;
+    ez = canyon_detail::FloorHeight(x, z - 1.0f, p, &ripple) -
+         canyon_detail::FloorHeight(x, z + 1.0f, p, &ripple);
+  } else {
+    canyon_detail::TerrainSlice behind = MakeSlice(z - 1.0f);
+    canyon_detail::TerrainSlice ahead = MakeSlice(z + 1.0f);
+    ez = HeightOnSlice(x, behind, p, true) - HeightOnSlice(x, ahead, p, true);
+  }
   const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
   return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
 }

@@ -56,6 +56,14 @@ struct Landmark {
   float mesa_r2 = 0.0f;           // squared bounding radius
   float mesa_cos = 1.0f, mesa_sin = 0.0f;
   float a5 = 0.0f;                // mesa amplitude
+
+  // Worked out once from the fields above for the height sum: the squared ellipse radii, and
+  // reaches a little beyond which the mound and peak, the base and the ridge are exactly 0, so
+  // that points outside skip their divisions.
+  float u1_sq = 0.0f, r1_sq = 0.0f, u2_sq = 0.0f, r2_sq = 0.0f;
+  float mound_reach_z = 0.0f, mound_reach_x = 0.0f;  // |dz|, |dx| beyond which m1 > 1.2
+  float base_reach_z = 0.0f, base_reach_x = 0.0f;    // |dz|, |dx| beyond which m2 > 1.05
+  float ridge_reach = 0.0f;                          // beyond this from the ridge line: 0
 };
 
 // The landmark of segment s (z from 62s to 62s + 62), built from scratch.

@@ -55,6 +55,23 @@ struct HeightBounds {
 };
 HeightBounds MakeHeightBounds(const DebugParams& p);
 
+// The floor term of TerrainHeight (step 2); *ripple receives its fine noise g, which the walls
+// reuse.
+inline float FloorHeight(float x, float z, const DebugParams& p, float* ripple) {
+  const float g = N(1, 0.18f * x, 0.16f * z);
+  const float floor_noise = N(2, 0.11f * x, 0.08f * z);
+  *ripple = g;
+  return 0.35f * p.terrain_height * p.terrain_detail * g + 0.3f * p.terrain_floor * floor_noise -
+         2.4f;
+}
+
+// How far the centre line can move between z and a z up to `dz_max` away: its slope is at most
+// 10*0.035 + 18*0.011 = 0.548, plus a margin for the rounding of the sine arguments (which grows
+// with |z|), of the sines and of the sum.
+inline float CentreDrift(float z, float dz_max) {
+  return 0.56f * dz_max + 1.0e-6f * std::fabs(z) + 1.0e-3f;
+}
+
 // Never gives up on a height.
 struct KeepAll {
   bool operator()(float) const { return false; }
@@ -98,10 +115,8 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   if (hidden_below(bounds.floor + scale_bound * bounds.above_floor)) return false;
 
   // 2. The floor: fine ripples plus broad undulation around -2.4.
-  const float g = N(1, 0.18f * x, 0.16f * z);
-  const float floor_noise = N(2, 0.11f * x, 0.08f * z);
-  const float floor =
-      0.35f * height_scale * detail * g + 0.3f * p.terrain_floor * floor_noise - 2.4f;
+  float g = 0.0f;
+  const float floor = FloorHeight(x, z, p, &g);
   if (bed || D <= 0.0f) {
     *height = floor;
     return true;
