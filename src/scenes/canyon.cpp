@@ -344,6 +344,9 @@ RiverTime MakeRiverTime(float t, const MusicViz& mv) {
 }
 
 float RiverGlowAt(float x, float z, float centre, float h, const RiverTime& rt) {
+  // Beyond 7.5 units from the centre line, or on ground above 3.2, the band or the lowness is
+  // exactly 0 and so is the glow: skip its noise and ripple there.
+  if (std::fabs(x - centre) > 7.51f || h > 3.21f) return 0.0f;
   const float P = rt.pulse;
   // Only on low ground.
   const float lw = 1.0f - SS(Clamp01((h + 2.6f) / 5.8f));
