@@ -63,7 +63,8 @@ HeightBounds MakeHeightBounds(const DebugParams& p) {
             0.3f * std::fabs(p.terrain_floor) * kNoiseBound - 2.4f + 0.01f;
   // |wall| <= 2.4 + 2|G| + 1.35 + 2.35|detail||E| + 10.
   b.wall = 2.4f + 2.0f * kNoiseBound + 1.35f + 2.35f * detail * kNoiseBound + 10.0f + 0.01f;
-  b.above_floor = b.wall + 0.62f * detail * kNoiseBound + (p.large_features ? kLandmarkSumBound : 0.0f);
+  b.ripple = 0.62f * detail * kNoiseBound + 0.01f;
+  b.above_floor = b.wall + b.ripple + (p.large_features ? kLandmarkSumBound : 0.0f);
   b.anywhere = b.floor + height_scale * b.above_floor + 0.01f;
   return b;
 }
@@ -512,15 +513,26 @@ Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice&
   return colour;
 }
 
-// Whether a sample at distance d whose height is at most `bound` lands on or below row `limit`
-// (hidden behind what the column already shows). The same test as the march's row comparison,
-// row_base - trunc((h - camH)*scale/d) >= limit, solved for the unrounded quotient so that no
-// conversion is needed; it is monotone in h, so a bound that is hidden means a hidden sample.
-inline bool HiddenAt(float bound, float cam_h, float scale, float d, int row_base, int limit) {
-  const float q = (bound - cam_h) * scale / d;
-  const int k = row_base - limit;
-  return k >= 0 ? q < static_cast<float>(k) + 1.0f : q <= static_cast<float>(k);
-}
+// Whether a sample whose height is at most `bound` lands on or below row `limit` (hidden behind
+// what the column already shows), for one sample at a time. The march's row test is
+// row_base - trunc((h - camH)*scale/d) >= limit, that is q < k + 1 for k = row_base - limit >= 0
+// and q <= k for k < 0, with q = (h - camH)*scale/d. Here q is computed as (h - camH)*(scale/d),
+// one division per sample instead of one per question; the two roundings differ by a few parts
+// in 10^7 of q, so the test keeps 0.02 rows on the safe side: it may call a hidden sample
+// visible (the exact row test rejects it later) but never a visible one hidden. Monotone in the
+// bound, so a hidden bound means a hidden sample.
+struct HiddenBelow {
+  float cam_h;
+  float rows_per_unit;  // scale / d
+  float threshold;      // k + 0.98, or k - 0.02 when k < 0
+
+  HiddenBelow(float cam_h_, float scale, float d, int row_base, int limit)
+      : cam_h(cam_h_), rows_per_unit(scale / d) {
+    const int k = row_base - limit;
+    threshold = static_cast<float>(k) + (k >= 0 ? 0.98f : -0.02f);
+  }
+  bool operator()(float bound) const { return (bound - cam_h) * rows_per_unit <= threshold; }
+};
 
 // Returns the number of rows at the top of the column left for the sky.
 int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
@@ -550,15 +562,13 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   float d = 1.0f;
   for (int i = 0; i < cf.steps && limit > 0; ++i) {
     d = d + (0.03f * d + 0.22f) / cf.density;
-    if (can_stop_early && HiddenAt(highest, v.camH, v.scale, d, row_base, limit)) break;
+    const HiddenBelow hidden(v.camH, v.scale, d, row_base, limit);
+    if (can_stop_early && hidden(highest)) break;
     const float px = v.camX + d * dir_x;
     const float pz = v.camZ + d * dir_z;
 
     // Samples that cannot rise above the filled rows skip the costly wall noise.
     canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(pz);
-    const auto hidden = [&](float bound) {
-      return HiddenAt(bound, v.camH, v.scale, d, row_base, limit);
-    };
     float h = 0.0f;
     if (!canyon_detail::HeightOnSliceUnless(px, slice, p, true, sc.bounds, hidden, &h)) {
       continue;

@@ -50,6 +50,7 @@ float SliceWidth(TerrainSlice& slice, float w);
 struct HeightBounds {
   float floor = 0.0f;        // the floor term
   float wall = 0.0f;         // |wall|
+  float ripple = 0.0f;       // |ripple noise| per unit of |height|*D
   float above_floor = 0.0f;  // |wall| + |ripple noise| + landmarks, per unit of |height|*D
   float anywhere = 0.0f;     // the whole height, anywhere
 };
@@ -115,22 +116,26 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   if (hidden_below(bounds.floor + scale_bound * bounds.above_floor)) return false;
 
   // 2. The floor: fine ripples plus broad undulation around -2.4.
-  float g = 0.0f;
-  const float floor = FloorHeight(x, z, p, &g);
   if (bed || D <= 0.0f) {
-    *height = floor;
+    float g = 0.0f;
+    *height = FloorHeight(x, z, p, &g);
     return true;
   }
 
-  // Floor ripples on the lower slopes, and the buttes, ridges and mesas (step 10). Before the
-  // wall noise, ask again whether the height can matter: first with the landmarks at their
-  // largest, then with their actual sum.
-  const float ripple = 0.62f * detail * height_scale * D * g;
+  // The buttes, ridges and mesas (step 10), and floor ripples on the lower slopes. Before the
+  // floor and wall noise, ask again whether the height can matter: first with the actual
+  // landmark sum and the floor at its highest, then with the actual floor as well.
   const bool landmarks = detailed && p.large_features;
-  const float wall_max = scale_bound * bounds.wall + floor + ripple + 0.01f;
-  if (hidden_below(wall_max + (landmarks ? scale_bound * kLandmarkSumBound : 0.0f))) return false;
   const float landmark = landmarks ? LandmarkHeight(x, z, B) * D * height_scale : 0.0f;
-  if (landmarks && hidden_below(wall_max + landmark)) return false;
+  if (landmarks &&
+      hidden_below(bounds.floor + scale_bound * (bounds.wall + bounds.ripple) + landmark + 0.01f)) {
+    return false;
+  }
+  float g = 0.0f;
+  const float floor = FloorHeight(x, z, p, &g);
+  const float ripple = 0.62f * detail * height_scale * D * g;
+  const float wall_max = scale_bound * bounds.wall + floor + ripple + 0.01f;
+  if (hidden_below(wall_max + landmark)) return false;
 
   // 6. Wall noise: detail E, broad swell G, plateau mask M, terrace fade O.
   const float E = N(0, 0.045f * x + 10.0f, 0.04f * z - 4.0f);
