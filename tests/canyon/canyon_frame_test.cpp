@@ -118,6 +118,9 @@ struct Scenario {
 std::vector<Scenario> Scenarios() {
   std::vector<Scenario> list;
   list.push_back({"default", 320, 180, 20.0f, {}, {}});
+  // The size the show draws, later on the flight, so that the march's bounds meet other
+  // landmarks and the normal's bed shortcut runs at full resolution.
+  list.push_back({"full size", 640, 360, 141.0f, {}, {}});
   Scenario shadows{"shadows", 320, 180, 47.0f, {}, {}};
   shadows.p.shadows = true;
   shadows.p.shadow_strength = 0.8f;

@@ -135,6 +135,45 @@ TEST(CanyonShading, RiverGlowsOnLowGroundNearTheCentreLine) {
             RiverGlow(CanyonCentre(z), z, -2.4f, t, silent));
 }
 
+// The glow formula written out in full, with no shortcut for points off the band or high up.
+float PlainRiverGlow(float x, float z, float h, float t, const MusicViz& mv) {
+  const auto ss = [](float v) { return v * v * (3.0f - 2.0f * v); };
+  const float lw = 1.0f - ss(Clamp01((h + 2.6f) / 5.8f));
+  const float k = Clamp01((SampleNoise(0.08f * std::sin(0.19f * t) + 0.065f * x,
+                                       0.08f * std::cos(0.19f * t * 0.73f) + 0.052f * z, 3) +
+                           1.0f) *
+                          0.5f);
+  const float rw = 0.65f * k + 2.08f;
+  const float across = 1.0f - ss(Clamp01((std::fabs(x - CanyonCentre(z)) - rw) / (7.5f - rw)));
+  const float pi = 3.14159265f;
+  const float wave = std::sin(0.75f * std::sin(0.36f * t) + 0.027f * x + 0.35f * pi * mv.step_phase +
+                              1.2f * pi * k + 0.055f * z);
+  const float P = CanyonPulse(mv);
+  return Clamp01((0.155f * P + 0.09f * wave + 0.025f * wave * P + 0.07f * k * P + 0.252f * k +
+                  0.558f) *
+                 across * lw);
+}
+
+TEST(CanyonShading, RiverGlowEqualsItsFormulaUpToTheEdgesOfTheBand) {
+  MusicViz mv;
+  mv.active = true;
+  mv.build = 1.0f;
+  mv.impact = 0.7f;
+  mv.step_phase = 0.6f;
+  const float t = 31.5f;
+  // Across the band and past its 7.5-unit edge, and up the lowness ramp past 3.2.
+  for (float z = -40.0f; z < 260.0f; z += 13.7f) {
+    const float cx = CanyonCentre(z);
+    for (float dx = -8.0f; dx <= 8.0f; dx += 0.0625f) {
+      for (float h : {-2.6f, -1.0f, 2.9f, 3.19f, 3.2f, 3.21f, 3.5f}) {
+        const float glow = RiverGlow(cx + dx, z, h, t, mv);
+        ASSERT_EQ(glow, PlainRiverGlow(cx + dx, z, h, t, mv)) << dx << ", " << z << ", " << h;
+        ASSERT_FALSE(std::signbit(glow));
+      }
+    }
+  }
+}
+
 // The camera and march settings.
 
 TEST(CanyonView, RayStepsFollowTheDensity) {

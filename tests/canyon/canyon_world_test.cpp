@@ -153,6 +153,62 @@ TEST(CanyonWorld, LandmarkCacheNeverServesAnotherSegment) {
   EXPECT_EQ(LandmarkHeight(CanyonCentre(z) + 500.0f, z, 1.0f), 0.0f);
 }
 
+// The landmark sum written out from the landmark's fields, every term computed everywhere.
+float PlainLandmarkHeight(float x, float z, float B) {
+  const auto ss = [](float v) { return v * v * (3.0f - 2.0f * v); };
+  const std::int32_t centre = static_cast<std::int32_t>(std::floor(z / 62.0f));
+  float sum = 0.0f;
+  for (std::int32_t s = centre - 1; s <= centre + 1; ++s) {
+    const Landmark lm = BuildLandmark(s);
+    const float dz = z - lm.zc;
+    if (std::fabs(dz) > 50.84f) continue;
+    const float fx = lm.xc + lm.side * (25.0f * B + lm.side_offset);
+    const float dx = x - fx;
+    if (std::fabs(dx) > 108.0f) continue;
+    const float m1 = dz * dz / (lm.u1 * lm.u1) + dx * dx / (lm.r1 * lm.r1);
+    const float m2 = dz * dz / (lm.u2 * lm.u2) + dx * dx / (lm.r2 * lm.r2);
+    const float mound = (1.0f - ss(Clamp01((m1 - 0.16f) / 1.0064f))) * lm.a1;
+    const float peak = (1.0f - ss(Clamp01((m1 - 0.0324f) / 0.352f))) * lm.a2;
+    const float base = (1.0f - ss(Clamp01((m2 - 0.1764f) / 0.8236f))) * lm.a3;
+    const float rl = Clamp01((std::fabs(dz) / lm.ridge_length - 0.28f) / 0.72f);
+    const float rx = fx - lm.ridge_shift + dz * lm.ridge_slope;
+    const float rw = Clamp01((std::fabs(x - rx) / lm.ridge_width - 0.15f) / 0.85f);
+    const float ridge = (1.0f - ss(rl)) * (1.0f - ss(rw)) * lm.a4;
+    sum += mound + peak + base + ridge;
+    if (lm.mesa) {
+      const float t = z - lm.zm;
+      const float v = x - ((21.0f * B + 7.0f + lm.mesa_offset) * lm.mesa_side + lm.xm);
+      if (t * t + v * v <= lm.mesa_r2) {
+        const float across = std::fabs(lm.mesa_cos * v - t * lm.mesa_sin) * lm.mesa_inv_w;
+        const float along = std::fabs(t * lm.mesa_cos + v * lm.mesa_sin) * lm.mesa_inv_y;
+        const float q = Clamp01(1.0f - std::max(across, along));
+        const float A = Clamp01((q - 0.02f) / 0.14f);
+        sum += ss(A) * q * lm.a5;
+      }
+    }
+  }
+  return sum;
+}
+
+TEST(CanyonWorld, LandmarkSumEqualsItsFormulaIncludingTheRimsOfEachTerm) {
+  // A fine grid over several segments on both sides, so that points fall just inside and just
+  // outside every ellipse, ridge and mesa; the sum skips terms outside them and must still give
+  // the same bits.
+  int nonzero = 0;
+  for (float B : {0.72f, 1.0f, 1.9f}) {
+    for (float z = 40.0f; z < 420.0f; z += 0.77f) {
+      const float cx = CanyonCentre(z);
+      for (float dx = -110.0f; dx <= 110.0f; dx += 0.53f) {
+        const float x = cx + dx;
+        const float sum = LandmarkHeight(x, z, B);
+        ASSERT_EQ(sum, PlainLandmarkHeight(x, z, B)) << x << ", " << z << ", " << B;
+        if (sum > 0.0f) ++nonzero;
+      }
+    }
+  }
+  EXPECT_GT(nonzero, 10000);
+}
+
 TEST(CanyonWorld, CameraGroundIsTheSmoothedUndetailedFloor) {
   DebugParams p;
   const float z = 233.0f;
