@@ -246,7 +246,9 @@ TEST(CanyonWorld, HeightBoundsHoldEverywhere) {
         const float x = CanyonCentre(z) + dx;
         const float h = TerrainHeight(x, z, p, true);
         ASSERT_LE(h, b.anywhere) << x << ", " << z;
-        if (std::fabs(dx) <= 3.6f * std::max(c.width, 0.2f)) ASSERT_LE(h, b.floor);
+        if (std::fabs(dx) <= 3.6f * std::max(c.width, 0.2f)) {
+          ASSERT_LE(h, b.floor);
+        }
         highest = std::max(highest, h);
       }
     }
