@@ -20,7 +20,7 @@ constexpr Vec3 kBlack{0.0f, 0.0f, 0.0f};
 
 }  // namespace
 
-App::App(int argc, char** argv) {
+App::App(int argc, char** argv, const PlatformFactory& make_platform) {
   // 1. The framebuffers are built black by their initialisers; scene objects and music sources
   //    are constructed here.
   // 2. Defaults: the initialisers of the options and of the per-scene records.
@@ -68,7 +68,7 @@ App::App(int argc, char** argv) {
     config.title = kProductionName;
     config.vsync = true;
     config.fullscreen = options.fullscreen;
-    platform = CreatePlatform(config);
+    platform = make_platform(config);
     if (!platform) throw std::bad_alloc();
     last_time = platform->Time();
   }

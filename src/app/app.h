@@ -29,8 +29,9 @@ inline constexpr const char* kProductionName = "kestrel_prod";
 
 class App final : private ShowHost {
  public:
-  // Builds and configures everything; opens the window unless this is a bench run.
-  App(int argc, char** argv);
+  // Builds and configures everything; opens the window through `make_platform` unless this is a
+  // bench run.
+  App(int argc, char** argv, const PlatformFactory& make_platform = CreatePlatform);
   // Stops the music, closes the window, then releases the rest in reverse order of construction.
   ~App() override;
   App(const App&) = delete;

@@ -4,6 +4,7 @@
 // bench runs create no platform at all.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "render/framebuffer.h"
@@ -54,6 +55,10 @@ class Platform {
 // Opens the window. The two start-up failures of the window system are fatal: they print their
 // message on standard error and end the process with status 1. Out of memory yields null.
 std::unique_ptr<Platform> CreatePlatform(const PlatformConfig& config);
+
+// How the App obtains its platform: CreatePlatform for the show; tests pass one that scripts the
+// clock and the keyboard.
+using PlatformFactory = std::function<std::unique_ptr<Platform>(const PlatformConfig&)>;
 
 // Placement of the image inside the window: the largest rectangle of the image's aspect that fits,
 // centred; the rest of the window is black bars. Pixel units, origin at the bottom left as OpenGL's

@@ -1,0 +1,288 @@
+// The App's frame loop on a scripted platform: the test owns the clock and the keyboard, the music
+// is off (--no-audio), and the App runs its real Run(), HandleKeys, finale and title code.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "timeline/status_title.h"
+
+namespace {
+
+constexpr double kFrameStep = 0.05;  // seconds of platform time per frame (title every 3rd frame)
+
+// A platform whose clock advances by a fixed step per frame and whose keys the test holds down.
+// `script` runs in PollEvents, once per frame, with the index of the frame about to be rendered.
+class ScriptedPlatform final : public Platform {
+ public:
+  double time = 10.0;
+  std::array<bool, kKeyCount> down{};
+  bool other_key = false;  // a key with no role of its own (a letter)
+  bool close = false;
+  bool fullscreen = false;
+  std::string title;
+  int frames = 0;  // frames presented
+  std::function<void(int frame)> script;
+  std::function<void(int frame, const Framebuffer& image)> on_present;
+
+  double Time() override { return time; }
+  bool ShouldClose() override { return close || frames >= 10000; }
+  void RequestClose() override { close = true; }
+  void PollEvents() override {
+    if (script) script(frames);
+  }
+  bool IsKeyDown(int key) override { return key >= 0 && key < kKeyCount && down[key]; }
+  bool AnyKeyDown() override {
+    if (other_key) return true;
+    for (int key = 0; key < kKeyCount; ++key)
+      if (key != kKeyEscape && down[key]) return true;
+    return false;
+  }
+  bool IsFullscreen() override { return fullscreen; }
+  void SetFullscreen(bool on) override { fullscreen = on; }
+  void SetTitle(const char* text) override { title = text; }
+  void Present(const Framebuffer& image) override {
+    if (on_present) on_present(frames, image);
+  }
+  void SwapBuffers() override {
+    frames += 1;
+    time += kFrameStep;
+  }
+};
+
+// An App on a scripted platform, configured by these options after the program name. The
+// program name is the real executable's, so the show's own data files are found next to it.
+class ScriptedShow {
+ public:
+  explicit ScriptedShow(std::vector<std::string> options) : args(std::move(options)) {
+    args.insert(args.begin(), KESTREL_BINARY_DIR "/kestrel_prod");
+    args.push_back("--windowed");
+    args.push_back("--no-audio");
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    app = std::make_unique<App>(static_cast<int>(args.size()), argv.data(),
+                                [this](const PlatformConfig&) {
+                                  auto p = std::make_unique<ScriptedPlatform>();
+                                  platform = p.get();
+                                  return p;
+                                });
+  }
+
+  std::vector<std::string> args;
+  std::vector<char*> argv;
+  ScriptedPlatform* platform = nullptr;  // owned by the App
+  std::unique_ptr<App> app;
+};
+
+bool AllBlack(const Framebuffer& image) {
+  for (uint32_t p : image.rgba)
+    if ((p & 0xFFFFFFu) != 0) return false;
+  return true;
+}
+
+// One step of a keyboard script: hold these keys for this many frames, then look.
+struct KeyStep {
+  const char* name;
+  std::vector<int> held;
+  int frames;
+};
+
+struct Seen {
+  std::string title;
+  float bar = 0;
+  bool frozen = false;
+};
+
+// Runs the App's frame loop through `steps` (each followed by a few frames with no key held, so
+// the next step is a fresh press) and records what each step left behind. The last step should
+// hold Escape.
+std::map<std::string, Seen> RunKeySteps(ScriptedShow& show, const std::vector<KeyStep>& steps,
+                                        int* status) {
+  std::map<std::string, Seen> seen;
+  size_t step = 0;
+  int step_start = 0;
+  constexpr int kReleaseFrames = 4;  // more than one title interval
+  ScriptedPlatform& p = *show.platform;
+  App& app = *show.app;
+  p.script = [&](int frame) {
+    while (step < steps.size() &&
+           frame >= step_start + steps[step].frames + kReleaseFrames) {
+      seen[steps[step].name] =
+          Seen{p.title, app.DirectorView().ClockBar(), app.director_state.frozen};
+      step_start = frame;
+      step += 1;
+    }
+    p.down.fill(false);
+    if (step >= steps.size()) return;
+    if (frame < step_start + steps[step].frames)
+      for (int key : steps[step].held) p.down[key] = true;
+  };
+  *status = app.Run();
+  return seen;
+}
+
+TEST(ScriptedShow, KeysSeekChooseFreezeAndQuitAsTheTitleSays) {
+  ScriptedShow show({});
+  int status = -1;
+  const std::vector<KeyStep> steps = {
+      {"start", {}, 1},
+      {"right held", {kKeyRight}, 8},  // one press, however long it is held
+      {"right 2", {kKeyRight}, 1},
+      {"right 3", {kKeyRight}, 1},
+      {"right 4", {kKeyRight}, 1},
+      {"right 5", {kKeyRight}, 1},
+      {"digit 5", {kKey1 + 4}, 2},
+      {"director back", {kKeyD}, 1},
+      {"two digits", {kKey1 + 1, kKey1 + 6}, 1},  // the highest wins
+      {"space", {kKeySpace}, 1},
+      {"right while frozen", {kKeyRight}, 1},
+      {"director while frozen", {kKeyD}, 1},
+      {"digit while frozen", {kKey1 + 3}, 1},
+      {"space again", {kKeySpace}, 1},
+      {"page up", {kKeyPageUp}, 1},
+      {"left", {kKeyLeft}, 1},
+      {"end", {kKeyEnd}, 1},
+      {"home", {kKeyHome}, 1},
+      {"escape", {kKeyEscape}, 1},
+  };
+  const std::map<std::string, Seen> seen = RunKeySteps(show, steps, &status);
+  EXPECT_EQ(status, 0);
+  ASSERT_TRUE(show.platform->close);
+
+  // The title's FPS figure comes from the scripted clock: 1 / 0.05 s.
+  const auto title = [](int scene, bool director, bool frozen) {
+    return StatusTitle(kProductionName, scene, director, frozen, 1.0 / kFrameStep);
+  };
+  struct Expect {
+    const char* step;
+    float bar;
+    std::string title;
+  };
+  // The music is off, so the clock stands at the pending bar and only keys move it. The shipped
+  // sequence: canyon 0-16, dot field 16-40, arena 40-64, ..., orb stage 112-128.
+  const Expect expected[] = {
+      {"start", 0.0f, title(1, true, false)},
+      {"right held", 4.0f, title(1, true, false)},
+      {"right 4", 16.0f, title(3, true, false)},
+      {"right 5", 20.0f, title(3, true, false)},
+      {"digit 5", 20.0f, title(5, false, false)},
+      {"director back", 20.0f, title(3, true, false)},
+      {"two digits", 20.0f, title(7, false, false)},
+      {"space", 20.0f, title(7, false, true)},
+      {"right while frozen", 20.0f, title(7, false, true)},
+      {"director while frozen", 20.0f, title(7, false, true)},
+      {"digit while frozen", 20.0f, title(4, false, true)},
+      {"space again", 20.0f, title(4, false, false)},
+      {"page up", 16.0f, title(4, false, false)},  // to the start of the current section
+      {"left", 12.0f, title(4, false, false)},
+      {"end", 112.0f, title(4, false, false)},
+      {"home", 0.0f, title(4, false, false)},
+  };
+  for (const Expect& e : expected) {
+    SCOPED_TRACE(e.step);
+    ASSERT_EQ(seen.count(e.step), 1u);
+    EXPECT_FLOAT_EQ(seen.at(e.step).bar, e.bar);
+    EXPECT_EQ(seen.at(e.step).title, e.title);
+  }
+}
+
+TEST(ScriptedShow, UnfreezingResumesTheFrameTimeWhereItStopped) {
+  ScriptedShow show({"--bar-offset", "50"});
+  ScriptedPlatform& p = *show.platform;
+  App& app = *show.app;
+  std::vector<double> frame_times;  // the frame time each presented frame was rendered with
+  p.on_present = [&](int, const Framebuffer&) {
+    frame_times.push_back(app.DirectorView().FrameTime(p.Time()));
+  };
+  p.script = [&](int frame) {
+    p.down.fill(false);
+    if (frame == 10 || frame == 20) p.down[kKeySpace] = true;
+    if (frame == 15) p.time += 10.0;  // ten seconds pass while frozen
+    if (frame == 30) p.down[kKeyEscape] = true;
+  };
+  EXPECT_EQ(app.Run(), 0);
+  ASSERT_EQ(frame_times.size(), 31u);  // the frame that saw Escape is still shown
+
+  // Running: bar 50 in seconds plus the platform clock. The held time is taken with the bar in
+  // single precision, so comparisons across the freeze allow a float's rounding at ~100 s; the
+  // renderer receives the time as a float anyway.
+  const double bar50 = 50.0 * 240.0 / 140.0;
+  const double kTol = 1e-5;
+  EXPECT_NEAR(frame_times[9], bar50 + 10.0 + 9 * kFrameStep, 1e-9);
+  // Frozen from frame 10 on: the time holds through the ten-second jump.
+  for (int frame = 10; frame < 20; ++frame) EXPECT_EQ(frame_times[frame], frame_times[10]);
+  EXPECT_NEAR(frame_times[10], frame_times[9] + kFrameStep, kTol);
+  // Unfrozen at frame 20: the time goes on from where it stopped, not ten seconds later.
+  EXPECT_NEAR(frame_times[20], frame_times[10], kTol);
+  EXPECT_NEAR(frame_times[21], frame_times[10] + kFrameStep, kTol);
+  EXPECT_FLOAT_EQ(app.DirectorView().ClockBar(), 50.0f);
+}
+
+TEST(ScriptedShow, FinaleEndsBlackAndOnlyANewKeyRestartsFromBarZero) {
+  // Started at bar 121 the finale clock runs from the first frame and ends at FinaleEnd(),
+  // 123.35 bars at 140 BPM: 2.35 bars, about 4.03 s later.
+  ScriptedShow show({"--bar-offset", "121"});
+  ScriptedPlatform& p = *show.platform;
+  App& app = *show.app;
+  const double start = p.time;
+  double finished_at = -1;
+  int finished_frame = -1;
+  int black_frames_while_finished = 0;
+  int frames_while_finished = 0;
+  bool fullscreen_after_f11 = false;
+  bool finished_after_f11 = false;
+  std::string title_after_restart;
+  float bar_after_restart = -1;
+  bool lit_after_restart = false;
+  p.on_present = [&](int frame, const Framebuffer& image) {
+    if (app.director_state.finished) {
+      if (finished_frame < 0) {
+        finished_frame = frame;
+        finished_at = p.Time() - start;
+      }
+      frames_while_finished += 1;
+      black_frames_while_finished += AllBlack(image);
+    } else if (finished_frame >= 0 && frame > finished_frame + 60) {
+      lit_after_restart = lit_after_restart || !AllBlack(image);
+    }
+  };
+  p.script = [&](int frame) {
+    p.down.fill(false);
+    p.other_key = false;
+    if (finished_frame < 0) return;
+    const int since = frame - finished_frame;
+    // F11 after the finale toggles full screen and does not restart; a letter key restarts.
+    if (since >= 20 && since < 25) p.down[kKeyF11] = true;
+    if (since == 40) {
+      fullscreen_after_f11 = p.fullscreen;
+      finished_after_f11 = app.director_state.finished;
+    }
+    if (since >= 60 && since < 64) p.other_key = true;
+    if (since == 70) {
+      title_after_restart = p.title;
+      bar_after_restart = app.DirectorView().ClockBar();
+    }
+    if (since == 72) p.down[kKeyEscape] = true;
+  };
+  EXPECT_EQ(app.Run(), 0);
+
+  ASSERT_GE(finished_frame, 0) << "the finale never ended";
+  EXPECT_NEAR(finished_at, 2.35 * 240.0 / 140.0, kFrameStep + 1e-6);
+  EXPECT_EQ(frames_while_finished, 60);
+  EXPECT_EQ(black_frames_while_finished, frames_while_finished);
+  EXPECT_TRUE(fullscreen_after_f11);
+  EXPECT_TRUE(finished_after_f11);
+  EXPECT_FALSE(app.director_state.finished);
+  EXPECT_FLOAT_EQ(bar_after_restart, 0.0f);
+  EXPECT_EQ(title_after_restart, StatusTitle(kProductionName, 1, true, false, 1.0 / kFrameStep));
+  EXPECT_TRUE(lit_after_restart);  // the canyon is back
+}
+
+}  // namespace
