@@ -45,7 +45,9 @@ uint32_t BigEndian32(const std::string& data, size_t offset) {
          uint32_t{static_cast<uint8_t>(data[offset + 3])};
 }
 
-// Decodes an xwd screen dump of a 24-bit TrueColor screen (32 bits per pixel, any byte order).
+// Decodes an xwd screen dump of a 24-bit TrueColor or DirectColor screen. Xvfb's dumps come with
+// 32 bits per pixel, or packed 24-bit pixels in rows of the 32-bit stride (seen while a GL window
+// is open), in either byte order.
 bool ReadXwd(const std::string& data, Picture& out) {
   if (data.size() < 100) return false;
   const uint32_t header_size = BigEndian32(data, 0);
@@ -58,9 +60,11 @@ bool ReadXwd(const std::string& data, Picture& out) {
   const uint32_t green_mask = BigEndian32(data, 60);
   const uint32_t blue_mask = BigEndian32(data, 64);
   const uint32_t colormap_entries = BigEndian32(data, 76);  // ncolors: 12 bytes each
-  if (bits_per_pixel != 32 || red_mask != 0xFF0000u || green_mask != 0xFF00u ||
-      blue_mask != 0xFFu)
+  if ((bits_per_pixel != 32 && bits_per_pixel != 24) || red_mask != 0xFF0000u ||
+      green_mask != 0xFF00u || blue_mask != 0xFFu)
     return false;
+  const uint32_t pixel_bytes = bits_per_pixel / 8;
+  if (bytes_per_line < size_t{width} * pixel_bytes) return false;
   const size_t start = size_t{header_size} + size_t{colormap_entries} * 12;
   if (data.size() < start + size_t{bytes_per_line} * height) return false;
   out.width = static_cast<int>(width);
@@ -68,11 +72,11 @@ bool ReadXwd(const std::string& data, Picture& out) {
   out.pixels.resize(size_t{width} * height);
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
-      const size_t at = start + size_t{y} * bytes_per_line + size_t{x} * 4;
+      const size_t at = start + size_t{y} * bytes_per_line + size_t{x} * pixel_bytes;
       uint32_t word = 0;
-      for (int i = 0; i < 4; ++i) {
+      for (uint32_t i = 0; i < pixel_bytes; ++i) {
         const uint32_t byte = static_cast<uint8_t>(data[at + i]);
-        word |= byte_order == 0 ? byte << (8 * i) : byte << (8 * (3 - i));
+        word |= byte_order == 0 ? byte << (8 * i) : byte << (8 * (pixel_bytes - 1 - i));
       }
       out.pixels[size_t{y} * width + x] = Rgb{static_cast<uint8_t>(word >> 16),
                                               static_cast<uint8_t>(word >> 8),
@@ -227,6 +231,65 @@ TEST(Window, KeysToggleFullScreenChooseASceneAndQuit) {
   EXPECT_EQ(ReadFileText(dir / "after"), "X=100 Y=50 WIDTH=1280 HEIGHT=720 ");
   EXPECT_EQ(ReadFileText(dir / "title_before").rfind("kestrel_prod | scene 1 directed | ", 0), 0u);
   EXPECT_EQ(ReadFileText(dir / "title_scene3").rfind("kestrel_prod | scene 3 | ", 0), 0u);
+  EXPECT_EQ(ReadFileText(dir / "show.status"), "0\n");
+  EXPECT_EQ(ReadFileText(dir / "show.out"), "");
+  EXPECT_EQ(ReadFileText(dir / "show.err"), "");
+}
+
+// The director end to end: the real program with the synthesiser on miniaudio's null device,
+// driven with real key presses and read through its window title.
+TEST(Window, DirectorFollowsKeysInTheTitle) {
+  ScratchDir dir;
+  const ProcessResult r =
+      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/director_keys.sh", "keys",
+                    dir.path.string(), kProgram, "--windowed"},
+                   dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto starts_with = [&](const char* file, const std::string& prefix) {
+    const std::string title = ReadFileText(dir / file);
+    EXPECT_EQ(title.rfind(prefix, 0), 0u) << file << ": " << title;
+  };
+  starts_with("title_start", "kestrel_prod | scene 1 directed | ");
+  // Five times four bars from the start reach the dot field (bars 16 to 40).
+  starts_with("title_right5", "kestrel_prod | scene 3 directed | ");
+  // A digit chooses the scene by hand and switches the director off.
+  starts_with("title_digit5", "kestrel_prod | scene 5 | ");
+  starts_with("title_frozen", "kestrel_prod | scene 5 frozen | ");
+  EXPECT_EQ(ReadFileText(dir / "show.status"), "0\n");
+  EXPECT_EQ(ReadFileText(dir / "show.out"), "");
+  EXPECT_EQ(ReadFileText(dir / "show.err"), "");
+}
+
+int LitPixels(const Picture& picture) {
+  int lit = 0;
+  for (const Rgb& p : picture.pixels) lit += !(p == Rgb{});
+  return lit;
+}
+
+// Started at bar 121 the finale ends by itself about 4 s later (FinaleEnd() is bar 123.35 at
+// 140 BPM): the clock goes back to bar 0, whose section is the canyon, yet the screen stays black
+// until a key press restarts the show from there.
+TEST(Window, FinaleEndsByItselfAndAKeyRestartsTheShow) {
+  ScratchDir dir;
+  const ProcessResult r =
+      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/director_keys.sh", "finale",
+                    dir.path.string(), kProgram, "--windowed", "--bar-offset", "121"},
+                   dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFileText(dir / "title_start").rfind("kestrel_prod | scene ", 0), 0u);
+  const double finished_after = std::stod("0" + ReadFileText(dir / "finished_after"));
+  EXPECT_GE(finished_after, 3.5);  // 2.35 bars of 240/140 s, plus the title's refresh and polling
+  EXPECT_LE(finished_after, 6.5);
+  EXPECT_EQ(ReadFileText(dir / "title_finished").rfind("kestrel_prod | scene 1 directed | ", 0),
+            0u);
+  EXPECT_EQ(ReadFileText(dir / "title_restarted").rfind("kestrel_prod | scene 1 directed | ", 0),
+            0u);
+
+  Picture finished, restarted;
+  ASSERT_TRUE(ReadXwd(ReadFileText(dir / "finished.xwd"), finished));
+  ASSERT_TRUE(ReadXwd(ReadFileText(dir / "restarted.xwd"), restarted));
+  EXPECT_EQ(LitPixels(finished), 0);
+  EXPECT_GT(LitPixels(restarted), 1280 * 720 / 10);  // the canyon fills the window again
   EXPECT_EQ(ReadFileText(dir / "show.status"), "0\n");
   EXPECT_EQ(ReadFileText(dir / "show.out"), "");
   EXPECT_EQ(ReadFileText(dir / "show.err"), "");
