@@ -222,8 +222,8 @@ TEST(Window, FullScreenIsLetterboxedAndShowsTheSavedFrame) {
 TEST(Window, KeysToggleFullScreenChooseASceneAndQuit) {
   ScratchDir dir;
   const ProcessResult r =
-      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/keys.sh", dir.path.string(),
-                    kProgram, "--windowed", "--no-audio"},
+      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/drive_show.sh", "window",
+                    dir.path.string(), kProgram, "--windowed", "--no-audio"},
                    dir);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadFileText(dir / "before"), "X=100 Y=50 WIDTH=1280 HEIGHT=720 ");
@@ -241,7 +241,7 @@ TEST(Window, KeysToggleFullScreenChooseASceneAndQuit) {
 TEST(Window, DirectorFollowsKeysInTheTitle) {
   ScratchDir dir;
   const ProcessResult r =
-      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/director_keys.sh", "keys",
+      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/drive_show.sh", "director",
                     dir.path.string(), kProgram, "--windowed"},
                    dir);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -272,7 +272,7 @@ int LitPixels(const Picture& picture) {
 TEST(Window, FinaleEndsByItselfAndAKeyRestartsTheShow) {
   ScratchDir dir;
   const ProcessResult r =
-      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/director_keys.sh", "finale",
+      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/drive_show.sh", "finale",
                     dir.path.string(), kProgram, "--windowed", "--bar-offset", "121"},
                    dir);
   ASSERT_EQ(r.status, 0) << r.err;
