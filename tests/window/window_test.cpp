@@ -158,6 +158,21 @@ TEST(Window, WindowedCaptureEndsByItselfQuietly) {
   EXPECT_TRUE(ReadPpm(ReadFileText(dir / "y.ppm"), saved));
 }
 
+// An X server without the GLX extension has a display but no OpenGL: the window cannot be
+// created, and the program says so in one line and exits with status 1.
+TEST(Window, NoOpenGLIsFatalWithOneMessage) {
+  ScratchDir dir;
+  const ProcessResult r = RunProcess(
+      {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 " + kScreenSize + "x24 -extension GLX", "/bin/sh",
+       "-c", "\"$0\" --windowed --frames 1 --no-audio > show.out 2> show.err; echo $? > show.status",
+       kProgram},
+      dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFileText(dir / "show.status"), "1\n");
+  EXPECT_EQ(ReadFileText(dir / "show.out"), "");
+  EXPECT_EQ(ReadFileText(dir / "show.err"), "glfwCreateWindow failed\n");
+}
+
 // Full screen on a 1600 x 1000 screen: the 16:9 picture fills the width (1600 x 900) with black
 // bars of 50 rows above and below, and shows the saved frame scaled up 2.5 times with nearest
 // filtering.
