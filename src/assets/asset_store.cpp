@@ -63,13 +63,11 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
 
 void AssetStore::SetBase(const std::string& exe_path) {
     base = exe_path;
-    exe_dir.clear();
-    if (!base.empty()) {
-        // argv[0] may be a bare name found through PATH or a symlink; the kernel knows where the
-        // running program really is. The directory of argv[0] is the fallback.
-        exe_dir = RunningExecutableDirectory();
-        if (exe_dir.empty()) exe_dir = DirectoryOf(base);
-    }
+    // The directory part of argv[0], as the program was started.
+    exe_dir = DirectoryOf(base);
+    // A bare name was found through PATH and says nothing about where the program lies; the
+    // kernel knows where the running program is.
+    if (!base.empty() && base.find('/') == std::string::npos) exe_dir = RunningExecutableDirectory();
     manifest_loaded = false;
     manifest.clear();
 }

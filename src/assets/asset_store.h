@@ -38,8 +38,9 @@ std::string RunningExecutableDirectory();
 class AssetStore {
 public:
     // base = the executable path (argv[0]). An empty base means data files are looked up only
-    // relative to the working directory. Otherwise the executable's directory is the second place
-    // searched: the directory of the running executable, or of `exe_path` when that is unknown.
+    // relative to the working directory. Otherwise the directory of `exe_path` is the second place
+    // searched ("bin/kestrel_prod" -> "bin"; none for "/kestrel_prod"); a bare name, found through
+    // PATH, gives the directory of the running executable instead.
     // Resets the manifest so it is read again for the new base.
     void SetBase(const std::string& exe_path);
     // Replaces the directory searched second (tests run the search from a chosen directory);

@@ -81,21 +81,32 @@ TEST_F(AssetStoreTest, PackAndManifestAreFoundBesideTheExecutable) {
     EXPECT_EQ(ReadOrFail(store, "data/a.txt"), "from extra");
 }
 
-TEST_F(AssetStoreTest, RunningExecutableDirectoryIsSearchedWhenTheBaseIsSet) {
-    // The test program itself lies in the running executable's directory.
-    const std::string program = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+TEST_F(AssetStoreTest, ExecutableDirectoryComesFromTheProgramPathAsStarted) {
+    const std::string running = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},                                    // no argv[0]: the working directory only
+        {"bin/kestrel_prod", "bin"},                 // relative to the working directory
+        {"bin//kestrel_prod/", "bin"},               // separators around the last component
+        {"/opt/show/kestrel_prod", "/opt/show"},
+        {"/kestrel_prod", ""},                       // the root directory is not searched
+        {"kestrel_prod", running},                   // found through PATH: where it really runs
+    };
+    for (const auto& [base, dir] : cases) {
+        AssetStore store;
+        store.SetBase(base);
+        EXPECT_EQ(store.ExecutableDirectory(), dir) << "'" << base << "'";
+    }
+
+    // A data file beside the program path given is found from another working directory, also
+    // when that path is not where this test program runs (a link, or another copy).
+    root.Write("exe/data/x.txt", "beside");
     WorkingDirectory cd(work);
     AssetStore store;
-    store.SetBase("some/name/that/does/not/matter");
-    ASSERT_FALSE(store.ExecutableDirectory().empty());
-    const std::string located = store.Locate(program);
-    EXPECT_NE(located, program);
-    EXPECT_TRUE(std::filesystem::equivalent(located, "/proc/self/exe"));
-
-    // No base (argc 0): only the working directory is searched.
+    store.SetBase(exe + "/kestrel_prod");
+    EXPECT_EQ(store.Locate("data/x.txt"), exe + "/data/x.txt");
+    EXPECT_EQ(ReadOrFail(store, "data/x.txt"), "beside");
     store.SetBase("");
-    EXPECT_EQ(store.ExecutableDirectory(), "");
-    EXPECT_EQ(store.Locate(program), program);
+    EXPECT_EQ(ReadOrFail(store, "data/x.txt"), "<unreadable>");
 }
 
 TEST_F(AssetStoreTest, AbsoluteNamesAreNeverLookedUpBesideTheExecutable) {
