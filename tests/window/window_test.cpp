@@ -158,6 +158,17 @@ TEST(Window, WindowedCaptureEndsByItselfQuietly) {
   EXPECT_TRUE(ReadPpm(ReadFileText(dir / "y.ppm"), saved));
 }
 
+// A frame that cannot be saved at the frame limit: one message on standard error, and the window
+// still closes with status 0.
+TEST(Window, UnsavableCaptureIsReportedAndTheShowStillEnds) {
+  ScratchDir dir;
+  const ProcessResult r = RunUnderXvfb(
+      {kProgram, "--windowed", "--no-audio", "--frames", "3", "--save", "missing_dir/y.ppm"}, dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Could not save missing_dir/y.ppm\n");
+}
+
 // An X server without the GLX extension has a display but no OpenGL: the window cannot be
 // created, and the program says so in one line and exits with status 1.
 TEST(Window, NoOpenGLIsFatalWithOneMessage) {
