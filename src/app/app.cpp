@@ -1,7 +1,6 @@
 #include "app/app.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -218,10 +217,6 @@ int App::Run() {
 }
 
 void App::RenderFrame(float t) {
-  // A frame time past the float range (a bar offset near the float limit) arrives as an
-  // infinity, which the scenes cannot draw; the nearest finite time stands in for it.
-  t = std::isnan(t) ? 0.0f : std::clamp(t, -FLT_MAX, FLT_MAX);
-
   // 1. After the finale: black until a key restarts the show.
   if (director_state.finished) {
     ClearFramebuffers();
