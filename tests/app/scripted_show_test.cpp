@@ -422,4 +422,19 @@ TEST(ScriptedShow, FinaleSlowsFadesAndStopsTheSynthesiserAndAKeyRestartsIt) {
   EXPECT_LT(app.synth->GetPosition().bars, kRealTimeSlack);
 }
 
+TEST(ScriptedShow, ModuleThatCannotStartLeavesTheShowSilentAtThePendingBar) {
+  ScriptedShow show({"--xm", "--xm-path", "/nonexistent_kestrel/missing.xm", "--bar-offset", "30"},
+                    /*music=*/true);
+  App& app = *show.app;
+  EXPECT_FALSE(app.options.audio_enabled);
+  EXPECT_FALSE(app.synth->IsPlaying());  // the synthesiser is not tried instead
+  ScriptedPlatform& p = *show.platform;
+  p.script = [&](int frame) {
+    if (frame == 5) p.down[kKeyEscape] = true;
+  };
+  EXPECT_EQ(app.Run(), 0);
+  EXPECT_FLOAT_EQ(app.DirectorView().ClockBar(), 30.0f);
+  EXPECT_FLOAT_EQ(app.options.bar_offset, 30.0f);
+}
+
 }  // namespace
