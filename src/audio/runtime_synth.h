@@ -18,6 +18,12 @@
 #include "audio/oracle_voice.h"
 #include "audio/synth_track.h"
 
+// The callback shares its controls and published position through these atomics only; on a
+// target where one of them needed a hidden lock the audio thread could wait on the main thread.
+static_assert(std::atomic<float>::is_always_lock_free && std::atomic<double>::is_always_lock_free &&
+                  std::atomic<std::uint64_t>::is_always_lock_free,
+              "the synthesiser's control and position values must be lock-free atomics");
+
 class RuntimeSynth {
  public:
   // Control ranges.

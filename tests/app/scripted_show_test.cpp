@@ -1,5 +1,7 @@
-// The App's frame loop on a scripted platform: the test owns the clock and the keyboard, the music
-// is off (--no-audio), and the App runs its real Run(), HandleKeys, finale and title code.
+// The App's frame loop on a scripted platform: the test owns the clock and the keyboard, and the
+// App runs its real Run(), HandleKeys, finale and title code. The music is off (--no-audio), except
+// in the tests of the music keys and the finale, where the synthesiser plays on miniaudio's device
+// (the null backend on machines without a sound card).
 
 #include <gtest/gtest.h>
 
@@ -61,10 +63,11 @@ class ScriptedPlatform final : public Platform {
 // program name is the real executable's, so the show's own data files are found next to it.
 class ScriptedShow {
  public:
-  explicit ScriptedShow(std::vector<std::string> options) : args(std::move(options)) {
+  explicit ScriptedShow(std::vector<std::string> options, bool music = false)
+      : args(std::move(options)) {
     args.insert(args.begin(), KESTREL_BINARY_DIR "/kestrel_prod");
     args.push_back("--windowed");
-    args.push_back("--no-audio");
+    if (!music) args.push_back("--no-audio");
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     app = std::make_unique<App>(static_cast<int>(args.size()), argv.data(),
@@ -283,6 +286,155 @@ TEST(ScriptedShow, FinaleEndsBlackAndOnlyANewKeyRestartsFromBarZero) {
   EXPECT_FLOAT_EQ(bar_after_restart, 0.0f);
   EXPECT_EQ(title_after_restart, StatusTitle(kProductionName, 1, true, false, 1.0 / kFrameStep));
   EXPECT_TRUE(lit_after_restart);  // the canyon is back
+}
+
+// What the App's music looked like at the start of one frame.
+struct MusicLook {
+  bool playing = false;
+  bool audio_enabled = false;
+  bool frozen = false;
+  float bar_offset = 0;
+  float clock = 0;
+  float synth_bars = 0;
+};
+
+MusicLook LookAtMusic(App& app) {
+  return MusicLook{app.synth->IsPlaying(), app.options.audio_enabled, app.director_state.frozen,
+                   app.options.bar_offset, app.DirectorView().ClockBar(),
+                   app.synth->GetPosition().bars};
+}
+
+// The music plays in real time while the scripted clock does not: positions are checked to lie
+// within a generous bar or two of where a seek put them.
+constexpr float kRealTimeSlack = 2.0f;
+
+TEST(ScriptedShow, MusicKeysStartSeekFreezeAndStopTheSynthesiser) {
+  ScriptedShow show({"--bar-offset", "50"}, /*music=*/true);
+  App& app = *show.app;
+  ScriptedPlatform& p = *show.platform;
+  // Construction started the synthesiser and sent it to the pending start bar, used up by that.
+  ASSERT_TRUE(app.synth->IsPlaying()) << app.synth->GetStatus();
+  EXPECT_TRUE(app.options.audio_enabled);
+  EXPECT_EQ(app.options.bar_offset, 0.0f);
+  EXPECT_GE(app.synth->GetPosition().bars, 50.0f - 1e-3f);
+  EXPECT_LT(app.synth->GetPosition().bars, 50.0f + kRealTimeSlack);
+
+  std::map<int, MusicLook> looks;
+  p.script = [&](int frame) {
+    looks[frame] = LookAtMusic(app);
+    p.down.fill(false);
+    if (frame == 2 || frame == 10) p.down[kKeyM] = true;
+    if (frame == 6) p.down[kKeyRight] = true;
+    if (frame == 14 || frame == 22) p.down[kKeySpace] = true;
+    if (frame == 18) p.time += 10.0;  // a pause while frozen
+    if (frame == 26) p.down[kKeyEscape] = true;
+  };
+  EXPECT_EQ(app.Run(), 0);
+  ASSERT_EQ(looks.size(), 27u);
+
+  // M stops the music and switches it off; the clock stands at the pending bar, which starting
+  // at bar 50 used up.
+  const MusicLook& muted = looks[3];
+  EXPECT_FALSE(muted.playing);
+  EXPECT_FALSE(muted.audio_enabled);
+  EXPECT_FLOAT_EQ(muted.clock, 0.0f);
+  // Right while silent only moves the pending bar.
+  const MusicLook& sought = looks[7];
+  EXPECT_FALSE(sought.playing);
+  EXPECT_FLOAT_EQ(sought.bar_offset, 4.0f);
+  EXPECT_FLOAT_EQ(sought.clock, 4.0f);
+  // M again starts the synthesiser there and uses the pending bar up.
+  const MusicLook& resumed = looks[11];
+  EXPECT_TRUE(resumed.playing);
+  EXPECT_TRUE(resumed.audio_enabled);
+  EXPECT_EQ(resumed.bar_offset, 0.0f);
+  EXPECT_GE(resumed.synth_bars, 4.0f - 1e-3f);
+  EXPECT_LT(resumed.synth_bars, 4.0f + kRealTimeSlack);
+  EXPECT_NEAR(resumed.clock, resumed.synth_bars, 0.05f);  // read one device period apart at most
+  // Space stops the music and holds the clock; the pause does not move it.
+  const MusicLook& frozen = looks[15];
+  EXPECT_TRUE(frozen.frozen);
+  EXPECT_FALSE(frozen.playing);
+  EXPECT_GE(frozen.clock, resumed.synth_bars);
+  EXPECT_FLOAT_EQ(looks[21].clock, frozen.clock);
+  // Space again plays on from the held bar.
+  const MusicLook& thawed = looks[23];
+  EXPECT_FALSE(thawed.frozen);
+  EXPECT_TRUE(thawed.playing);
+  EXPECT_TRUE(thawed.audio_enabled);
+  EXPECT_EQ(thawed.bar_offset, 0.0f);
+  EXPECT_GE(thawed.synth_bars, frozen.clock - 1e-3f);
+  EXPECT_LT(thawed.synth_bars, frozen.clock + kRealTimeSlack);
+}
+
+TEST(ScriptedShow, FinaleSlowsFadesAndStopsTheSynthesiserAndAKeyRestartsIt) {
+  // From bar 116 the finale runs on the scripted clock: the music level falls and the speed drops
+  // to 6 % between 5 and 7 s, and 12.6 s after bar 116 the show ends and the music stops.
+  ScriptedShow show({"--bar-offset", "116"}, /*music=*/true);
+  App& app = *show.app;
+  ScriptedPlatform& p = *show.platform;
+  ASSERT_TRUE(app.synth->IsPlaying()) << app.synth->GetStatus();
+
+  struct Controls {
+    float master = -1, level = -1, speed = -1;
+    bool playing = false;
+  };
+  std::map<int, Controls> seen;
+  int finished_frame = -1;
+  p.script = [&](int frame) {
+    const RuntimeSynth& synth = *app.synth;
+    seen[frame] = Controls{synth.GetMasterVolume(), synth.GetMusicLevel(), synth.GetSpeed(),
+                           synth.IsPlaying()};
+    p.down.fill(false);
+    p.other_key = false;
+    if (finished_frame < 0 && app.director_state.finished) finished_frame = frame;
+    if (finished_frame >= 0 && frame == finished_frame + 5) p.other_key = true;
+    if (finished_frame >= 0 && frame == finished_frame + 10) p.down[kKeyEscape] = true;
+  };
+  EXPECT_EQ(app.Run(), 0);
+
+  // Frame n ran its finale step at n * 0.05 s after bar 116 (plus the few milliseconds of music
+  // before the first frame); the script of frame n + 1 sees the result.
+  const auto at_seconds = [&](double seconds) {
+    return seen.at(static_cast<int>(std::lround(seconds / kFrameStep)) + 1);
+  };
+  const Controls before = at_seconds(4.5);
+  EXPECT_TRUE(before.playing);
+  EXPECT_EQ(before.master, 1.0f);  // the configured gain
+  EXPECT_EQ(before.level, 1.0f);
+  EXPECT_EQ(before.speed, 1.0f);
+  const Controls half = at_seconds(6.0);
+  EXPECT_NEAR(half.level, 0.5f, 0.02f);
+  EXPECT_NEAR(half.speed, 1.0f - 0.94f * (1.0f - half.level), 1e-5f);
+  const Controls ducked = at_seconds(8.0);
+  EXPECT_TRUE(ducked.playing);
+  EXPECT_EQ(ducked.level, 0.0f);
+  EXPECT_NEAR(ducked.speed, 0.06f, 1e-6f);
+
+  ASSERT_GE(finished_frame, 0) << "the finale never ended";
+  EXPECT_NEAR(finished_frame * kFrameStep, 12.6, 2 * kFrameStep);
+  EXPECT_FALSE(seen.at(finished_frame).playing);
+  // A key restarts the show: the music plays again from the start at full level and speed.
+  const Controls restarted = seen.at(finished_frame + 7);
+  EXPECT_TRUE(restarted.playing);
+  EXPECT_EQ(restarted.level, 1.0f);
+  EXPECT_EQ(restarted.speed, 1.0f);
+  EXPECT_LT(app.synth->GetPosition().bars, kRealTimeSlack);
+}
+
+TEST(ScriptedShow, ModuleThatCannotStartLeavesTheShowSilentAtThePendingBar) {
+  ScriptedShow show({"--xm", "--xm-path", "/nonexistent_kestrel/missing.xm", "--bar-offset", "30"},
+                    /*music=*/true);
+  App& app = *show.app;
+  EXPECT_FALSE(app.options.audio_enabled);
+  EXPECT_FALSE(app.synth->IsPlaying());  // the synthesiser is not tried instead
+  ScriptedPlatform& p = *show.platform;
+  p.script = [&](int frame) {
+    if (frame == 5) p.down[kKeyEscape] = true;
+  };
+  EXPECT_EQ(app.Run(), 0);
+  EXPECT_FLOAT_EQ(app.DirectorView().ClockBar(), 30.0f);
+  EXPECT_FLOAT_EQ(app.options.bar_offset, 30.0f);
 }
 
 }  // namespace

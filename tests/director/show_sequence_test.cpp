@@ -40,9 +40,9 @@ MusicViz VizAt(const SequenceTimeline& timeline, float bar) {
 // How clearly the oracle's words show: the title overlay's subtitle strength.
 float SubtitleStrength(const MusicViz& mv) {
   const float strongest = std::max({0.46f * mv.cue_nova, 0.86f * mv.cue_veil, 0.82f * mv.cue_scan, 0.54f * mv.cue_beams});
-  const float s = (strongest + 0.48f * mv.cue_reveal) * (1.0f - mv.cue_greets);
-  if (!std::isfinite(s)) return 0.0f;
-  return std::clamp(s, 0.0f, 1.0f);
+  const float lit = strongest + 0.48f * mv.cue_reveal;
+  if (!std::isfinite(lit)) return 0.0f;
+  return std::clamp(lit, 0.0f, 1.0f) * (1.0f - mv.cue_greets);  // clamped before the greetings dim it
 }
 
 struct OracleLine {

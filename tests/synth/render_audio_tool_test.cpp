@@ -91,6 +91,41 @@ TEST(RenderAudioTool, WritesTheSynthesiserOutputAsPcmWav) {
   EXPECT_EQ(mismatches, 0u);
 }
 
+TEST(RenderAudioTool, DefaultsToTheShowTrackAt140BpmUpToItsLoopEnd) {
+  // No --track, --bpm or --to: the show's own 128-bar track, found next to the tool, at 140 bpm
+  // up to bar 128. Half a bar from 127.5 is 41 143 frames at 140 bpm.
+  TempDir dir;
+  const std::string wav = (dir.path() / "end.wav").string();
+  const RunResult run = RunTool("--from 127.5 " + wav, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  std::ifstream in(wav, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::uint32_t frames = 41143;
+  ASSERT_EQ(bytes.size(), 44u + frames * 4);
+  EXPECT_EQ(U32At(bytes, 40), frames * 4);
+
+  // The same bars of the shipped track rendered in process at the show's gain.
+  RuntimeSynth synth;
+  synth.SetTrackPath(std::string(KESTREL_SOURCE_DIR) + "/" + kDefaultSynthTrackPath);
+  ASSERT_TRUE(synth.GetTrack().loaded) << synth.GetTrackStatus();
+  synth.BeginOfflineRender();
+  synth.SetMasterVolume(1.0f);
+  synth.SeekToBar(127.5f);
+  const std::vector<float> expected = Render(synth, frames);
+  std::size_t mismatches = 0;
+  double energy = 0.0;
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    const long want = std::clamp(std::lrint(static_cast<double>(expected[k]) * 32767.0), -32768L, 32767L);
+    const auto got = static_cast<std::int16_t>(U16At(bytes, 44 + 2 * k));
+    if (got != want) ++mismatches;
+    energy += static_cast<double>(got) * got;
+  }
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_GT(energy / static_cast<double>(expected.size()), 1000.0 * 1000.0);  // real music
+}
+
 TEST(RenderAudioTool, RefusesBadRequests) {
   TempDir dir;
   WriteText(dir.path() / "bad.txt", "loop_bars = many\n");
