@@ -366,6 +366,10 @@ void Director::ToggleMusic() {
     audio_enabled = true;
     if (!host.RestartAudio()) audio_enabled = false;
   } else {
+    // Without music the clock stands at the pending bar, and starting the music used it up: hand
+    // the current position back to it first, so that muting holds the picture where the music was
+    // (instead of jumping to bar 0) and turning the music on again resumes there.
+    bar_offset = SeekableBar();
     host.StopAudio();
     audio_enabled = false;
   }

@@ -335,9 +335,18 @@ TEST_F(DirectorTest, MusicToggle) {
   director().ToggleMusic();
   EXPECT_TRUE(show.playing);
   EXPECT_TRUE(audio_enabled);
+  // Muting 7 bars in holds the clock there rather than at bar 0 ...
+  show.now += 7.0 * 240.0 / 140.0;
   director().ToggleMusic();
   EXPECT_FALSE(show.playing);
   EXPECT_FALSE(audio_enabled);
+  EXPECT_FLOAT_EQ(director().ClockBar(), 7.0f);
+  // ... and the music comes back from there.
+  director().ToggleMusic();
+  EXPECT_TRUE(show.playing);
+  EXPECT_FLOAT_EQ(director().ClockBar(), 7.0f);
+  EXPECT_EQ(bar_offset, 0.0f);
+  director().ToggleMusic();
   show.start_ok = false;
   director().ToggleMusic();
   EXPECT_FALSE(audio_enabled);
