@@ -9,6 +9,7 @@
 #include "render/parallel.h"
 #include "render/primitives.h"
 #include "scenes/canyon_internal.h"
+#include "scenes/canyon_lanes.h"
 #include "scenes/canyon_sky.h"
 
 using canyon_detail::kPi;
@@ -210,6 +211,213 @@ float LandmarkHeight(float x, float z, float width_scale) {
   }
   return sum;
 }
+
+namespace canyon_detail {
+
+canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
+                                 const bool* active) {
+  using namespace canyon_lanes;
+  // Each lane sums the segments around its own z in increasing order, as LandmarkHeight does;
+  // the lanes walk the union of those segments together and a lane ignores the segments that are
+  // not its own.
+  std::int32_t lane_segment[4] = {};
+  bool any = false;
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+  for (int k = 0; k < 4; ++k) {
+    if (!active[k]) continue;
+    lane_segment[k] = static_cast<std::int32_t>(std::floor(zs[k] / 62.0f));
+    first = any ? std::min(first, lane_segment[k]) : lane_segment[k];
+    last = any ? std::max(last, lane_segment[k]) : lane_segment[k];
+    any = true;
+  }
+  F4 sum = Splat(0.0f);
+  if (!any) return sum;
+  const F4 x = Load(xs);
+  const F4 z = Load(zs);
+  const F4 B = Load(widths);
+  const F4 zero = Splat(0.0f);
+  const F4 one = Splat(1.0f);
+  for (std::int32_t segment = first - 1; segment <= last + 1; ++segment) {
+    bool member[4];
+    for (int k = 0; k < 4; ++k) {
+      member[k] = active[k] && segment >= lane_segment[k] - 1 && segment <= lane_segment[k] + 1;
+    }
+    const Landmark& lm = CachedLandmark(segment);
+
+    // 1. Only landmarks near each point contribute.
+    const F4 dz = z - Splat(lm.zc);
+    const F4 fx = Splat(lm.xc) + Splat(lm.side) * (Splat(25.0f) * B + Splat(lm.side_offset));
+    const F4 dx = x - fx;
+    const F4 adz = Abs(dz);
+    const F4 adx = Abs(dx);
+    const M4 near =
+        And(MaskFromBools(member), And(Not(adz > Splat(50.84f)), Not(adx > Splat(108.0f))));
+    if (!Any(near)) continue;
+
+    // 2.-3. Mound, peak and base, each 0 beyond its reach.
+    const M4 mound_zone =
+        And(Not(adz > Splat(lm.mound_reach_z)), Not(adx > Splat(lm.mound_reach_x)));
+    const F4 m1 = dz * dz / Splat(lm.u1_sq) + dx * dx / Splat(lm.r1_sq);
+    const F4 mound_ramp = Clamp01((m1 - Splat(0.16f)) / Splat(1.0064f));
+    const F4 mound = Select(And(mound_zone, Not(m1 > Splat(1.2f))),
+                            (one - SS(mound_ramp)) * Splat(lm.a1), zero);
+    const F4 peak_ramp = Clamp01((m1 - Splat(0.0324f)) / Splat(0.352f));
+    const F4 peak = Select(And(mound_zone, Not(m1 > Splat(0.4f))),
+                           (one - SS(peak_ramp)) * Splat(lm.a2), zero);
+    const M4 base_zone =
+        And(Not(adz > Splat(lm.base_reach_z)), Not(adx > Splat(lm.base_reach_x)));
+    const F4 m2 = dz * dz / Splat(lm.u2_sq) + dx * dx / Splat(lm.r2_sq);
+    const F4 base_ramp = Clamp01((m2 - Splat(0.1764f)) / Splat(0.8236f));
+    const F4 base = Select(And(base_zone, Not(m2 > Splat(1.05f))),
+                           (one - SS(base_ramp)) * Splat(lm.a3), zero);
+
+    // 4. The slanted ridge.
+    const F4 ridge_x = fx - Splat(lm.ridge_shift) + dz * Splat(lm.ridge_slope);
+    const F4 across = Abs(x - ridge_x);
+    const M4 ridge_zone =
+        And(adz <= Splat(1.01f * lm.ridge_length), Not(across > Splat(lm.ridge_reach)));
+    const F4 rl = Clamp01((adz / Splat(lm.ridge_length) - Splat(0.28f)) / Splat(0.72f));
+    const F4 rw = Clamp01((across / Splat(lm.ridge_width) - Splat(0.15f)) / Splat(0.85f));
+    const F4 ridge = Select(ridge_zone, (one - SS(rl)) * (one - SS(rw)) * Splat(lm.a4), zero);
+
+    // 5.
+    sum = Select(near, sum + (mound + peak + base + ridge), sum);
+
+    // 6. The mesa.
+    if (lm.mesa) {
+      const F4 t = z - Splat(lm.zm);
+      const F4 v = x - ((Splat(21.0f) * B + Splat(7.0f) + Splat(lm.mesa_offset)) *
+                            Splat(lm.mesa_side) +
+                        Splat(lm.xm));
+      const M4 inside = And(near, t * t + v * v <= Splat(lm.mesa_r2));
+      if (Any(inside)) {
+        const F4 cos_a = Splat(lm.mesa_cos);
+        const F4 sin_a = Splat(lm.mesa_sin);
+        const F4 mesa_across = Abs(cos_a * v - t * sin_a) * Splat(lm.mesa_inv_w);
+        const F4 mesa_along = Abs(t * cos_a + v * sin_a) * Splat(lm.mesa_inv_y);
+        const F4 q = Clamp01(one - Max(mesa_across, mesa_along));
+        const F4 A = Clamp01((q - Splat(0.02f)) / Splat(0.14f));
+        sum = Select(inside, sum + SS(A) * q * Splat(lm.a5), sum);
+      }
+    }
+  }
+  return sum;
+}
+
+namespace {
+
+// The four heights of the normal one at a time: the reference for NormalHeights, and its path
+// for points where the lanes do not apply.
+void NormalHeightsOneByOne(float x, TerrainSlice& slice, const DebugParams& p,
+                           bool z_pair_on_floor, float* out) {
+  const float z = slice.z;
+  out[0] = HeightOnSlice(x - 1.0f, slice, p, true);
+  out[1] = HeightOnSlice(x + 1.0f, slice, p, true);
+  if (z_pair_on_floor) {
+    float ripple = 0.0f;
+    out[2] = FloorHeight(x, z - 1.0f, p, &ripple);
+    out[3] = FloorHeight(x, z + 1.0f, p, &ripple);
+  } else {
+    TerrainSlice behind = MakeSlice(z - 1.0f);
+    TerrainSlice ahead = MakeSlice(z + 1.0f);
+    out[2] = HeightOnSlice(x, behind, p, true);
+    out[3] = HeightOnSlice(x, ahead, p, true);
+  }
+}
+
+}  // namespace
+
+void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out) {
+  using namespace canyon_lanes;
+  const float z = slice.z;
+  const float height_scale = p.terrain_height;
+  const float detail = p.terrain_detail;
+  const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+
+  // Deep in the river bed the centre line cannot move far enough over one unit of z for the
+  // pair along z to leave the bed, where the height is the floor alone: no centre line or width
+  // is needed there.
+  const float bed_margin = CentreDrift(z, 1.0f) + 1.0e-6f * std::fabs(x);
+  const bool z_pair_on_floor = std::fabs(x - slice.cx) + bed_margin <= 3.6f * w;
+  if (!std::isfinite(x) || !(std::fabs(z) < kLandmarkMaxZ)) {
+    NormalHeightsOneByOne(x, slice, p, z_pair_on_floor, out);
+    return;
+  }
+
+  // Lanes: (x - 1, z), (x + 1, z), (x, z - 1), (x, z + 1).
+  TerrainSlice behind;
+  TerrainSlice ahead;
+  if (!z_pair_on_floor) {
+    behind = MakeSlice(z - 1.0f);
+    ahead = MakeSlice(z + 1.0f);
+  }
+  TerrainSlice* const slices[4] = {&slice, &slice, &behind, &ahead};
+  const float xs[4] = {x - 1.0f, x + 1.0f, x, x};
+  const float zs[4] = {z, z, z - 1.0f, z + 1.0f};
+
+  // 1.-5. Per lane: distance from the centre line, bed or wall, width and wall ramp; the noise.
+  float fs[4] = {};
+  float widths[4] = {};
+  float ramps[4] = {};
+  bool wall[4] = {};
+  float g[4] = {};
+  float floor_noise[4] = {};
+  float E[4] = {};
+  float G[4] = {};
+  float I[4] = {};
+  float Q[4] = {};
+  for (int k = 0; k < 4; ++k) {
+    g[k] = N(1, 0.18f * xs[k], 0.16f * zs[k]);
+    floor_noise[k] = N(2, 0.11f * xs[k], 0.08f * zs[k]);
+    if (k >= 2 && z_pair_on_floor) continue;
+    const float cx = slices[k]->cx;
+    const float f = std::fabs(xs[k] - cx);
+    fs[k] = f;
+    if (f <= 3.6f * w) continue;  // the river bed
+    const float B = SliceWidth(*slices[k], w);
+    const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
+    widths[k] = B;
+    ramps[k] = D;
+    if (D <= 0.0f) continue;  // below the wall ramp
+    wall[k] = true;
+    E[k] = N(0, 0.045f * xs[k] + 10.0f, 0.04f * zs[k] - 4.0f);
+    G[k] = N(3, 0.01f * xs[k] - 19.0f, 0.008f * zs[k] + 13.0f);
+    I[k] = N01(2, 0.0065f * xs[k] + 37.0f, 0.009f * zs[k] - 29.0f);
+    const float s = xs[k] >= cx ? 1.9f : -1.9f;
+    Q[k] = Clamp01(std::sin(0.055f * zs[k] + 2.7f * G[k] + s) * 0.892857f + 0.14285715f);
+  }
+
+  // 2. The floor, in every lane.
+  const F4 gv = Load(g);
+  const F4 floor = Splat(0.35f * height_scale * detail) * gv +
+                   Splat(0.3f * p.terrain_floor) * Load(floor_noise) - Splat(2.4f);
+  const M4 walls = MaskFromBools(wall);
+  if (!Any(walls)) {
+    Store(out, floor);
+    return;
+  }
+
+  // 6.-9. The walls where the ramp has begun.
+  const F4 D = Load(ramps);
+  const F4 B = Load(widths);
+  const F4 ripple = Splat(0.62f * detail * height_scale) * D * gv;
+  const F4 M = Clamp01((Load(I) - Splat(0.54f)) / Splat(0.3f));
+  const F4 O = Clamp01((Load(fs) - Splat(28.0f) * B) / (Splat(26.0f) * B));
+  const F4 wall_height = Splat(2.4f) * SS(M) + Splat(2.0f) * Load(G) +
+                         Splat(1.35f) * (Splat(1.0f) - SS(O)) * D * SS(Load(Q)) +
+                         Splat(2.35f * detail) * Load(E) + Splat(10.0f);
+  F4 result = Splat(height_scale) * D * wall_height + floor + ripple;
+
+  // 10. The landmarks.
+  if (p.large_features) {
+    const F4 landmark = LandmarkHeight4(xs, zs, widths, wall) * D * Splat(height_scale);
+    result = result + landmark;
+  }
+  Store(out, Select(walls, result, floor));
+}
+
+}  // namespace canyon_detail
 
 float CameraGround(float x, float z, const DebugParams& p) {
   const float cx = CanyonCentre(z);
@@ -455,28 +663,12 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   return sc;
 }
 
-// TerrainLight at a marched point, reusing the z terms the march already has for the pair of
-// samples across the slope.
+// TerrainLight at a marched point, its four heights evaluated together on the march's slice.
 float LightOnSlice(float x, canyon_detail::TerrainSlice& slice, const DebugParams& p, Vec3 sun) {
-  using canyon_detail::HeightOnSlice;
-  using canyon_detail::MakeSlice;
-  const float z = slice.z;
-  const float ex = HeightOnSlice(x - 1.0f, slice, p, true) - HeightOnSlice(x + 1.0f, slice, p, true);
-  // Deep in the river bed the centre line cannot move far enough over one unit of z for the
-  // pair along z to leave the bed, where the height is the floor alone: no centre line or
-  // width is needed there.
-  const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
-  const float bed_margin = canyon_detail::CentreDrift(z, 1.0f) + 1.0e-6f * std::fabs(x);
-  float ez = 0.0f;
-  if (std::fabs(x - slice.cx) + bed_margin <= 3.6f * w) {
-    float ripple = 0.0f;
-    ez = canyon_detail::FloorHeight(x, z - 1.0f, p, &ripple) -
-         canyon_detail::FloorHeight(x, z + 1.0f, p, &ripple);
-  } else {
-    canyon_detail::TerrainSlice behind = MakeSlice(z - 1.0f);
-    canyon_detail::TerrainSlice ahead = MakeSlice(z + 1.0f);
-    ez = HeightOnSlice(x, behind, p, true) - HeightOnSlice(x, ahead, p, true);
-  }
+  float heights[4];
+  canyon_detail::NormalHeights(x, slice, p, heights);
+  const float ex = heights[0] - heights[1];
+  const float ez = heights[2] - heights[3];
   const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
   return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
 }

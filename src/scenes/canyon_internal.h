@@ -9,6 +9,7 @@
 #include "config/scene_params.h"
 #include "render/noise.h"
 #include "scenes/canyon.h"
+#include "scenes/canyon_lanes.h"
 #include "timeline/music_viz.h"
 
 namespace canyon_detail {
@@ -164,6 +165,17 @@ inline float HeightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, b
   HeightOnSliceUnless(x, slice, p, detailed, HeightBounds(), KeepAll{}, &height);
   return height;
 }
+
+// LandmarkHeight at four points (xs, zs) with their width scales, in the lanes where `active` is
+// set (0 in the others); each active lane gives exactly LandmarkHeight's bits. Meant for nearby
+// points: the lanes walk every segment between the lowest and the highest of their own.
+canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
+                                 const bool* active);
+
+// The terrain normal's four detailed heights around (x, slice.z): out[0] at x - 1, out[1] at
+// x + 1 (both on the slice), out[2] at z - 1 and out[3] at z + 1. Evaluated together four lanes
+// wide; each is exactly TerrainHeight(..., detailed = true) at its point.
+void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out);
 
 // The river's terms that depend only on the frame (time and music), worked out once per frame.
 struct RiverTime {

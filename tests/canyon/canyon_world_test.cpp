@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "config/scene_params.h"
 #include "render/noise.h"
@@ -224,6 +225,49 @@ TEST(CanyonWorld, CameraGroundIsTheSmoothedUndetailedFloor) {
   const float without = CameraGround(beside, z, p);
   p.large_features = true;
   EXPECT_EQ(CameraGround(beside, z, p), without);
+}
+
+TEST(CanyonWorld, NormalHeightsEqualTheHeightsAtTheirFourPoints) {
+  // The normal's four heights are evaluated together; each must be the height function's bits at
+  // its point: on the bed, on its rim (where the pair along z may leave it), up the walls, across
+  // segment boundaries (the pair along z straddling two segment sets) and over mesas, for several
+  // shapes of terrain, with and without landmarks.
+  struct Case {
+    float height, width, detail, floor;
+    bool features;
+  };
+  for (const Case c : {Case{1.0f, 1.0f, 1.0f, 1.0f, true}, Case{3.0f, 0.35f, 2.5f, 3.0f, true},
+                       Case{0.2f, 2.5f, 0.0f, 0.0f, true}, Case{-1.5f, 0.6f, 1.0f, 0.5f, true},
+                       Case{1.0f, 1.0f, 1.0f, 1.0f, false}}) {
+    DebugParams p;
+    p.terrain_height = c.height;
+    p.terrain_width = c.width;
+    p.terrain_detail = c.detail;
+    p.terrain_floor = c.floor;
+    p.large_features = c.features;
+    // A sweep along z, plus rows on both sides of every segment boundary it passes.
+    std::vector<float> rows;
+    for (float z = -130.0f; z < 700.0f; z += 1.37f) rows.push_back(z);
+    for (float boundary = -124.0f; boundary < 700.0f; boundary += 62.0f) {
+      for (float offset : {-0.9f, -0.4f, 0.3f, 0.8f}) rows.push_back(boundary + offset);
+    }
+    int walls = 0;
+    for (float z : rows) {
+      const float cx = CanyonCentre(z);
+      for (float dx = -115.0f; dx <= 115.0f; dx += 0.91f) {
+        const float x = cx + dx;
+        canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z);
+        float heights[4];
+        canyon_detail::NormalHeights(x, slice, p, heights);
+        ASSERT_EQ(heights[0], TerrainHeight(x - 1.0f, z, p, true)) << x << ", " << z;
+        ASSERT_EQ(heights[1], TerrainHeight(x + 1.0f, z, p, true)) << x << ", " << z;
+        ASSERT_EQ(heights[2], TerrainHeight(x, z - 1.0f, p, true)) << x << ", " << z;
+        ASSERT_EQ(heights[3], TerrainHeight(x, z + 1.0f, p, true)) << x << ", " << z;
+        if (std::fabs(heights[0] + 2.4f) > 1.5f) ++walls;  // well off the floor
+      }
+    }
+    EXPECT_GT(walls, 1000);
+  }
 }
 
 TEST(CanyonWorld, HeightBoundsHoldEverywhere) {
