@@ -356,57 +356,65 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   const float xs[4] = {x - 1.0f, x + 1.0f, x, x};
   const float zs[4] = {z, z, z - 1.0f, z + 1.0f};
 
-  // 1.-5. Per lane: distance from the centre line, bed or wall, width and wall ramp; the noise.
+  // 1.-5. Per lane: distance from the centre line, bed or wall, width and wall ramp.
   float fs[4] = {};
   float widths[4] = {};
   float ramps[4] = {};
   bool wall[4] = {};
-  float g[4] = {};
-  float floor_noise[4] = {};
-  float E[4] = {};
-  float G[4] = {};
-  float I[4] = {};
-  float Q[4] = {};
   for (int k = 0; k < 4; ++k) {
-    g[k] = N(1, 0.18f * xs[k], 0.16f * zs[k]);
-    floor_noise[k] = N(2, 0.11f * xs[k], 0.08f * zs[k]);
     if (k >= 2 && z_pair_on_floor) continue;
-    const float cx = slices[k]->cx;
-    const float f = std::fabs(xs[k] - cx);
+    const float f = std::fabs(xs[k] - slices[k]->cx);
     fs[k] = f;
     if (f <= 3.6f * w) continue;  // the river bed
     const float B = SliceWidth(*slices[k], w);
     const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
     widths[k] = B;
     ramps[k] = D;
-    if (D <= 0.0f) continue;  // below the wall ramp
-    wall[k] = true;
-    E[k] = N(0, 0.045f * xs[k] + 10.0f, 0.04f * zs[k] - 4.0f);
-    G[k] = N(3, 0.01f * xs[k] - 19.0f, 0.008f * zs[k] + 13.0f);
-    I[k] = N01(2, 0.0065f * xs[k] + 37.0f, 0.009f * zs[k] - 29.0f);
-    const float s = xs[k] >= cx ? 1.9f : -1.9f;
-    Q[k] = Clamp01(std::sin(0.055f * zs[k] + 2.7f * G[k] + s) * 0.892857f + 0.14285715f);
+    wall[k] = !(D <= 0.0f);  // else below the wall ramp
   }
 
   // 2. The floor, in every lane.
-  const F4 gv = Load(g);
-  const F4 floor = Splat(0.35f * height_scale * detail) * gv +
-                   Splat(0.3f * p.terrain_floor) * Load(floor_noise) - Splat(2.4f);
+  const float* table = NoiseTable();
+  const F4 x4 = Load(xs);
+  const F4 z4 = Load(zs);
+  const F4 g = SampleNoise4(table, Splat(0.18f) * x4, Splat(0.16f) * z4, 1);
+  const F4 floor_noise = SampleNoise4(table, Splat(0.11f) * x4, Splat(0.08f) * z4, 2);
+  const F4 floor = Splat(0.35f * height_scale * detail) * g +
+                   Splat(0.3f * p.terrain_floor) * floor_noise - Splat(2.4f);
   const M4 walls = MaskFromBools(wall);
   if (!Any(walls)) {
     Store(out, floor);
     return;
   }
 
-  // 6.-9. The walls where the ramp has begun.
+  // 6.-7. Wall noise and terraces.
+  const F4 E = SampleNoise4(table, Splat(0.045f) * x4 + Splat(10.0f),
+                            Splat(0.04f) * z4 - Splat(4.0f), 0);
+  const F4 G = SampleNoise4(table, Splat(0.01f) * x4 - Splat(19.0f),
+                            Splat(0.008f) * z4 + Splat(13.0f), 3);
+  const F4 I = Clamp01((SampleNoise4(table, Splat(0.0065f) * x4 + Splat(37.0f),
+                                     Splat(0.009f) * z4 - Splat(29.0f), 2) +
+                        Splat(1.0f)) *
+                       Splat(0.5f));
+  float G_lanes[4];
+  Store(G_lanes, G);
+  float terraces[4] = {};
+  for (int k = 0; k < 4; ++k) {
+    if (!wall[k]) continue;
+    const float s = xs[k] >= slices[k]->cx ? 1.9f : -1.9f;
+    terraces[k] =
+        Clamp01(std::sin(0.055f * zs[k] + 2.7f * G_lanes[k] + s) * 0.892857f + 0.14285715f);
+  }
+
+  // 8.-9. Wall height, ramped in.
   const F4 D = Load(ramps);
   const F4 B = Load(widths);
-  const F4 ripple = Splat(0.62f * detail * height_scale) * D * gv;
-  const F4 M = Clamp01((Load(I) - Splat(0.54f)) / Splat(0.3f));
+  const F4 ripple = Splat(0.62f * detail * height_scale) * D * g;
+  const F4 M = Clamp01((I - Splat(0.54f)) / Splat(0.3f));
   const F4 O = Clamp01((Load(fs) - Splat(28.0f) * B) / (Splat(26.0f) * B));
-  const F4 wall_height = Splat(2.4f) * SS(M) + Splat(2.0f) * Load(G) +
-                         Splat(1.35f) * (Splat(1.0f) - SS(O)) * D * SS(Load(Q)) +
-                         Splat(2.35f * detail) * Load(E) + Splat(10.0f);
+  const F4 wall_height = Splat(2.4f) * SS(M) + Splat(2.0f) * G +
+                         Splat(1.35f) * (Splat(1.0f) - SS(O)) * D * SS(Load(terraces)) +
+                         Splat(2.35f * detail) * E + Splat(10.0f);
   F4 result = Splat(height_scale) * D * wall_height + floor + ripple;
 
   // 10. The landmarks.
