@@ -255,34 +255,42 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
         And(MaskFromBools(member), And(Not(adz > Splat(50.84f)), Not(adx > Splat(108.0f))));
     if (!Any(near)) continue;
 
-    // 2.-3. Mound, peak and base, each 0 beyond its reach.
-    const M4 mound_zone =
-        And(Not(adz > Splat(lm.mound_reach_z)), Not(adx > Splat(lm.mound_reach_x)));
-    const F4 m1 = dz * dz / Splat(lm.u1_sq) + dx * dx / Splat(lm.r1_sq);
-    const F4 mound_ramp = Clamp01((m1 - Splat(0.16f)) / Splat(1.0064f));
-    const F4 mound = Select(And(mound_zone, Not(m1 > Splat(1.2f))),
-                            (one - SS(mound_ramp)) * Splat(lm.a1), zero);
-    const F4 peak_ramp = Clamp01((m1 - Splat(0.0324f)) / Splat(0.352f));
-    const F4 peak = Select(And(mound_zone, Not(m1 > Splat(0.4f))),
-                           (one - SS(peak_ramp)) * Splat(lm.a2), zero);
-    const M4 base_zone =
-        And(Not(adz > Splat(lm.base_reach_z)), Not(adx > Splat(lm.base_reach_x)));
-    const F4 m2 = dz * dz / Splat(lm.u2_sq) + dx * dx / Splat(lm.r2_sq);
-    const F4 base_ramp = Clamp01((m2 - Splat(0.1764f)) / Splat(0.8236f));
-    const F4 base = Select(And(base_zone, Not(m2 > Splat(1.05f))),
-                           (one - SS(base_ramp)) * Splat(lm.a3), zero);
-
-    // 4. The slanted ridge.
+    // 2.-3. Mound, peak and base, each 0 beyond its reach; 4. the slanted ridge. A term no lane
+    // reaches is skipped: it would add exactly 0 (every term is +0 or positive).
+    F4 terms = zero;
+    const M4 mound_zone = And(near, And(Not(adz > Splat(lm.mound_reach_z)),
+                                        Not(adx > Splat(lm.mound_reach_x))));
+    if (Any(mound_zone)) {
+      const F4 m1 = dz * dz / Splat(lm.u1_sq) + dx * dx / Splat(lm.r1_sq);
+      const F4 mound_ramp = Clamp01((m1 - Splat(0.16f)) / Splat(1.0064f));
+      const F4 mound = Select(And(mound_zone, Not(m1 > Splat(1.2f))),
+                              (one - SS(mound_ramp)) * Splat(lm.a1), zero);
+      const F4 peak_ramp = Clamp01((m1 - Splat(0.0324f)) / Splat(0.352f));
+      const F4 peak = Select(And(mound_zone, Not(m1 > Splat(0.4f))),
+                             (one - SS(peak_ramp)) * Splat(lm.a2), zero);
+      terms = mound + peak;
+    }
+    const M4 base_zone = And(near, And(Not(adz > Splat(lm.base_reach_z)),
+                                       Not(adx > Splat(lm.base_reach_x))));
+    if (Any(base_zone)) {
+      const F4 m2 = dz * dz / Splat(lm.u2_sq) + dx * dx / Splat(lm.r2_sq);
+      const F4 base_ramp = Clamp01((m2 - Splat(0.1764f)) / Splat(0.8236f));
+      const F4 base = Select(And(base_zone, Not(m2 > Splat(1.05f))),
+                             (one - SS(base_ramp)) * Splat(lm.a3), zero);
+      terms = terms + base;
+    }
     const F4 ridge_x = fx - Splat(lm.ridge_shift) + dz * Splat(lm.ridge_slope);
     const F4 across = Abs(x - ridge_x);
-    const M4 ridge_zone =
-        And(adz <= Splat(1.01f * lm.ridge_length), Not(across > Splat(lm.ridge_reach)));
-    const F4 rl = Clamp01((adz / Splat(lm.ridge_length) - Splat(0.28f)) / Splat(0.72f));
-    const F4 rw = Clamp01((across / Splat(lm.ridge_width) - Splat(0.15f)) / Splat(0.85f));
-    const F4 ridge = Select(ridge_zone, (one - SS(rl)) * (one - SS(rw)) * Splat(lm.a4), zero);
+    const M4 ridge_zone = And(near, And(adz <= Splat(1.01f * lm.ridge_length),
+                                        Not(across > Splat(lm.ridge_reach))));
+    if (Any(ridge_zone)) {
+      const F4 rl = Clamp01((adz / Splat(lm.ridge_length) - Splat(0.28f)) / Splat(0.72f));
+      const F4 rw = Clamp01((across / Splat(lm.ridge_width) - Splat(0.15f)) / Splat(0.85f));
+      terms = terms + Select(ridge_zone, (one - SS(rl)) * (one - SS(rw)) * Splat(lm.a4), zero);
+    }
 
     // 5.
-    sum = Select(near, sum + (mound + peak + base + ridge), sum);
+    sum = Select(near, sum + terms, sum);
 
     // 6. The mesa.
     if (lm.mesa) {
