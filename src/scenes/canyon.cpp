@@ -404,11 +404,15 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
                                      Splat(0.009f) * z4 - Splat(29.0f), 2) +
                         Splat(1.0f)) *
                        Splat(0.5f));
+  const F4 B = Load(widths);
+  const F4 O = Clamp01((Load(fs) - Splat(28.0f) * B) / (Splat(26.0f) * B));
   float G_lanes[4];
+  float O_lanes[4];
   Store(G_lanes, G);
+  Store(O_lanes, O);
   float terraces[4] = {};
   for (int k = 0; k < 4; ++k) {
-    if (!wall[k]) continue;
+    if (!wall[k] || !(O_lanes[k] < 1.0f)) continue;  // no terraces left where O = 1
     const float s = xs[k] >= slices[k]->cx ? 1.9f : -1.9f;
     terraces[k] =
         Clamp01(std::sin(0.055f * zs[k] + 2.7f * G_lanes[k] + s) * 0.892857f + 0.14285715f);
@@ -416,10 +420,8 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
 
   // 8.-9. Wall height, ramped in.
   const F4 D = Load(ramps);
-  const F4 B = Load(widths);
   const F4 ripple = Splat(0.62f * detail * height_scale) * D * g;
   const F4 M = Clamp01((I - Splat(0.54f)) / Splat(0.3f));
-  const F4 O = Clamp01((Load(fs) - Splat(28.0f) * B) / (Splat(26.0f) * B));
   const F4 wall_height = Splat(2.4f) * SS(M) + Splat(2.0f) * G +
                          Splat(1.35f) * (Splat(1.0f) - SS(O)) * D * SS(Load(terraces)) +
                          Splat(2.35f * detail) * E + Splat(10.0f);

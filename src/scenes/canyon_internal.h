@@ -145,9 +145,12 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   const float M = Clamp01((I - 0.54f) / 0.3f);
   const float O = Clamp01((f - 28.0f * B) / (26.0f * B));
 
-  // 7. Terraces, out of phase on the two walls.
+  // 7. Terraces, out of phase on the two walls. Where they have faded out completely (O = 1)
+  // their term below is exactly 0 whatever Q in [0, 1] is, so the sine is skipped there.
   const float s = x >= cx ? 1.9f : -1.9f;
-  const float Q = Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
+  const float Q = O < 1.0f
+                      ? Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f)
+                      : 0.0f;
 
   // 8. Wall height above the floor.
   const float wall = 2.4f * SS(M) + 2.0f * G + 1.35f * (1.0f - SS(O)) * D * SS(Q) +
