@@ -38,8 +38,15 @@ namespace canyon_detail {
 TerrainSlice MakeSlice(float z) {
   TerrainSlice slice;
   slice.z = z;
-  slice.cx = CanyonCentre(z);
   return slice;
+}
+
+float SliceCentre(TerrainSlice& slice) {
+  if (!slice.has_centre) {
+    slice.cx = CanyonCentre(slice.z);
+    slice.has_centre = true;
+  }
+  return slice.cx;
 }
 
 float SliceWidth(TerrainSlice& slice, float w) {
@@ -347,7 +354,8 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   // pair along z to leave the bed, where the height is the floor alone: no centre line or width
   // is needed there.
   const float bed_margin = CentreDrift(z, 1.0f) + 1.0e-6f * std::fabs(x);
-  const bool z_pair_on_floor = std::fabs(x - slice.cx) + bed_margin <= 3.6f * w;
+  const bool z_pair_on_floor = !BeyondTheTerraces(x, w) &&
+                               std::fabs(x - SliceCentre(slice)) + bed_margin <= 3.6f * w;
   if (!std::isfinite(x) || !(std::fabs(z) < kLandmarkMaxZ)) {
     NormalHeightsOneByOne(x, slice, p, z_pair_on_floor, out);
     return;
@@ -369,9 +377,18 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   float widths[4] = {};
   float ramps[4] = {};
   bool wall[4] = {};
+  bool far_out[4] = {};
   for (int k = 0; k < 4; ++k) {
     if (k >= 2 && z_pair_on_floor) continue;
-    const float f = std::fabs(xs[k] - slices[k]->cx);
+    if (BeyondTheTerraces(xs[k], w)) {
+      // Full ramp, no terraces, no centre line needed.
+      far_out[k] = true;
+      widths[k] = SliceWidth(*slices[k], w);
+      ramps[k] = 1.0f;
+      wall[k] = true;
+      continue;
+    }
+    const float f = std::fabs(xs[k] - SliceCentre(*slices[k]));
     fs[k] = f;
     if (f <= 3.6f * w) continue;  // the river bed
     const float B = SliceWidth(*slices[k], w);
@@ -405,7 +422,8 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
                         Splat(1.0f)) *
                        Splat(0.5f));
   const F4 B = Load(widths);
-  const F4 O = Clamp01((Load(fs) - Splat(28.0f) * B) / (Splat(26.0f) * B));
+  const F4 O = Select(MaskFromBools(far_out), Splat(1.0f),
+                      Clamp01((Load(fs) - Splat(28.0f) * B) / (Splat(26.0f) * B)));
   float G_lanes[4];
   float O_lanes[4];
   Store(G_lanes, G);
@@ -413,7 +431,7 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   float terraces[4] = {};
   for (int k = 0; k < 4; ++k) {
     if (!wall[k] || !(O_lanes[k] < 1.0f)) continue;  // no terraces left where O = 1
-    const float s = xs[k] >= slices[k]->cx ? 1.9f : -1.9f;
+    const float s = xs[k] >= SliceCentre(*slices[k]) ? 1.9f : -1.9f;
     terraces[k] =
         Clamp01(std::sin(0.055f * zs[k] + 2.7f * G_lanes[k] + s) * 0.892857f + 0.14285715f);
   }
@@ -791,7 +809,11 @@ Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice&
   Vec3 colour = albedo * light + (0.22f * moss) * Vec3(0.08f, 0.72f, 0.32f);
 
   // 5. The molten river: a flowing crust pattern blended in, plus emitted light.
-  const float g = canyon_detail::RiverGlowAt(px, pz, slice.cx, h, sc.river);
+  // The river stays within 7.5 units of the centre line, itself within 28 of x = 0.
+  const float g = std::fabs(px) > 35.6f
+                      ? 0.0f
+                      : canyon_detail::RiverGlowAt(px, pz, canyon_detail::SliceCentre(slice), h,
+                                                   sc.river);
   if (g > 0.001f) {
     const float k = N01(0, 0.065f * px + 17.0f, sc.lava_shift_z + 0.052f * pz);
     const float z1 = std::sin(5.340708f * k + 0.045f * pz + sc.lava_sway + 0.02f * px);

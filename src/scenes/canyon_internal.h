@@ -38,14 +38,27 @@ constexpr float kLandmarkSumBound = 62.7f;
 // terrain normal's pair of samples) compute them once.
 struct TerrainSlice {
   float z = 0.0f;
-  float cx = 0.0f;             // CanyonCentre(z)
+  float cx = 0.0f;             // CanyonCentre(z), once has_centre
   float width_scale = 0.0f;    // local width scale B, once has_width
+  bool has_centre = false;
   bool has_width = false;
 };
 
 TerrainSlice MakeSlice(float z);
+// CanyonCentre at this z, computed on first use.
+float SliceCentre(TerrainSlice& slice);
 // B at this z for the width w = max(terrain_width, 0.2), computed on first use.
 float SliceWidth(TerrainSlice& slice, float w);
+
+// The centre line never leaves [-28, 28] (10 + 18, the amplitudes of its two sines), and B never
+// exceeds 1.34w. So at |x| of at least 28 + 80w, whatever z, x lies more than 80w from the centre
+// line: past the wall ramp's end at 21B (the ramp is exactly 1) and past the terraces' end at 54B
+// (they have faded out exactly), and the height needs no centre line there. A little margin
+// covers the rounding of both sides; non-finite x never counts.
+inline bool BeyondTheTerraces(float x, float w) {
+  const float ax = std::fabs(x);
+  return ax >= 28.01f + 80.01f * w && ax < 1.0e30f;
+}
 
 // Upper bounds on the parts of TerrainHeight for one set of parameters.
 struct HeightBounds {
@@ -90,17 +103,19 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   const float detail = p.terrain_detail;
   const float z = slice.z;
 
-  // 1. Distance from the centre line and the width scale.
-  const float cx = slice.cx;
-  const float f = std::fabs(x - cx);
+  // 1. Distance from the centre line and the width scale (far out, neither is needed).
   const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+  const bool far_out = BeyondTheTerraces(x, w);
+  const float cx = far_out ? 0.0f : SliceCentre(slice);
+  const float f = std::fabs(x - cx);
 
   // 3. The flat river bed is just the floor (step 2 below).
-  const bool bed = f <= 3.6f * w;
+  const bool bed = !far_out && f <= 3.6f * w;
 
   // 4.-5. Local width and the wall ramp between 5B and 21B from the centre line. The ramp is
   // steepest for the narrowest width, 0.72w, which bounds it before B is known.
-  const auto ramp = [f](float width_scale) {
+  const auto ramp = [f, far_out](float width_scale) {
+    if (far_out) return 1.0f;
     return SS(Clamp01((f - 5.0f * width_scale) / (16.0f * width_scale)));
   };
   if (!bed && hidden_below(bounds.floor + std::fabs(height_scale) * ramp(0.72f * w) *
@@ -143,7 +158,7 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   const float G = N(3, 0.01f * x - 19.0f, 0.008f * z + 13.0f);
   const float I = N01(2, 0.0065f * x + 37.0f, 0.009f * z - 29.0f);
   const float M = Clamp01((I - 0.54f) / 0.3f);
-  const float O = Clamp01((f - 28.0f * B) / (26.0f * B));
+  const float O = far_out ? 1.0f : Clamp01((f - 28.0f * B) / (26.0f * B));
 
   // 7. Terraces, out of phase on the two walls. Where they have faded out completely (O = 1)
   // their term below is exactly 0 whatever Q in [0, 1] is, so the sine is skipped there.
