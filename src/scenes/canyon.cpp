@@ -354,7 +354,7 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   // pair along z to leave the bed, where the height is the floor alone: no centre line or width
   // is needed there.
   const float bed_margin = CentreDrift(z, 1.0f) + 1.0e-6f * std::fabs(x);
-  const bool z_pair_on_floor = !BeyondTheTerraces(x, w) &&
+  const bool z_pair_on_floor = !BeyondTheTerraces(x, z, w) &&
                                std::fabs(x - SliceCentre(slice)) + bed_margin <= 3.6f * w;
   if (!std::isfinite(x) || !(std::fabs(z) < kLandmarkMaxZ)) {
     NormalHeightsOneByOne(x, slice, p, z_pair_on_floor, out);
@@ -380,7 +380,7 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   bool far_out[4] = {};
   for (int k = 0; k < 4; ++k) {
     if (k >= 2 && z_pair_on_floor) continue;
-    if (BeyondTheTerraces(xs[k], w)) {
+    if (BeyondTheTerraces(xs[k], zs[k], w)) {
       // Full ramp, no terraces, no centre line needed.
       far_out[k] = true;
       widths[k] = SliceWidth(*slices[k], w);

@@ -54,10 +54,11 @@ float SliceWidth(TerrainSlice& slice, float w);
 // exceeds 1.34w. So at |x| of at least 28 + 80w, whatever z, x lies more than 80w from the centre
 // line: past the wall ramp's end at 21B (the ramp is exactly 1) and past the terraces' end at 54B
 // (they have faded out exactly), and the height needs no centre line there. A little margin
-// covers the rounding of both sides; non-finite x never counts.
-inline bool BeyondTheTerraces(float x, float w) {
+// covers the rounding of both sides. Non-finite coordinates never count (a non-finite z has no
+// width scale, which leaves the ramp at 0).
+inline bool BeyondTheTerraces(float x, float z, float w) {
   const float ax = std::fabs(x);
-  return ax >= 28.01f + 80.01f * w && ax < 1.0e30f;
+  return ax >= 28.01f + 80.01f * w && ax < 1.0e30f && std::isfinite(z);
 }
 
 // Upper bounds on the parts of TerrainHeight for one set of parameters.
@@ -105,7 +106,7 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
 
   // 1. Distance from the centre line and the width scale (far out, neither is needed).
   const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
-  const bool far_out = BeyondTheTerraces(x, w);
+  const bool far_out = BeyondTheTerraces(x, z, w);
   const float cx = far_out ? 0.0f : SliceCentre(slice);
   const float f = std::fabs(x - cx);
 
