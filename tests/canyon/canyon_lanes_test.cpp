@@ -1,6 +1,6 @@
-// The four-lane helpers behind the terrain normal: each lane must give the scalar function's
-// bits, also at the awkward inputs (texel edges, negative and huge coordinates, NaN, infinity,
-// negative zero).
+// The four-lane helpers behind the terrain normal, the surface colours and the sky: each lane
+// must give the scalar function's bits, also at the awkward inputs (texel edges, negative and
+// huge coordinates, NaN, infinity, negative zero).
 
 #include <gtest/gtest.h>
 
