@@ -48,10 +48,10 @@ inline float WrapNoiseCoordinate(float u) {
   return std::fmod(u, static_cast<float>(kNoiseTableSize));
 }
 
-// Bilinear lookup of channel ch (0 ... 3) at texel position (4x, 4y), wrapping in both
-// directions; approximates FractalNoise(x, y, kNoiseSeeds[ch]).
-inline float SampleNoise(float x, float y, int ch) {
-  const float* table = NoiseTable();
+// Bilinear lookup of channel ch (0 ... 3) at texel position (4x, 4y) in `table` (the one
+// NoiseTable returns), wrapping in both directions. Hot loops fetch the table once and call this,
+// which skips the once-only check of NoiseTable on every sample.
+inline float SampleNoise(const float* table, float x, float y, int ch) {
   float u = x * kNoiseTexelsPerUnit;
   float w = y * kNoiseTexelsPerUnit;
   if (!(std::fabs(u) < 2.0e9f)) u = WrapNoiseCoordinate(u);
@@ -74,3 +74,6 @@ inline float SampleNoise(float x, float y, int ch) {
   const float bottom = t01 + (t11 - t01) * fu;
   return top + (bottom - top) * fw;
 }
+
+// The same lookup in the process-wide table; approximates FractalNoise(x, y, kNoiseSeeds[ch]).
+inline float SampleNoise(float x, float y, int ch) { return SampleNoise(NoiseTable(), x, y, ch); }

@@ -9,6 +9,7 @@
 #include "render/parallel.h"
 #include "render/primitives.h"
 #include "scenes/canyon_internal.h"
+#include "scenes/canyon_lanes.h"
 #include "scenes/canyon_sky.h"
 
 using canyon_detail::kPi;
@@ -37,8 +38,15 @@ namespace canyon_detail {
 TerrainSlice MakeSlice(float z) {
   TerrainSlice slice;
   slice.z = z;
-  slice.cx = CanyonCentre(z);
   return slice;
+}
+
+float SliceCentre(TerrainSlice& slice) {
+  if (!slice.has_centre) {
+    slice.cx = CanyonCentre(slice.z);
+    slice.has_centre = true;
+  }
+  return slice.cx;
 }
 
 float SliceWidth(TerrainSlice& slice, float w) {
@@ -210,6 +218,242 @@ float LandmarkHeight(float x, float z, float width_scale) {
   }
   return sum;
 }
+
+namespace canyon_detail {
+
+canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
+                                 const bool* active) {
+  using namespace canyon_lanes;
+  // Each lane sums the segments around its own z in increasing order, as LandmarkHeight does;
+  // the lanes walk the union of those segments together and a lane ignores the segments that are
+  // not its own.
+  std::int32_t lane_segment[4] = {};
+  bool any = false;
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+  for (int k = 0; k < 4; ++k) {
+    if (!active[k]) continue;
+    lane_segment[k] = static_cast<std::int32_t>(std::floor(zs[k] / 62.0f));
+    first = any ? std::min(first, lane_segment[k]) : lane_segment[k];
+    last = any ? std::max(last, lane_segment[k]) : lane_segment[k];
+    any = true;
+  }
+  F4 sum = Splat(0.0f);
+  if (!any) return sum;
+  const F4 x = Load(xs);
+  const F4 z = Load(zs);
+  const F4 B = Load(widths);
+  const F4 zero = Splat(0.0f);
+  const F4 one = Splat(1.0f);
+  for (std::int32_t segment = first - 1; segment <= last + 1; ++segment) {
+    bool member[4];
+    for (int k = 0; k < 4; ++k) {
+      member[k] = active[k] && segment >= lane_segment[k] - 1 && segment <= lane_segment[k] + 1;
+    }
+    const Landmark& lm = CachedLandmark(segment);
+
+    // 1. Only landmarks near each point contribute.
+    const F4 dz = z - Splat(lm.zc);
+    const F4 fx = Splat(lm.xc) + Splat(lm.side) * (Splat(25.0f) * B + Splat(lm.side_offset));
+    const F4 dx = x - fx;
+    const F4 adz = Abs(dz);
+    const F4 adx = Abs(dx);
+    const M4 near =
+        And(MaskFromBools(member), And(Not(adz > Splat(50.84f)), Not(adx > Splat(108.0f))));
+    if (!Any(near)) continue;
+
+    // 2.-3. Mound, peak and base, each 0 beyond its reach; 4. the slanted ridge. A term no lane
+    // reaches is skipped: it would add exactly 0 (every term is +0 or positive).
+    F4 terms = zero;
+    const M4 mound_zone = And(near, And(Not(adz > Splat(lm.mound_reach_z)),
+                                        Not(adx > Splat(lm.mound_reach_x))));
+    if (Any(mound_zone)) {
+      const F4 m1 = dz * dz / Splat(lm.u1_sq) + dx * dx / Splat(lm.r1_sq);
+      const F4 mound_ramp = Clamp01((m1 - Splat(0.16f)) / Splat(1.0064f));
+      const F4 mound = Select(And(mound_zone, Not(m1 > Splat(1.2f))),
+                              (one - SS(mound_ramp)) * Splat(lm.a1), zero);
+      const F4 peak_ramp = Clamp01((m1 - Splat(0.0324f)) / Splat(0.352f));
+      const F4 peak = Select(And(mound_zone, Not(m1 > Splat(0.4f))),
+                             (one - SS(peak_ramp)) * Splat(lm.a2), zero);
+      terms = mound + peak;
+    }
+    const M4 base_zone = And(near, And(Not(adz > Splat(lm.base_reach_z)),
+                                       Not(adx > Splat(lm.base_reach_x))));
+    if (Any(base_zone)) {
+      const F4 m2 = dz * dz / Splat(lm.u2_sq) + dx * dx / Splat(lm.r2_sq);
+      const F4 base_ramp = Clamp01((m2 - Splat(0.1764f)) / Splat(0.8236f));
+      const F4 base = Select(And(base_zone, Not(m2 > Splat(1.05f))),
+                             (one - SS(base_ramp)) * Splat(lm.a3), zero);
+      terms = terms + base;
+    }
+    const F4 ridge_x = fx - Splat(lm.ridge_shift) + dz * Splat(lm.ridge_slope);
+    const F4 across = Abs(x - ridge_x);
+    const M4 ridge_zone = And(near, And(adz <= Splat(1.01f * lm.ridge_length),
+                                        Not(across > Splat(lm.ridge_reach))));
+    if (Any(ridge_zone)) {
+      const F4 rl = Clamp01((adz / Splat(lm.ridge_length) - Splat(0.28f)) / Splat(0.72f));
+      const F4 rw = Clamp01((across / Splat(lm.ridge_width) - Splat(0.15f)) / Splat(0.85f));
+      terms = terms + Select(ridge_zone, (one - SS(rl)) * (one - SS(rw)) * Splat(lm.a4), zero);
+    }
+
+    // 5.
+    sum = Select(near, sum + terms, sum);
+
+    // 6. The mesa.
+    if (lm.mesa) {
+      const F4 t = z - Splat(lm.zm);
+      const F4 v = x - ((Splat(21.0f) * B + Splat(7.0f) + Splat(lm.mesa_offset)) *
+                            Splat(lm.mesa_side) +
+                        Splat(lm.xm));
+      const M4 inside = And(near, t * t + v * v <= Splat(lm.mesa_r2));
+      if (Any(inside)) {
+        const F4 cos_a = Splat(lm.mesa_cos);
+        const F4 sin_a = Splat(lm.mesa_sin);
+        const F4 mesa_across = Abs(cos_a * v - t * sin_a) * Splat(lm.mesa_inv_w);
+        const F4 mesa_along = Abs(t * cos_a + v * sin_a) * Splat(lm.mesa_inv_y);
+        const F4 q = Clamp01(one - Max(mesa_across, mesa_along));
+        const F4 A = Clamp01((q - Splat(0.02f)) / Splat(0.14f));
+        sum = Select(inside, sum + SS(A) * q * Splat(lm.a5), sum);
+      }
+    }
+  }
+  return sum;
+}
+
+namespace {
+
+// The four heights of the normal one at a time: the reference for NormalHeights, and its path
+// for points where the lanes do not apply.
+void NormalHeightsOneByOne(float x, TerrainSlice& slice, const DebugParams& p,
+                           bool z_pair_on_floor, float* out) {
+  const float z = slice.z;
+  out[0] = HeightOnSlice(x - 1.0f, slice, p, true);
+  out[1] = HeightOnSlice(x + 1.0f, slice, p, true);
+  if (z_pair_on_floor) {
+    float ripple = 0.0f;
+    out[2] = FloorHeight(x, z - 1.0f, p, &ripple);
+    out[3] = FloorHeight(x, z + 1.0f, p, &ripple);
+  } else {
+    TerrainSlice behind = MakeSlice(z - 1.0f);
+    TerrainSlice ahead = MakeSlice(z + 1.0f);
+    out[2] = HeightOnSlice(x, behind, p, true);
+    out[3] = HeightOnSlice(x, ahead, p, true);
+  }
+}
+
+}  // namespace
+
+void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out) {
+  using namespace canyon_lanes;
+  const float z = slice.z;
+  const float height_scale = p.terrain_height;
+  const float detail = p.terrain_detail;
+  const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+
+  // Deep in the river bed the centre line cannot move far enough over one unit of z for the
+  // pair along z to leave the bed, where the height is the floor alone: no centre line or width
+  // is needed there.
+  const float bed_margin = CentreDrift(z, 1.0f) + 1.0e-6f * std::fabs(x);
+  const bool z_pair_on_floor = !BeyondTheTerraces(x, z, w) &&
+                               std::fabs(x - SliceCentre(slice)) + bed_margin <= 3.6f * w;
+  if (!std::isfinite(x) || !(std::fabs(z) < kLandmarkMaxZ)) {
+    NormalHeightsOneByOne(x, slice, p, z_pair_on_floor, out);
+    return;
+  }
+
+  // Lanes: (x - 1, z), (x + 1, z), (x, z - 1), (x, z + 1).
+  TerrainSlice behind;
+  TerrainSlice ahead;
+  if (!z_pair_on_floor) {
+    behind = MakeSlice(z - 1.0f);
+    ahead = MakeSlice(z + 1.0f);
+  }
+  TerrainSlice* const slices[4] = {&slice, &slice, &behind, &ahead};
+  const float xs[4] = {x - 1.0f, x + 1.0f, x, x};
+  const float zs[4] = {z, z, z - 1.0f, z + 1.0f};
+
+  // 1.-5. Per lane: distance from the centre line, bed or wall, width and wall ramp.
+  float fs[4] = {};
+  float widths[4] = {};
+  float ramps[4] = {};
+  bool wall[4] = {};
+  bool far_out[4] = {};
+  for (int k = 0; k < 4; ++k) {
+    if (k >= 2 && z_pair_on_floor) continue;
+    if (BeyondTheTerraces(xs[k], zs[k], w)) {
+      // Full ramp, no terraces, no centre line needed.
+      far_out[k] = true;
+      widths[k] = SliceWidth(*slices[k], w);
+      ramps[k] = 1.0f;
+      wall[k] = true;
+      continue;
+    }
+    const float f = std::fabs(xs[k] - SliceCentre(*slices[k]));
+    fs[k] = f;
+    if (f <= 3.6f * w) continue;  // the river bed
+    const float B = SliceWidth(*slices[k], w);
+    const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
+    widths[k] = B;
+    ramps[k] = D;
+    wall[k] = !(D <= 0.0f);  // else below the wall ramp
+  }
+
+  // 2. The floor, in every lane.
+  const float* table = NoiseTable();
+  const F4 x4 = Load(xs);
+  const F4 z4 = Load(zs);
+  const F4 g = SampleNoise4(table, Splat(0.18f) * x4, Splat(0.16f) * z4, 1);
+  const F4 floor_noise = SampleNoise4(table, Splat(0.11f) * x4, Splat(0.08f) * z4, 2);
+  const F4 floor = Splat(0.35f * height_scale * detail) * g +
+                   Splat(0.3f * p.terrain_floor) * floor_noise - Splat(2.4f);
+  const M4 walls = MaskFromBools(wall);
+  if (!Any(walls)) {
+    Store(out, floor);
+    return;
+  }
+
+  // 6.-7. Wall noise and terraces.
+  const F4 E = SampleNoise4(table, Splat(0.045f) * x4 + Splat(10.0f),
+                            Splat(0.04f) * z4 - Splat(4.0f), 0);
+  const F4 G = SampleNoise4(table, Splat(0.01f) * x4 - Splat(19.0f),
+                            Splat(0.008f) * z4 + Splat(13.0f), 3);
+  const F4 I = Clamp01((SampleNoise4(table, Splat(0.0065f) * x4 + Splat(37.0f),
+                                     Splat(0.009f) * z4 - Splat(29.0f), 2) +
+                        Splat(1.0f)) *
+                       Splat(0.5f));
+  const F4 B = Load(widths);
+  const F4 O = Select(MaskFromBools(far_out), Splat(1.0f),
+                      Clamp01((Load(fs) - Splat(28.0f) * B) / (Splat(26.0f) * B)));
+  float G_lanes[4];
+  float O_lanes[4];
+  Store(G_lanes, G);
+  Store(O_lanes, O);
+  float terraces[4] = {};
+  for (int k = 0; k < 4; ++k) {
+    if (!wall[k] || !(O_lanes[k] < 1.0f)) continue;  // no terraces left where O = 1
+    const float s = xs[k] >= SliceCentre(*slices[k]) ? 1.9f : -1.9f;
+    terraces[k] =
+        Clamp01(std::sin(0.055f * zs[k] + 2.7f * G_lanes[k] + s) * 0.892857f + 0.14285715f);
+  }
+
+  // 8.-9. Wall height, ramped in.
+  const F4 D = Load(ramps);
+  const F4 ripple = Splat(0.62f * detail * height_scale) * D * g;
+  const F4 M = Clamp01((I - Splat(0.54f)) / Splat(0.3f));
+  const F4 wall_height = Splat(2.4f) * SS(M) + Splat(2.0f) * G +
+                         Splat(1.35f) * (Splat(1.0f) - SS(O)) * D * SS(Load(terraces)) +
+                         Splat(2.35f * detail) * E + Splat(10.0f);
+  F4 result = Splat(height_scale) * D * wall_height + floor + ripple;
+
+  // 10. The landmarks.
+  if (p.large_features) {
+    const F4 landmark = LandmarkHeight4(xs, zs, widths, wall) * D * Splat(height_scale);
+    result = result + landmark;
+  }
+  Store(out, Select(walls, result, floor));
+}
+
+}  // namespace canyon_detail
 
 float CameraGround(float x, float z, const DebugParams& p) {
   const float cx = CanyonCentre(z);
@@ -455,43 +699,108 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   return sc;
 }
 
-// TerrainLight at a marched point, reusing the z terms the march already has for the pair of
-// samples across the slope.
+// TerrainLight at a marched point, its four heights evaluated together on the march's slice.
 float LightOnSlice(float x, canyon_detail::TerrainSlice& slice, const DebugParams& p, Vec3 sun) {
-  using canyon_detail::HeightOnSlice;
-  using canyon_detail::MakeSlice;
-  const float z = slice.z;
-  const float ex = HeightOnSlice(x - 1.0f, slice, p, true) - HeightOnSlice(x + 1.0f, slice, p, true);
-  // Deep in the river bed the centre line cannot move far enough over one unit of z for the
-  // pair along z to leave the bed, where the height is the floor alone: no centre line or
-  // width is needed there.
-  const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
-  const float bed_margin = canyon_detail::CentreDrift(z, 1.0f) + 1.0e-6f * std::fabs(x);
-  float ez = 0.0f;
-  if (std::fabs(x - slice.cx) + bed_margin <= 3.6f * w) {
-    float ripple = 0.0f;
-    ez = canyon_detail::FloorHeight(x, z - 1.0f, p, &ripple) -
-         canyon_detail::FloorHeight(x, z + 1.0f, p, &ripple);
-  } else {
-    canyon_detail::TerrainSlice behind = MakeSlice(z - 1.0f);
-    canyon_detail::TerrainSlice ahead = MakeSlice(z + 1.0f);
-    ez = HeightOnSlice(x, behind, p, true) - HeightOnSlice(x, ahead, p, true);
-  }
+  float heights[4];
+  canyon_detail::NormalHeights(x, slice, p, heights);
+  const float ex = heights[0] - heights[1];
+  const float ez = heights[2] - heights[3];
   const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
   return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
 }
 
+// Albedo and moss of four visible samples at once (TerrainColour over TerrainHaze with near 45 and
+// far 160), lane k for sample k: the same operations in the same order, four wide.
+struct SampleSurfaces {
+  Vec3 albedo[4];
+  float moss[4];
+};
+
+void SurfaceColours4(const ShadeContext& sc, const float* xs, const float* zs, const float* hs,
+                    const float* dists, SampleSurfaces* out) {
+  using namespace canyon_lanes;
+  const float t = sc.t;
+  const float* table = NoiseTable();
+  const F4 x = Load(xs);
+  const F4 z = Load(zs);
+  const F4 h = Load(hs);
+  const F4 dist = Load(dists);
+  const F4 one = Splat(1.0f);
+  const F4 half = Splat(0.5f);
+  const auto n01 = [one, half](F4 n) { return Clamp01((n + one) * half); };
+
+  // TerrainHaze: 1. two drifting mist fields; 2. low patches and the distance fade.
+  const float near_dist = 45.0f;
+  const float far_dist = 160.0f;
+  const F4 na = SampleNoise4(table, Splat(0.02f) * x + Splat(0.12f * t),
+                             Splat(0.016f) * z - Splat(0.078f * t), 2);
+  const F4 nb = SampleNoise4(table, Splat(0.055f) * x - Splat(0.18f * t),
+                             Splat(0.045f) * z - Splat(0.081f * t), 3);
+  const F4 band = Clamp01((h + Splat(2.8f)) / Splat(6.4f));
+  const F4 dn = Clamp01((dist - Splat(18.0f)) / Splat(102.0f));
+  const F4 patch = Clamp01(Splat(0.38f) * n01(nb) + Splat(0.72f) * n01(na) - Splat(0.14f));
+  const F4 pv = Clamp01((patch - Splat(0.18f)) / Splat(0.74f));
+  const F4 df = Clamp01((dist - Splat(near_dist)) / Splat(far_dist - near_dist));
+  const F4 ground_mist = (one - SS(band)) * SS(dn) * SS(pv) * Splat(0.34f);
+  const F4 distance_haze = SS(df) * (half * patch + Splat(0.62f));
+  const F4 haze = Clamp01(Splat(sc.p->fog) * (ground_mist + distance_haze));
+
+  // TerrainColour: 1. three noise fields; 2. height bands; 3. mix factors; 4. moss.
+  const F4 e = n01(SampleNoise4(table, Splat(0.03f) * x + Splat(11.0f),
+                                Splat(0.026f) * z - Splat(7.0f), 3));
+  const F4 f = n01(SampleNoise4(table, Splat(0.095f) * x - Splat(3.0f),
+                                Splat(0.08f) * z + Splat(5.0f), 0));
+  const F4 g = n01(SampleNoise4(table, Splat(0.31f) * x, Splat(0.27f) * z, 1));
+  const F4 hn = Clamp01((h + Splat(2.3f)) / Splat(8.8f));
+  const F4 S = SS(hn);
+  const F4 low = one - SS(Clamp01((h + Splat(2.2f)) / Splat(3.2f)));
+  const F4 A = (Splat(0.2f) * e + Splat(0.25f)) * low;
+  const F4 Bf = (Splat(0.0525f) * S * f + Splat(0.04875f) * S) * (e - half) + one;
+  const F4 Ck = SS(Clamp01(Splat(1.0833333f) - Splat(8.333333f) * Abs(f - g))) * S *
+                (Splat(0.05f) - Splat(0.0275f) * low);
+  const F4 Dk = SS(Clamp01((e - Splat(0.72f)) / Splat(0.26f))) * Splat(0.1f) * S;
+  const F4 Ek = SS(Clamp01((Splat(0.48f) - f) / Splat(0.42f))) * Splat(0.12f) * S;
+  const F4 br = Splat(0.29f) * e + Splat(0.91f) + Splat(0.055f) * g;
+  const F4 Tk = Splat(0.09f) * S * (one - f);
+  const F4 moss = SS(hn) * (one - Splat(0.4f) * low) * SS(Clamp01((e - Splat(0.54f)) / Splat(0.32f))) *
+                  SS(Clamp01((Splat(0.78f) - f) / Splat(0.4f))) * (Splat(0.65f) * g + Splat(0.35f));
+
+  // 5. Sandstone base mixed toward each target in turn.
+  F4 c[3] = {Splat(0.22f) * S + Splat(0.17f), Splat(0.2f) * S + Splat(0.17f),
+             Splat(0.17f) * S + Splat(0.16f)};
+  const auto lerp_to = [&c](Vec3 target, F4 amount) {
+    c[0] = c[0] + (Splat(target.x) - c[0]) * amount;
+    c[1] = c[1] + (Splat(target.y) - c[1]) * amount;
+    c[2] = c[2] + (Splat(target.z) - c[2]) * amount;
+  };
+  const auto scale = [&c](F4 factor) {
+    for (F4& channel : c) channel = channel * factor;
+  };
+  lerp_to(Vec3(0.545f, 0.515f, 0.44f), A);
+  scale(Bf);
+  lerp_to(Vec3(0.12f, 0.115f, 0.11f), Ck);
+  lerp_to(Vec3(0.075f, 0.15f, 0.138f), Dk);
+  lerp_to(Vec3(0.145f, 0.105f, 0.155f), Ek);
+  scale(br);
+  lerp_to(Vec3(0.07f, 0.07f, 0.082f), Tk);
+  lerp_to(Vec3(0.075f, 0.15f, 0.138f), Splat(0.24f) * moss);
+  lerp_to(canyon_detail::kHazeColour, haze);
+
+  float channels[3][4];
+  for (int i = 0; i < 3; ++i) Store(channels[i], c[i]);
+  Store(out->moss, moss);
+  for (int k = 0; k < 4; ++k) out->albedo[k] = Vec3(channels[0][k], channels[1][k], channels[2][k]);
+}
+
+// The colour of a visible sample whose albedo (with haze) and moss are known.
 Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice& slice, float h,
-                  float dist) {
+                  Vec3 albedo, float moss) {
   const DebugParams& p = *sc.p;
   const MusicViz& mv = *sc.mv;
   const CanyonFrame& cf = *sc.cf;
   const float pz = slice.z;
 
-  // 1.-3. Haze, albedo, sun and shadow.
-  const float haze = TerrainHaze(px, pz, h, dist, sc.t, p, 45.0f, 160.0f);
-  float moss = 0.0f;
-  const Vec3 albedo = TerrainColour(px, pz, h, haze, &moss);
+  // 3. Sun and shadow.
   const float diffuse = LightOnSlice(px, slice, p, cf.sun);
   const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
 
@@ -500,7 +809,11 @@ Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice&
   Vec3 colour = albedo * light + (0.22f * moss) * Vec3(0.08f, 0.72f, 0.32f);
 
   // 5. The molten river: a flowing crust pattern blended in, plus emitted light.
-  const float g = canyon_detail::RiverGlowAt(px, pz, slice.cx, h, sc.river);
+  // The river stays within 7.5 units of the centre line, itself within 28 of x = 0.
+  const float g = std::fabs(px) > 35.6f
+                      ? 0.0f
+                      : canyon_detail::RiverGlowAt(px, pz, canyon_detail::SliceCentre(slice), h,
+                                                   sc.river);
   if (g > 0.001f) {
     const float k = N01(0, 0.065f * px + 17.0f, sc.lava_shift_z + 0.052f * pz);
     const float z1 = std::sin(5.340708f * k + 0.045f * pz + sc.lava_sway + 0.02f * px);
@@ -534,6 +847,46 @@ struct HiddenBelow {
   bool operator()(float bound) const { return (bound - cam_h) * rows_per_unit <= threshold; }
 };
 
+// A visible sample waiting for its colour, and the rows of its column it covers.
+struct VisibleSample {
+  float px;
+  canyon_detail::TerrainSlice slice;
+  float h;
+  float dist;
+  int row_top;
+  int row_bottom;
+};
+
+// Shades the samples four at a time (haze and colour in lanes, the rest one by one) and fills
+// their rows of the column.
+void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
+                  VisibleSample* samples, int count) {
+  for (int first = 0; first < count; first += 4) {
+    const int n = std::min(4, count - first);
+    float xs[4];
+    float zs[4];
+    float hs[4];
+    float dists[4];
+    for (int k = 0; k < 4; ++k) {
+      const VisibleSample& sample = samples[first + (k < n ? k : 0)];
+      xs[k] = sample.px;
+      zs[k] = sample.slice.z;
+      hs[k] = sample.h;
+      dists[k] = sample.dist;
+    }
+    SampleSurfaces surfaces;
+    SurfaceColours4(sc, xs, zs, hs, dists, &surfaces);
+    for (int k = 0; k < n; ++k) {
+      VisibleSample& sample = samples[first + k];
+      const Vec3 colour = ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k],
+                                       surfaces.moss[k]);
+      for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
+        column[static_cast<std::size_t>(r) * stride] = colour;
+      }
+    }
+  }
+}
+
 // Returns the number of rows at the top of the column left for the sky.
 int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   const CanyonFrame& cf = *sc.cf;
@@ -558,6 +911,11 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   const float highest = sc.bounds.anywhere;
   const bool can_stop_early = highest - v.camH >= 0.0f;
 
+  // Visible samples are shaded in batches; the march itself needs only their heights.
+  constexpr int kBatch = 32;
+  VisibleSample visible[kBatch];
+  int pending = 0;
+
   // 4. Front to back, bottom to top.
   float d = 1.0f;
   for (int i = 0; i < cf.steps && limit > 0; ++i) {
@@ -576,10 +934,14 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
     const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);
     if (row >= limit) continue;  // hidden behind nearer terrain
 
-    const Vec3 colour = ShadeTerrain(sc, px, slice, h, d);
-    for (int r = std::max(row, 0); r <= limit; ++r) column[static_cast<std::size_t>(r) * W] = colour;
+    visible[pending++] = {px, slice, h, d, std::max(row, 0), limit};
+    if (pending == kBatch) {
+      ShadeAndFill(sc, column, W, visible, pending);
+      pending = 0;
+    }
     limit = row - 1;
   }
+  ShadeAndFill(sc, column, W, visible, pending);
   return std::max(limit + 1, 0);
 }
 

@@ -9,6 +9,7 @@
 #include "config/scene_params.h"
 #include "render/noise.h"
 #include "scenes/canyon.h"
+#include "scenes/canyon_lanes.h"
 #include "timeline/music_viz.h"
 
 namespace canyon_detail {
@@ -37,14 +38,28 @@ constexpr float kLandmarkSumBound = 62.7f;
 // terrain normal's pair of samples) compute them once.
 struct TerrainSlice {
   float z = 0.0f;
-  float cx = 0.0f;             // CanyonCentre(z)
+  float cx = 0.0f;             // CanyonCentre(z), once has_centre
   float width_scale = 0.0f;    // local width scale B, once has_width
+  bool has_centre = false;
   bool has_width = false;
 };
 
 TerrainSlice MakeSlice(float z);
+// CanyonCentre at this z, computed on first use.
+float SliceCentre(TerrainSlice& slice);
 // B at this z for the width w = max(terrain_width, 0.2), computed on first use.
 float SliceWidth(TerrainSlice& slice, float w);
+
+// The centre line never leaves [-28, 28] (10 + 18, the amplitudes of its two sines), and B never
+// exceeds 1.34w. So at |x| of at least 28 + 80w, whatever z, x lies more than 80w from the centre
+// line: past the wall ramp's end at 21B (the ramp is exactly 1) and past the terraces' end at 54B
+// (they have faded out exactly), and the height needs no centre line there. A little margin
+// covers the rounding of both sides. Non-finite coordinates never count (a non-finite z has no
+// width scale, which leaves the ramp at 0).
+inline bool BeyondTheTerraces(float x, float z, float w) {
+  const float ax = std::fabs(x);
+  return ax >= 28.01f + 80.01f * w && ax < 1.0e30f && std::isfinite(z);
+}
 
 // Upper bounds on the parts of TerrainHeight for one set of parameters.
 struct HeightBounds {
@@ -89,17 +104,19 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   const float detail = p.terrain_detail;
   const float z = slice.z;
 
-  // 1. Distance from the centre line and the width scale.
-  const float cx = slice.cx;
-  const float f = std::fabs(x - cx);
+  // 1. Distance from the centre line and the width scale (far out, neither is needed).
   const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+  const bool far_out = BeyondTheTerraces(x, z, w);
+  const float cx = far_out ? 0.0f : SliceCentre(slice);
+  const float f = std::fabs(x - cx);
 
   // 3. The flat river bed is just the floor (step 2 below).
-  const bool bed = f <= 3.6f * w;
+  const bool bed = !far_out && f <= 3.6f * w;
 
   // 4.-5. Local width and the wall ramp between 5B and 21B from the centre line. The ramp is
   // steepest for the narrowest width, 0.72w, which bounds it before B is known.
-  const auto ramp = [f](float width_scale) {
+  const auto ramp = [f, far_out](float width_scale) {
+    if (far_out) return 1.0f;
     return SS(Clamp01((f - 5.0f * width_scale) / (16.0f * width_scale)));
   };
   if (!bed && hidden_below(bounds.floor + std::fabs(height_scale) * ramp(0.72f * w) *
@@ -142,11 +159,14 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   const float G = N(3, 0.01f * x - 19.0f, 0.008f * z + 13.0f);
   const float I = N01(2, 0.0065f * x + 37.0f, 0.009f * z - 29.0f);
   const float M = Clamp01((I - 0.54f) / 0.3f);
-  const float O = Clamp01((f - 28.0f * B) / (26.0f * B));
+  const float O = far_out ? 1.0f : Clamp01((f - 28.0f * B) / (26.0f * B));
 
-  // 7. Terraces, out of phase on the two walls.
+  // 7. Terraces, out of phase on the two walls. Where they have faded out completely (O = 1)
+  // their term below is exactly 0 whatever Q in [0, 1] is, so the sine is skipped there.
   const float s = x >= cx ? 1.9f : -1.9f;
-  const float Q = Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
+  const float Q = O < 1.0f
+                      ? Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f)
+                      : 0.0f;
 
   // 8. Wall height above the floor.
   const float wall = 2.4f * SS(M) + 2.0f * G + 1.35f * (1.0f - SS(O)) * D * SS(Q) +
@@ -164,6 +184,17 @@ inline float HeightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, b
   HeightOnSliceUnless(x, slice, p, detailed, HeightBounds(), KeepAll{}, &height);
   return height;
 }
+
+// LandmarkHeight at four points (xs, zs) with their width scales, in the lanes where `active` is
+// set (0 in the others); each active lane gives exactly LandmarkHeight's bits. Meant for nearby
+// points: the lanes walk every segment between the lowest and the highest of their own.
+canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
+                                 const bool* active);
+
+// The terrain normal's four detailed heights around (x, slice.z): out[0] at x - 1, out[1] at
+// x + 1 (both on the slice), out[2] at z - 1 and out[3] at z + 1. Evaluated together four lanes
+// wide; each is exactly TerrainHeight(..., detailed = true) at its point.
+void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out);
 
 // The river's terms that depend only on the frame (time and music), worked out once per frame.
 struct RiverTime {

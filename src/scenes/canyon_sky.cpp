@@ -8,6 +8,7 @@
 #include "render/noise.h"
 #include "render/primitives.h"
 #include "scenes/canyon_internal.h"
+#include "scenes/canyon_lanes.h"
 
 using canyon_detail::kTwoPi;
 using canyon_detail::N;
@@ -50,6 +51,19 @@ struct SkyFrame {
   float cloud_swing;   // 46 sin(1.7 heading): the bands move up and down as the camera turns
   float ridge_row;     // horizon / H
 };
+
+SkyFrame MakeSkyFrame(const Framebuffer& frame, float t, float roll, int horizon_row,
+                      float heading) {
+  SkyFrame sf;
+  sf.rolled = MakeRolledFrame(frame, roll, horizon_row);
+  sf.W = static_cast<float>(frame.width);
+  sf.H = static_cast<float>(frame.height);
+  sf.t = t;
+  sf.heading = heading;
+  sf.cloud_swing = 46.0f * std::sin(1.7f * heading);
+  sf.ridge_row = static_cast<float>(horizon_row) / sf.H;
+  return sf;
+}
 
 // The sky colour at screen point (sx, sy).
 Vec3 SkyColour(const SkyFrame& sf, float sx, float sy) {
@@ -111,7 +125,102 @@ Vec3 SkyColour(const SkyFrame& sf, float sx, float sy) {
   return c;
 }
 
+// SkyColour at four screen points at once (sx[k], sy), lane by lane the same operations, written
+// as four colours to out.
+void SkyColours(const SkyFrame& sf, const float* sx, float sy, Vec3* out) {
+  using namespace canyon_lanes;
+  const RolledFrame& rf = sf.rolled;
+  const float t = sf.t;
+  const float heading = sf.heading;
+  const float* table = NoiseTable();
+  const F4 one = Splat(1.0f);
+
+  // 2. Rolled coordinates; two cloud layers scroll sideways with the heading at different rates.
+  const F4 F = Load(sx) - Splat(rf.cx);
+  const F4 E = Splat(sy - rf.cy);
+  const F4 rotX = Splat(rf.cx) + F * Splat(rf.cr) + E * Splat(rf.sr);
+  const F4 rotY = Splat(rf.cy) + E * Splat(rf.cr) - F * Splat(rf.sr);
+  const F4 K = rotY / Splat(sf.H);
+  const F4 J = Splat(840.0f * heading) + rotX;
+  const F4 I = Splat(520.0f * heading) + rotX;
+
+  // 3. Cloud bands bow downward toward the sides.
+  const F4 fw = F / Splat(sf.W);
+  const F4 Nc = Splat(sf.cloud_swing) + (Clamp01(K) + Splat(0.55f)) * Splat(92.0f) * (fw * fw) +
+                rotY;
+  const F4 O = Splat(0.014f) * Nc;
+
+  // 4. Domain warp.
+  const F4 q = SampleNoise4(table, Splat(0.0065f) * I + Splat(0.012f * t),
+                            O - Splat(0.017f * t), 2);
+  const F4 p = SampleNoise4(table, Splat(0.009425f) * J - Splat(0.01f * t),
+                            Splat(0.75f) * O + Splat(0.021f * t), 1);
+  const float S = 0.025f * t;
+  const F4 U = Splat(14.5f) * p + Splat(43.5f) * q + I;
+  const F4 V = Splat(29.0f) * q - Splat(37.7f) * p + Nc;
+  const F4 X = Splat(12.76f) * q + Splat(52.2f) * p + J;
+
+  // 5. Cloud fields and the far ridge's outline.
+  const auto n01 = [](F4 n) { return Clamp01((n + Splat(1.0f)) * Splat(0.5f)); };
+  const F4 Y = n01(SampleNoise4(table, Splat(0.013f) * U + Splat(S),
+                                Splat(1.218f) * p - Splat(0.522f) * q + Splat(0.03f) * Nc -
+                                    Splat(0.7f * S),
+                                3));
+  const F4 a = n01(SampleNoise4(table, Splat(0.0221f) * X - Splat(0.6f * S),
+                                Splat(0.024f) * V + Splat(S), 0));
+  const F4 b = n01(SampleNoise4(table, Splat(0.018f) * (X + Splat(t)),
+                                Splat(0.038f) * V - Splat(0.026f * t), 1));
+  const F4 r = n01(SampleNoise4(table, Splat(0.008f) * U, Splat(0.25f * heading + 8.2f), 2));
+
+  // 6. Height masks.
+  const F4 g = Clamp01((K + Splat(0.42f)) / Splat(0.36f));
+  const F4 S1 = SS(g);
+  const F4 low_cut = one - SS(Clamp01((K - Splat(0.76f)) / Splat(0.58f)));
+  const F4 upper = one - SS(Clamp01((K - Splat(0.26f)) / Splat(0.64f)));
+  const F4 cloud_mask = S1 * low_cut;
+
+  // 7. Dark blue-grey gradient, light, bright and dark cloud, the far ridge, a faint high glow.
+  const F4 R = SS(Clamp01(K / Splat(0.9f)));
+  F4 cr = Splat(0.082f) * R + Splat(0.008f);
+  F4 cg = Splat(0.078f) * R + Splat(0.008f);
+  F4 cb = Splat(0.068f) * R + Splat(0.012f);
+  const auto lerp_to = [&cr, &cg, &cb](Vec3 target, F4 amount) {
+    cr = cr + (Splat(target.x) - cr) * amount;
+    cg = cg + (Splat(target.y) - cg) * amount;
+    cb = cb + (Splat(target.z) - cb) * amount;
+  };
+  const F4 light_cloud =
+      Splat(0.34f) * cloud_mask * SS(Clamp01((Y - Splat(0.36f)) / Splat(0.52f)));
+  lerp_to(Vec3(0.22f, 0.22f, 0.205f), light_cloud);
+  const F4 bright_cloud =
+      Splat(0.42f) * cloud_mask * SS(Clamp01((a - Splat(0.42f)) / Splat(0.54f)));
+  lerp_to(Vec3(0.35f, 0.335f, 0.3f), bright_cloud);
+  const F4 dark_cloud = Splat(0.25f) * cloud_mask * SS(Clamp01(Splat(2.0f) * b - Splat(0.9f)));
+  lerp_to(Vec3(0.038f, 0.036f, 0.037f), dark_cloud);
+  const F4 h0 = Splat(0.13f) * r + Splat(sf.ridge_row);
+  const F4 ridge = Splat(0.62f) * SS(Clamp01((K - (h0 - Splat(0.063f))) / Splat(0.073f))) *
+                   (one - SS(Clamp01((K - (h0 + Splat(0.075f))) / Splat(0.3f))));
+  lerp_to(Vec3(0.02f, 0.02f, 0.022f), ridge);
+  const F4 high_glow = SS(Clamp01((a - Splat(0.36f)) / Splat(0.56f))) * upper;
+  cr = cr + Splat(0.01925f) * high_glow;
+  cg = cg + Splat(0.018425f) * high_glow;
+  cb = cb + Splat(0.0165f) * high_glow;
+
+  float rs[4];
+  float gs[4];
+  float bs[4];
+  Store(rs, cr);
+  Store(gs, cg);
+  Store(bs, cb);
+  for (int k = 0; k < 4; ++k) out[k] = Vec3(rs[k], gs[k], bs[k]);
+}
+
 }  // namespace
+
+Vec3 CanyonSkyColour(const Framebuffer& frame, float t, float roll, int horizon_row,
+                     float heading, float sx, float sy) {
+  return SkyColour(MakeSkyFrame(frame, t, roll, horizon_row, heading), sx, sy);
+}
 
 void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, float heading,
                    int parity, int column_step, const int* sky_rows) {
@@ -119,14 +228,7 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
   const std::size_t height = frame.height;
   if (width == 0 || height == 0) return;
 
-  SkyFrame sf;
-  sf.rolled = MakeRolledFrame(frame, roll, horizon_row);
-  sf.W = static_cast<float>(width);
-  sf.H = static_cast<float>(height);
-  sf.t = t;
-  sf.heading = heading;
-  sf.cloud_swing = 46.0f * std::sin(1.7f * heading);
-  sf.ridge_row = static_cast<float>(horizon_row) / sf.H;
+  const SkyFrame sf = MakeSkyFrame(frame, t, roll, horizon_row, heading);
 
   // Rows of column x that show sky: all of them, or those above the terrain.
   const auto sky_shows = [sky_rows](std::size_t x, std::size_t y) {
@@ -141,9 +243,33 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
   const std::size_t first_column = interlaced ? static_cast<std::size_t>(parity & 1) : 0;
   const std::size_t column_stride = interlaced ? 2 : A;
   Vec3* pixels = frame.pixels.data();
+  // Visible blocks of a row are evaluated four at a time.
+  struct PendingBlock {
+    std::size_t n;
+    float sx;
+  };
+  PendingBlock pending[4];
+  int pending_count = 0;
+  const auto flush = [&](std::size_t i, float sy) {
+    if (pending_count == 0) return;
+    float sx[4];
+    for (int k = 0; k < 4; ++k) sx[k] = pending[k < pending_count ? k : 0].sx;
+    Vec3 colours[4];
+    SkyColours(sf, sx, sy, colours);
+    const std::size_t row_end = std::min(i + 2, height);
+    for (int k = 0; k < pending_count; ++k) {
+      const std::size_t n = pending[k].n;
+      const std::size_t column_end = std::min(n + A, width);
+      for (std::size_t y = i; y < row_end; ++y) {
+        for (std::size_t x = n; x < column_end; ++x) {
+          if (sky_shows(x, y)) pixels[y * width + x] = colours[k];
+        }
+      }
+    }
+    pending_count = 0;
+  };
   for (std::size_t i = 0; i < height; i += 2) {
     const float sy = std::min(static_cast<float>(i) + 1.0f, sf.H - 0.5f);
-    const std::size_t row_end = std::min(i + 2, height);
     for (std::size_t n = first_column; n < width; n += column_stride) {
       const std::size_t column_end = std::min(n + A, width);
       bool visible = false;
@@ -151,13 +277,10 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
       if (!visible) continue;
 
       const float sx = std::min(static_cast<float>(n) + half_block, sf.W - 0.5f);
-      const Vec3 colour = SkyColour(sf, sx, sy);
-      for (std::size_t y = i; y < row_end; ++y) {
-        for (std::size_t x = n; x < column_end; ++x) {
-          if (sky_shows(x, y)) pixels[y * width + x] = colour;
-        }
-      }
+      pending[pending_count++] = {n, sx};
+      if (pending_count == 4) flush(i, sy);
     }
+    flush(i, sy);
   }
 
   // 8. The low sun: 34 nested splats, on every column (the terrain covers it where nearer).

@@ -25,6 +25,11 @@
 void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, float heading,
                    int parity, int column_step, const int* sky_rows = nullptr);
 
+// The sky's colour at screen point (sx, sy) of `frame` (its size only), one point at a time: the
+// plain form of what DrawCanyonSky evaluates for four blocks at once.
+Vec3 CanyonSkyColour(const Framebuffer& frame, float t, float roll, int horizon_row,
+                     float heading, float sx, float sy);
+
 // 34 large faint splats forming a low swaying band of mist; nothing when `fog` <= 0.
 void DrawCanyonMist(Framebuffer& target, float t, float roll, int horizon_row,
                     const DebugParams& p, const MusicViz& mv);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "config/scene_params.h"
 #include "render/noise.h"
@@ -224,6 +225,108 @@ TEST(CanyonWorld, CameraGroundIsTheSmoothedUndetailedFloor) {
   const float without = CameraGround(beside, z, p);
   p.large_features = true;
   EXPECT_EQ(CameraGround(beside, z, p), without);
+}
+
+// TerrainHeight written out step by step, without any shortcut; the landmarks come from
+// LandmarkHeight, which has its own written-out check.
+float HandHeight(float x, float z, const DebugParams& p) {
+  const auto n01 = [](int ch, float u, float v) {
+    return Clamp01((SampleNoise(u, v, ch) + 1.0f) * 0.5f);
+  };
+  const auto ss = [](float t) { return t * t * (3.0f - 2.0f * t); };
+  const float cx = CanyonCentre(z);
+  const float f = std::fabs(x - cx);
+  const float w = std::max(p.terrain_width, 0.2f);
+  const float g = SampleNoise(0.18f * x, 0.16f * z, 1);
+  const float floor = 0.35f * p.terrain_height * p.terrain_detail * g +
+                      0.3f * p.terrain_floor * SampleNoise(0.11f * x, 0.08f * z, 2) - 2.4f;
+  if (f <= 3.6f * w) return floor;
+  const float u = n01(3, 72.0f, 0.012f * z - 31.0f);
+  const float B =
+      Clamp(std::sin(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f, 0.72f,
+            1.34f) *
+      w;
+  const float D = ss(Clamp01((f - 5.0f * B) / (16.0f * B)));
+  if (D <= 0.0f) return floor;
+  const float E = SampleNoise(0.045f * x + 10.0f, 0.04f * z - 4.0f, 0);
+  const float G = SampleNoise(0.01f * x - 19.0f, 0.008f * z + 13.0f, 3);
+  const float I = n01(2, 0.0065f * x + 37.0f, 0.009f * z - 29.0f);
+  const float M = Clamp01((I - 0.54f) / 0.3f);
+  const float O = Clamp01((f - 28.0f * B) / (26.0f * B));
+  const float s = x >= cx ? 1.9f : -1.9f;
+  const float Q = Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
+  const float wall = 2.4f * ss(M) + 2.0f * G + 1.35f * (1.0f - ss(O)) * D * ss(Q) +
+                     2.35f * p.terrain_detail * E + 10.0f;
+  float height = p.terrain_height * D * wall + floor +
+                 0.62f * p.terrain_detail * p.terrain_height * D * g;
+  if (p.large_features) height += LandmarkHeight(x, z, B) * D * p.terrain_height;
+  return height;
+}
+
+TEST(CanyonWorld, HeightEqualsItsFormulaFromTheBedToTheFarWalls) {
+  // Across the bed, up the ramp, through the terraces and out beyond them (more than 54 widths
+  // out, where the terrace term vanishes and its sine is skipped), for several shapes.
+  struct Case {
+    float height, width, detail, floor;
+  };
+  for (const Case c : {Case{1.0f, 1.0f, 1.0f, 1.0f}, Case{3.0f, 0.35f, 2.5f, 3.0f},
+                       Case{-1.5f, 0.6f, 1.0f, 0.5f}, Case{1.0f, 2.0f, 0.0f, 0.0f}}) {
+    DebugParams p;
+    p.terrain_height = c.height;
+    p.terrain_width = c.width;
+    p.terrain_detail = c.detail;
+    p.terrain_floor = c.floor;
+    for (float z = -200.0f; z < 900.0f; z += 2.3f) {
+      const float cx = CanyonCentre(z);
+      for (float dx = -150.0f; dx <= 150.0f; dx += 0.77f) {
+        const float x = cx + dx;
+        ASSERT_EQ(TerrainHeight(x, z, p, true), HandHeight(x, z, p)) << x << ", " << z;
+      }
+    }
+  }
+}
+
+TEST(CanyonWorld, NormalHeightsEqualTheHeightsAtTheirFourPoints) {
+  // The normal's four heights are evaluated together; each must be the height function's bits at
+  // its point: on the bed, on its rim (where the pair along z may leave it), up the walls, across
+  // segment boundaries (the pair along z straddling two segment sets) and over mesas, for several
+  // shapes of terrain, with and without landmarks.
+  struct Case {
+    float height, width, detail, floor;
+    bool features;
+  };
+  for (const Case c : {Case{1.0f, 1.0f, 1.0f, 1.0f, true}, Case{3.0f, 0.35f, 2.5f, 3.0f, true},
+                       Case{0.2f, 2.5f, 0.0f, 0.0f, true}, Case{-1.5f, 0.6f, 1.0f, 0.5f, true},
+                       Case{1.0f, 1.0f, 1.0f, 1.0f, false}}) {
+    DebugParams p;
+    p.terrain_height = c.height;
+    p.terrain_width = c.width;
+    p.terrain_detail = c.detail;
+    p.terrain_floor = c.floor;
+    p.large_features = c.features;
+    // A sweep along z, plus rows on both sides of every segment boundary it passes.
+    std::vector<float> rows;
+    for (float z = -130.0f; z < 700.0f; z += 1.37f) rows.push_back(z);
+    for (float boundary = -124.0f; boundary < 700.0f; boundary += 62.0f) {
+      for (float offset : {-0.9f, -0.4f, 0.3f, 0.8f}) rows.push_back(boundary + offset);
+    }
+    int walls = 0;
+    for (float z : rows) {
+      const float cx = CanyonCentre(z);
+      for (float dx = -115.0f; dx <= 115.0f; dx += 0.91f) {
+        const float x = cx + dx;
+        canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z);
+        float heights[4];
+        canyon_detail::NormalHeights(x, slice, p, heights);
+        ASSERT_EQ(heights[0], TerrainHeight(x - 1.0f, z, p, true)) << x << ", " << z;
+        ASSERT_EQ(heights[1], TerrainHeight(x + 1.0f, z, p, true)) << x << ", " << z;
+        ASSERT_EQ(heights[2], TerrainHeight(x, z - 1.0f, p, true)) << x << ", " << z;
+        ASSERT_EQ(heights[3], TerrainHeight(x, z + 1.0f, p, true)) << x << ", " << z;
+        if (std::fabs(heights[0] + 2.4f) > 1.5f) ++walls;  // well off the floor
+      }
+    }
+    EXPECT_GT(walls, 1000);
+  }
 }
 
 TEST(CanyonWorld, HeightBoundsHoldEverywhere) {
