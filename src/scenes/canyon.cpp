@@ -633,11 +633,20 @@ CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraPar
               0.08f * std::sin(0.39f * t);
 
   // 6. Horizon row, swaying slightly.
-  cf.horizon_row = static_cast<int>((0.025f * std::sin(0.21f * t) + p.horizon + 0.46f) * H);
-  v.horizon = static_cast<float>(cf.horizon_row);
+  const float horizon = (0.025f * std::sin(0.21f * t) + p.horizon + 0.46f) * H;
 
   // 7. Bank into the bends of the path.
   const float bend = CanyonPathAngle(v.camZ + 22.0f) - CanyonPathAngle(v.camZ - 22.0f);
+
+  // A clock this far out has no camera (16 t overflows, or t was not finite to begin with):
+  // show the start of the flight rather than march rays from nowhere.
+  const bool placed = std::isfinite(v.camX) && std::isfinite(v.camZ) && std::isfinite(v.camH) &&
+                      std::isfinite(v.heading) && std::isfinite(horizon) && std::isfinite(bend);
+  if (!placed && t != 0.0f)
+    return BuildCanyonFrame(0.0f, p, cam, width, height, frame_index, scene_changed);
+  cf.time = t;
+  cf.horizon_row = placed ? static_cast<int>(horizon) : 0;
+  v.horizon = static_cast<float>(cf.horizon_row);
   cf.roll = Clamp(bend * p.bank * -3.0f, -0.5f, 0.5f);
   v.slope = std::tan(cf.roll);
   v.width = W;
@@ -649,6 +658,7 @@ CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraPar
   const bool density_valid = std::isfinite(p.ray_density) && p.ray_density > 0.0f;
   cf.density = density_valid ? std::max(p.ray_density, 0.01f) : 1.0f;
   cf.steps = static_cast<int>(Clamp((density_valid ? p.ray_density : 1.0f) * 165.0f, 32.0f, 360.0f));
+  if (!placed) cf.steps = 0;  // a camera made of non-finite parameters sees no terrain
 
   // 9. Sun direction, low above the horizon.
   const float a = p.sun_angle;
@@ -973,6 +983,7 @@ void DrawHeightfieldOn(ThreadPool* pool, Framebuffer& frame, float time, const D
   NoiseTable();
   const CanyonFrame cf =
       BuildCanyonFrame(time, p, cam, frame.width, frame.height, frame_index, scene_changed);
+  time = cf.time;
 
   // Terrain: whole columns per piece, so the pieces never touch the same pixel. Each column
   // reports how many rows at its top remain for the sky.

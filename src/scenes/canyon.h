@@ -117,6 +117,7 @@ struct CanyonView {
 
 // Everything the frame's march needs besides the parameter records, worked out once.
 struct CanyonFrame {
+  float time = 0.0f;       // scene time the frame shows (0 when the given time had no camera)
   CanyonView view;
   float roll = 0.0f;       // radians, clamped to [-0.5, 0.5]
   int horizon_row = 0;     // view.horizon as an integer
@@ -131,7 +132,8 @@ struct CanyonFrame {
 
 // The flight camera for scene time t on a width x height frame: speed along the path, meander,
 // bob, heading toward a point 38 units ahead, banking into the bends; and the march settings
-// (steps, sun, interlacing for frame `frame_index`, all columns when `scene_changed`).
+// (steps, sun, interlacing for frame `frame_index`, all columns when `scene_changed`). A time so
+// far out that the flight's position overflows a float, or a non-finite one, shows time 0.
 CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraParams& cam,
                              std::size_t width, std::size_t height, std::size_t frame_index,
                              bool scene_changed);

@@ -315,6 +315,33 @@ TEST(CanyonFrame, ResultDoesNotDependOnTheNumberOfWorkers) {
   EXPECT_EQ(FirstDifference(a, c), -1);
 }
 
+// A scene clock with no place on the path (not finite, or so large that 16 t overflows a float)
+// shows the start of the flight, whole and finite, instead of marching rays from nowhere; a large
+// clock the path can still hold keeps its own picture.
+TEST(CanyonFrame, ClockBeyondThePathShowsTheStartOfTheFlight) {
+  const DebugParams p;
+  const SceneCameraParams cam;
+  const Canyon canyon;
+  ThreadPool pool(1);
+  Framebuffer start(160, 90), start_trail(160, 90);
+  canyon.DrawHeightfield(start, 0.0f, p, cam, Playing(0.0f), 0, true, &start_trail, pool);
+  const float kInf = INFINITY;
+  for (const float t : {kInf, -kInf, NAN, 3.0e38f, -2.0e38f}) {
+    SCOPED_TRACE(t);
+    EXPECT_EQ(BuildCanyonFrame(t, p, cam, 160, 90, 0, true).time, 0.0f);
+    Framebuffer frame(160, 90), trail(160, 90);
+    canyon.DrawHeightfield(frame, t, p, cam, Playing(0.0f), 0, true, &trail, pool);
+    EXPECT_EQ(FirstDifference(frame, start), -1);
+    EXPECT_EQ(FirstDifference(trail, start_trail), -1);
+  }
+  const CanyonFrame far = BuildCanyonFrame(1.0e30f, p, cam, 160, 90, 0, true);
+  EXPECT_EQ(far.time, 1.0e30f);
+  EXPECT_FLOAT_EQ(far.view.camZ, 1.6e31f);
+  Framebuffer frame(160, 90), trail(160, 90);
+  canyon.DrawHeightfield(frame, 1.0e30f, p, cam, Playing(0.0f), 0, true, &trail, pool);
+  for (const Vec3& px : frame.pixels) ASSERT_TRUE(IsFinite(px));
+}
+
 TEST(CanyonFrame, ColumnGrainGivesAboutEightPiecesPerWorker) {
   EXPECT_EQ(CanyonColumnGrain(640, 1), 80u);
   EXPECT_EQ(CanyonColumnGrain(640, 7), 12u);
