@@ -1,6 +1,6 @@
-// The synthesiser's render callback must never wait or allocate on the audio thread. This program
-// replaces the global operator new with a counting one, so it lives in a test group of its own,
-// and renders the show's own track and voices through the callback's code at every half bar.
+// The synthesiser's render callback must never wait or allocate on the audio thread, and a frame
+// of the show allocates nothing once it runs. This program replaces the global operator new with a
+// counting one, so it lives in a test group of its own.
 
 #include <gtest/gtest.h>
 
@@ -13,17 +13,21 @@
 #include <vector>
 
 #include "audio/runtime_synth.h"
+#include "render/framebuffer.h"
+#include "render/primitives.h"
 
 namespace {
 
-// Allocations made by the thread that is currently watched.
+// Allocations made by the thread that is currently watched, or by any thread while all are.
 std::atomic<long> g_watched_allocations{0};
 thread_local bool g_watching = false;
+std::atomic<bool> g_watching_all{false};
 // Keeps the sanity check's allocation from being optimised away.
 void* volatile g_sink = nullptr;
 
 void* CountedAllocation(std::size_t size) {
-  if (g_watching) g_watched_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (g_watching || g_watching_all.load(std::memory_order_relaxed))
+    g_watched_allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();
 }
@@ -35,6 +39,16 @@ long AllocationsDuring(Work work) {
   g_watching = true;
   work();
   g_watching = false;
+  return g_watched_allocations.load() - before;
+}
+
+// Counts the allocations `work` makes on any thread (the frame's worker threads included).
+template <typename Work>
+long AllocationsOnAnyThreadDuring(Work work) {
+  const long before = g_watched_allocations.load();
+  g_watching_all = true;
+  work();
+  g_watching_all = false;
   return g_watched_allocations.load() - before;
 }
 
@@ -93,4 +107,37 @@ TEST(RenderBlock, RendersTheWholeShowWithoutAllocating) {
   EXPECT_EQ(AllocationsDuring([&] { synth.RenderOffline(block.data(), 0); }), 0);
 
   EXPECT_GT(loudest, 0.1f);  // it did render the music
+}
+
+TEST(FrameDrawing, TheRenderCoreAllocatesNothing) {
+  // Every buffer is made before the frame, and the resolve's tone table on its first use;
+  // drawing into the buffers and resolving them then allocate nothing.
+  Framebuffer frame(640, 360);
+  Framebuffer layer(640, 360);
+  layer.ResolveRgba8();
+  const Vec3 warm{0.9f, 0.5f, 0.2f};
+  EXPECT_EQ(AllocationsDuring([&] {
+              frame.Fill(Vec3{0.01f, 0.02f, 0.03f});
+              layer.ScaleAdd(0.86f, Vec3{0.0f, 0.0f, 0.0f});
+              frame.AddScaled(layer, 1.0f);
+              frame.AddPixel(3, 4, warm, 0.5f);
+              frame.BlendPixel(5, 6, warm, 0.5f);
+              frame.AddRect(10, 10, 40, 20, warm, 0.3f);
+              frame.BlendRect(0, 0, 640, 360, Vec3{0.0f, 0.0f, 0.0f}, 0.2f);
+              frame.AddImage(layer, 0, 0, 100, 50, 20.5f, 30.25f, 0.4f);
+              for (float r : {0.5f, 2.0f, 7.0f}) Splat(frame, 320.0f, 180.0f, r, warm, 0.2f);
+              SplatClipped(frame, 10.0f, 10.0f, 6.0f, warm, 0.2f, 0, 0, 20, 20);
+              SplatLine(frame, Vec2{10.0f, 10.0f}, Vec2{600.0f, 300.0f}, warm, 0.1f, 1.5f);
+              DrawBlockText(frame, 20, 20, "KESTREL 2026", warm, 1.0f, 2);
+              DrawSplatText(frame, 20.0f, 60.0f, "greetings to all", warm, 0.3f, 1.2f, 3.0f, 0.5f,
+                            1.0f);
+              DrawSplatTextClipped(frame, 20.0f, 90.0f, "clipped", warm, 0.3f, 1.2f, 3.0f, 0.0f,
+                                   0.0f, 0, 0, 200, 100);
+              DrawGlowLabel(frame, 40, 200, "ORACLE", warm, false, true, true, true, 1.0f, 0.8f,
+                            0.4f, 2.0f, warm, warm, warm, &layer);
+              DrawGlowLabel(frame, 40, 240, "PANEL", warm, true, false, true, false, 1.0f, 0.8f,
+                            0.0f, 0.0f, warm, warm, warm);
+              frame.ResolveRgba8();
+            }),
+            0);
 }
