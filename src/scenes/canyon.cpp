@@ -958,8 +958,11 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
     if (!canyon_detail::HeightOnSliceUnless(px, slice, p, true, sc.bounds, hidden, &h)) {
       continue;
     }
+    // Hidden behind nearer terrain: the quick test first (it never hides a visible sample), then
+    // the exact row.
+    if (hidden(h)) continue;
     const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);
-    if (row >= limit) continue;  // hidden behind nearer terrain
+    if (row >= limit) continue;
 
     visible[pending++] = {px, slice, h, d, std::max(row, 0), limit};
     if (pending == kBatch) {
