@@ -381,6 +381,7 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   float ramps[4] = {};
   bool wall[4] = {};
   bool far_out[4] = {};
+  bool slope[4] = {};  // neither far out nor in the river bed: the ramp needs working out
   for (int k = 0; k < 4; ++k) {
     if (k >= 2 && z_pair_on_floor) continue;
     if (BeyondTheTerraces(xs[k], zs[k], w)) {
@@ -394,11 +395,19 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
     const float f = std::fabs(xs[k] - SliceCentre(*slices[k]));
     fs[k] = f;
     if (f <= 3.6f * w) continue;  // the river bed
-    const float B = SliceWidth(*slices[k], w);
-    const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
-    widths[k] = B;
-    ramps[k] = D;
-    wall[k] = !(D <= 0.0f);  // else below the wall ramp
+    widths[k] = SliceWidth(*slices[k], w);
+    slope[k] = true;
+  }
+  // The wall ramp of the lanes on the slopes, four wide (the other lanes' values are unused).
+  {
+    const F4 B = Load(widths);
+    float D[4];
+    Store(D, SS(Clamp01((Load(fs) - Splat(5.0f) * B) / (Splat(16.0f) * B))));
+    for (int k = 0; k < 4; ++k) {
+      if (!slope[k]) continue;
+      ramps[k] = D[k];
+      wall[k] = !(D[k] <= 0.0f);  // else below the wall ramp
+    }
   }
 
   // 2. The floor, in every lane.
