@@ -323,19 +323,28 @@ void Framebuffer::ResolveRgba8() {
   const std::size_t count = pixels.size();
   const Vec3* src = pixels.data();
   std::uint32_t* dst = rgba.data();
-  // Four pixels (twelve channels, three vectors) at a time.
+  // Four pixels (twelve channels, three vectors) at a time. The twelve bytes come out packed as
+  // R G B R G B ...; pixel k's three bytes move from byte 3k to byte 4k and the alpha is set.
   const float* channels = count != 0 ? &src[0].x : nullptr;
+  const __m128i pixel0 = _mm_setr_epi32(0x00FFFFFF, 0, 0, 0);
+  const __m128i pixel1 = _mm_setr_epi32(0, 0x00FFFFFF, 0, 0);
+  const __m128i pixel2 = _mm_setr_epi32(0, 0, 0x00FFFFFF, 0);
+  const __m128i pixel3 = _mm_setr_epi32(0, 0, 0, 0x00FFFFFF);
+  const __m128i alpha = _mm_set1_epi32(static_cast<std::int32_t>(kOpaqueBlack));
   std::size_t i = 0;
   for (; i + 4 <= count; i += 4) {
     const float* c = channels + 3 * i;
-    alignas(16) std::uint32_t bytes[12];
-    for (int v = 0; v < 3; ++v) {
-      const __m128i bits = _mm_castps_si128(_mm_loadu_ps(c + 4 * v));
-      _mm_store_si128(reinterpret_cast<__m128i*>(bytes + 4 * v), ToneBytes4(table, buckets, bits));
-    }
-    for (int k = 0; k < 4; ++k) {
-      dst[i + k] = kOpaqueBlack + bytes[3 * k + 2] * 65536u + bytes[3 * k + 1] * 256u + bytes[3 * k];
-    }
+    const __m128i v0 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c)));
+    const __m128i v1 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c + 4)));
+    const __m128i v2 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c + 8)));
+    // Every value is 0 ... 255, so the saturating packs keep them as they are.
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v0, v1), _mm_packs_epi32(v2, v2));
+    __m128i words = _mm_and_si128(bytes, pixel0);
+    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 1), pixel1));
+    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 2), pixel2));
+    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 3), pixel3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                     _mm_or_si128(words, alpha));
   }
   for (; i < count; ++i) {
     const std::uint32_t r = ToneByte(table, src[i].x);
