@@ -5,6 +5,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include <emmintrin.h>
+
+// The whole-image passes below treat the pixels as one run of x, y, z floats.
+static_assert(sizeof(Vec3) == 3 * sizeof(float));
+
 namespace {
 
 // The inclusive-exclusive span [lo, hi) of a rectangle edge clipped to [0, size), computed in
@@ -35,7 +40,22 @@ void Framebuffer::Fill(Vec3 colour) {
 
 void Framebuffer::ScaleAdd(float k, Vec3 add) {
   if (!std::isfinite(k) || !IsFinite(add)) return;
-  for (Vec3& p : pixels) {
+  const std::size_t count = pixels.size();
+  if (count == 0) return;
+  // Four pixels are twelve channels, three vectors whose lanes cycle through x, y, z.
+  float* c = &pixels[0].x;
+  const __m128 scale = _mm_set1_ps(k);
+  const __m128 add0 = _mm_setr_ps(add.x, add.y, add.z, add.x);
+  const __m128 add1 = _mm_setr_ps(add.y, add.z, add.x, add.y);
+  const __m128 add2 = _mm_setr_ps(add.z, add.x, add.y, add.z);
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4, c += 12) {
+    _mm_storeu_ps(c, _mm_add_ps(_mm_mul_ps(scale, _mm_loadu_ps(c)), add0));
+    _mm_storeu_ps(c + 4, _mm_add_ps(_mm_mul_ps(scale, _mm_loadu_ps(c + 4)), add1));
+    _mm_storeu_ps(c + 8, _mm_add_ps(_mm_mul_ps(scale, _mm_loadu_ps(c + 8)), add2));
+  }
+  for (; i < count; ++i) {
+    Vec3& p = pixels[i];
     p.x = k * p.x + add.x;
     p.y = k * p.y + add.y;
     p.z = k * p.z + add.z;
@@ -45,14 +65,18 @@ void Framebuffer::ScaleAdd(float k, Vec3 add) {
 void Framebuffer::AddScaled(const Framebuffer& src, float k) {
   if (!(k > 0.0f) || !std::isfinite(k)) return;
   if (src.width != width || src.height != height) return;
-  const Vec3* s = src.pixels.data();
-  Vec3* d = pixels.data();
   const std::size_t count = pixels.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    d[i].x += k * s[i].x;
-    d[i].y += k * s[i].y;
-    d[i].z += k * s[i].z;
+  if (count == 0) return;
+  // Every channel gets the same operation: the pixels as one run of floats, four at a time.
+  const float* s = &src.pixels[0].x;
+  float* d = &pixels[0].x;
+  const std::size_t floats = 3 * count;
+  const __m128 scale = _mm_set1_ps(k);
+  std::size_t i = 0;
+  for (; i + 4 <= floats; i += 4) {
+    _mm_storeu_ps(d + i, _mm_add_ps(_mm_loadu_ps(d + i), _mm_mul_ps(scale, _mm_loadu_ps(s + i))));
   }
+  for (; i < floats; ++i) d[i] += k * s[i];
 }
 
 void Framebuffer::AddPixel(int x, int y, Vec3 colour, float k) {
@@ -263,14 +287,66 @@ inline std::uint32_t ToneByte(const ToneTable& table, float v) {
   return (entry >> 24) + (offset >= (entry & 0xFFFFFFu) ? 1u : 0u);
 }
 
+// ToneByte for four channels at once in SSE2 lanes: the range tests and the bucket arithmetic
+// four wide, the bucket reads one at a time. Bit patterns compare as signed integers here: every
+// negative value (sign bit set) then lies below first_bits and gives 0, as in ToneByte.
+inline __m128i ToneBytes4(const ToneTable& table, const std::uint32_t* buckets, __m128i bits) {
+  const __m128i first = _mm_set1_epi32(static_cast<std::int32_t>(table.first_bits));
+  const __m128i full = _mm_set1_epi32(static_cast<std::int32_t>(table.full_bits));
+  const __m128i below = _mm_cmplt_epi32(bits, first);
+  const __m128i at_full = _mm_cmpgt_epi32(full, bits);  // bits < full_bits
+  const __m128i middle = _mm_andnot_si128(below, at_full);
+  // From thr[255] up to +infinity 255; NaNs above it 0.
+  const __m128i not_nan = _mm_cmplt_epi32(bits, _mm_set1_epi32(0x7F800001));
+  const __m128i saturated = _mm_and_si128(_mm_andnot_si128(at_full, not_nan), _mm_set1_epi32(255));
+
+  const __m128i rel = _mm_and_si128(_mm_sub_epi32(bits, first), middle);  // 0 outside the middle
+  const __m128i index = _mm_srl_epi32(rel, _mm_cvtsi32_si128(table.shift));
+  const __m128i offset = _mm_and_si128(rel, _mm_set1_epi32(static_cast<std::int32_t>(table.offset_mask)));
+  alignas(16) std::uint32_t at[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(at), index);
+  const __m128i entry = _mm_setr_epi32(
+      static_cast<std::int32_t>(buckets[at[0]]), static_cast<std::int32_t>(buckets[at[1]]),
+      static_cast<std::int32_t>(buckets[at[2]]), static_cast<std::int32_t>(buckets[at[3]]));
+  // Both the offset and the threshold offset are below 2^24, so the signed compare is exact.
+  const __m128i short_of = _mm_cmplt_epi32(offset, _mm_and_si128(entry, _mm_set1_epi32(0xFFFFFF)));
+  const __m128i byte =
+      _mm_add_epi32(_mm_srli_epi32(entry, 24), _mm_andnot_si128(short_of, _mm_set1_epi32(1)));
+  return _mm_or_si128(_mm_and_si128(middle, byte), _mm_andnot_si128(middle, saturated));
+}
+
 }  // namespace
 
 void Framebuffer::ResolveRgba8() {
   const ToneTable& table = GetToneTable();
+  const std::uint32_t* buckets = table.buckets.data();
   const std::size_t count = pixels.size();
   const Vec3* src = pixels.data();
   std::uint32_t* dst = rgba.data();
-  for (std::size_t i = 0; i < count; ++i) {
+  // Four pixels (twelve channels, three vectors) at a time. The twelve bytes come out packed as
+  // R G B R G B ...; pixel k's three bytes move from byte 3k to byte 4k and the alpha is set.
+  const float* channels = count != 0 ? &src[0].x : nullptr;
+  const __m128i pixel0 = _mm_setr_epi32(0x00FFFFFF, 0, 0, 0);
+  const __m128i pixel1 = _mm_setr_epi32(0, 0x00FFFFFF, 0, 0);
+  const __m128i pixel2 = _mm_setr_epi32(0, 0, 0x00FFFFFF, 0);
+  const __m128i pixel3 = _mm_setr_epi32(0, 0, 0, 0x00FFFFFF);
+  const __m128i alpha = _mm_set1_epi32(static_cast<std::int32_t>(kOpaqueBlack));
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const float* c = channels + 3 * i;
+    const __m128i v0 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c)));
+    const __m128i v1 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c + 4)));
+    const __m128i v2 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c + 8)));
+    // Every value is 0 ... 255, so the saturating packs keep them as they are.
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v0, v1), _mm_packs_epi32(v2, v2));
+    __m128i words = _mm_and_si128(bytes, pixel0);
+    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 1), pixel1));
+    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 2), pixel2));
+    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 3), pixel3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                     _mm_or_si128(words, alpha));
+  }
+  for (; i < count; ++i) {
     const std::uint32_t r = ToneByte(table, src[i].x);
     const std::uint32_t g = ToneByte(table, src[i].y);
     const std::uint32_t b = ToneByte(table, src[i].z);

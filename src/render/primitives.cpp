@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include <emmintrin.h>
+
 namespace {
 
 // Inclusive pixel range of a splat footprint along one axis, already clipped. Worked out in
@@ -28,11 +30,40 @@ void SplatKernel(Vec3* pixels, std::size_t width, float x, float y, float radius
                  float intensity, PixelRange cols, PixelRange rows) {
   const float r2 = radius * radius + 0.0001f;
   const float inv_r2 = 1.0f / r2;
+  // Weights of four neighbouring pixels at a time in SSE2 lanes, the same operations as the
+  // one-pixel loop after it; only the pixels inside the disc are touched.
+  const __m128 lane_offset = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
+  const __m128 half = _mm_set1_ps(0.5f);
+  const __m128 centre_x = _mm_set1_ps(x);
+  const __m128 r2_lanes = _mm_set1_ps(r2);
+  const __m128 inv_r2_lanes = _mm_set1_ps(inv_r2);
+  const __m128 one = _mm_set1_ps(1.0f);
+  const __m128 intensity_lanes = _mm_set1_ps(intensity);
   for (int py = rows.lo; py <= rows.hi; ++py) {
     const float dy = static_cast<float>(py) + 0.5f - y;
     const float dy2 = dy * dy;
+    const __m128 dy2_lanes = _mm_set1_ps(dy2);
     Vec3* row = pixels + static_cast<std::size_t>(py) * width;
-    for (int px = cols.lo; px <= cols.hi; ++px) {
+    int px = cols.lo;
+    for (; px + 3 <= cols.hi; px += 4) {
+      // Pixel indices are far below 2^24, so px + k is exact in float.
+      const __m128 column = _mm_add_ps(_mm_set1_ps(static_cast<float>(px)), lane_offset);
+      const __m128 dx = _mm_sub_ps(_mm_add_ps(column, half), centre_x);
+      const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), dy2_lanes);
+      const int inside = _mm_movemask_ps(_mm_cmplt_ps(d2, r2_lanes));
+      if (inside == 0) continue;
+      const __m128 falloff = _mm_sub_ps(one, _mm_mul_ps(d2, inv_r2_lanes));
+      alignas(16) float weights[4];
+      _mm_store_ps(weights, _mm_mul_ps(_mm_mul_ps(falloff, falloff), intensity_lanes));
+      for (int k = 0; k < 4; ++k) {
+        if (!(inside & (1 << k))) continue;
+        Vec3& p = row[px + k];
+        p.x += weights[k] * colour.x;
+        p.y += weights[k] * colour.y;
+        p.z += weights[k] * colour.z;
+      }
+    }
+    for (; px <= cols.hi; ++px) {
       const float dx = static_cast<float>(px) + 0.5f - x;
       const float d2 = dx * dx + dy2;
       if (!(d2 < r2)) continue;

@@ -245,11 +245,15 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
   const F4 B = Load(widths);
   const F4 zero = Splat(0.0f);
   const F4 one = Splat(1.0f);
+  const __m128i own_segment =
+      _mm_setr_epi32(lane_segment[0], lane_segment[1], lane_segment[2], lane_segment[3]);
+  const M4 lanes_active = MaskFromBools(active);
   for (std::int32_t segment = first - 1; segment <= last + 1; ++segment) {
-    bool member[4];
-    for (int k = 0; k < 4; ++k) {
-      member[k] = active[k] && segment >= lane_segment[k] - 1 && segment <= lane_segment[k] + 1;
-    }
+    // A lane takes the segments within one of its own.
+    const __m128i offset = _mm_sub_epi32(_mm_set1_epi32(segment), own_segment);
+    const M4 member = And(lanes_active, M4{_mm_castsi128_ps(_mm_and_si128(
+                                            _mm_cmpgt_epi32(offset, _mm_set1_epi32(-2)),
+                                            _mm_cmplt_epi32(offset, _mm_set1_epi32(2))))});
     const Landmark& lm = CachedLandmark(segment);
 
     // 1. Only landmarks near each point contribute.
@@ -258,8 +262,7 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
     const F4 dx = x - fx;
     const F4 adz = Abs(dz);
     const F4 adx = Abs(dx);
-    const M4 near =
-        And(MaskFromBools(member), And(Not(adz > Splat(50.84f)), Not(adx > Splat(108.0f))));
+    const M4 near = And(member, And(Not(adz > Splat(50.84f)), Not(adx > Splat(108.0f))));
     if (!Any(near)) continue;
 
     // 2.-3. Mound, peak and base, each 0 beyond its reach; 4. the slanted ridge. A term no lane
@@ -378,6 +381,7 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   float ramps[4] = {};
   bool wall[4] = {};
   bool far_out[4] = {};
+  bool slope[4] = {};  // neither far out nor in the river bed: the ramp needs working out
   for (int k = 0; k < 4; ++k) {
     if (k >= 2 && z_pair_on_floor) continue;
     if (BeyondTheTerraces(xs[k], zs[k], w)) {
@@ -391,11 +395,19 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
     const float f = std::fabs(xs[k] - SliceCentre(*slices[k]));
     fs[k] = f;
     if (f <= 3.6f * w) continue;  // the river bed
-    const float B = SliceWidth(*slices[k], w);
-    const float D = SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
-    widths[k] = B;
-    ramps[k] = D;
-    wall[k] = !(D <= 0.0f);  // else below the wall ramp
+    widths[k] = SliceWidth(*slices[k], w);
+    slope[k] = true;
+  }
+  // The wall ramp of the lanes on the slopes, four wide (the other lanes' values are unused).
+  {
+    const F4 B = Load(widths);
+    float D[4];
+    Store(D, SS(Clamp01((Load(fs) - Splat(5.0f) * B) / (Splat(16.0f) * B))));
+    for (int k = 0; k < 4; ++k) {
+      if (!slope[k]) continue;
+      ramps[k] = D[k];
+      wall[k] = !(D[k] <= 0.0f);  // else below the wall ramp
+    }
   }
 
   // 2. The floor, in every lane.
@@ -693,6 +705,11 @@ struct ShadeContext {
   float lava_shift_z;   // time terms of the lava pattern
   float lava_sway;
   canyon_detail::HeightBounds bounds;
+  // The march's distances, the same for every column, and the rows one unit of height spans at
+  // each (scale / d): worked out once instead of once per column.
+  int steps = 0;
+  std::vector<float> distance;
+  std::vector<float> rows_per_unit;
 };
 
 ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams& p,
@@ -706,6 +723,15 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
   sc.lava_sway = 0.8f * std::sin(0.31f * t);
   sc.bounds = canyon_detail::MakeHeightBounds(p);
+  sc.steps = std::max(cf.steps, 0);
+  sc.distance.resize(static_cast<std::size_t>(sc.steps));
+  sc.rows_per_unit.resize(static_cast<std::size_t>(sc.steps));
+  float d = 1.0f;
+  for (int i = 0; i < sc.steps; ++i) {
+    d = d + (0.03f * d + 0.22f) / cf.density;
+    sc.distance[static_cast<std::size_t>(i)] = d;
+    sc.rows_per_unit[static_cast<std::size_t>(i)] = cf.view.scale / d;
+  }
   return sc;
 }
 
@@ -849,8 +875,8 @@ struct HiddenBelow {
   float rows_per_unit;  // scale / d
   float threshold;      // k + 0.98, or k - 0.02 when k < 0
 
-  HiddenBelow(float cam_h_, float scale, float d, int row_base, int limit)
-      : cam_h(cam_h_), rows_per_unit(scale / d) {
+  HiddenBelow(float cam_h_, float rows_per_unit_, int row_base, int limit)
+      : cam_h(cam_h_), rows_per_unit(rows_per_unit_) {
     const int k = row_base - limit;
     threshold = static_cast<float>(k) + (k >= 0 ? 0.98f : -0.02f);
   }
@@ -927,10 +953,10 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   int pending = 0;
 
   // 4. Front to back, bottom to top.
-  float d = 1.0f;
-  for (int i = 0; i < cf.steps && limit > 0; ++i) {
-    d = d + (0.03f * d + 0.22f) / cf.density;
-    const HiddenBelow hidden(v.camH, v.scale, d, row_base, limit);
+  for (int i = 0; i < sc.steps && limit > 0; ++i) {
+    const float d = sc.distance[static_cast<std::size_t>(i)];
+    const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(i)], row_base,
+                             limit);
     if (can_stop_early && hidden(highest)) break;
     const float px = v.camX + d * dir_x;
     const float pz = v.camZ + d * dir_z;
@@ -941,8 +967,11 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
     if (!canyon_detail::HeightOnSliceUnless(px, slice, p, true, sc.bounds, hidden, &h)) {
       continue;
     }
+    // Hidden behind nearer terrain: the quick test first (it never hides a visible sample), then
+    // the exact row.
+    if (hidden(h)) continue;
     const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);
-    if (row >= limit) continue;  // hidden behind nearer terrain
+    if (row >= limit) continue;
 
     visible[pending++] = {px, slice, h, d, std::max(row, 0), limit};
     if (pending == kBatch) {

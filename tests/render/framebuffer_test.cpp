@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -184,6 +186,39 @@ TEST(Framebuffer, AddScaledOnlyWithPositiveFactorAndSameSize) {
     EXPECT_EQ(p.r, 1.0f);
     EXPECT_EQ(p.g, 2.0f);
     EXPECT_EQ(p.b, 3.0f);
+  }
+}
+
+// The whole-image passes work on several pixels at a time: every pixel, including those past
+// the last full group, must get its own channel's operation (x, y and z differ here).
+TEST(Framebuffer, WholeImagePassesTreatEveryPixelAndChannelAlike) {
+  for (const auto& [w, h] : {std::pair{1, 1}, std::pair{3, 1}, std::pair{4, 1}, std::pair{7, 3}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    Framebuffer fb(w, h);
+    Framebuffer src(w, h);
+    std::vector<Vec3> expected(fb.pixels.size());
+    for (std::size_t i = 0; i < fb.pixels.size(); ++i) {
+      const float f = static_cast<float>(i);
+      fb.pixels[i] = Vec3{0.1f * f + 0.03f, 0.7f - 0.05f * f, 0.013f * f * f};
+      src.pixels[i] = Vec3{0.02f * f, 0.3f + 0.01f * f, 1.5f - 0.1f * f};
+      const Vec3 p = fb.pixels[i];
+      const Vec3 s = src.pixels[i];
+      const Vec3 decayed{0.86f * p.x + 0.25f, 0.86f * p.y + -0.5f, 0.86f * p.z + 2.0f};
+      expected[i] = Vec3{decayed.x + 0.75f * s.x, decayed.y + 0.75f * s.y,
+                         decayed.z + 0.75f * s.z};
+    }
+    fb.ScaleAdd(0.86f, Vec3{0.25f, -0.5f, 2.0f});
+    fb.AddScaled(src, 0.75f);
+    fb.ResolveRgba8();
+    for (std::size_t i = 0; i < fb.pixels.size(); ++i) {
+      const Vec3& e = expected[i];
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(fb.pixels[i].x), std::bit_cast<std::uint32_t>(e.x));
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(fb.pixels[i].y), std::bit_cast<std::uint32_t>(e.y));
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(fb.pixels[i].z), std::bit_cast<std::uint32_t>(e.z));
+      const std::uint32_t word = kOpaqueBlack + ToneCurveByte(e.z) * 65536u +
+                                 ToneCurveByte(e.y) * 256u + ToneCurveByte(e.x);
+      EXPECT_EQ(fb.rgba[i], word) << "pixel " << i;
+    }
   }
 }
 

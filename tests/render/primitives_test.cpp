@@ -119,6 +119,43 @@ TEST(Splat, WeightIsOneAtTheCentreAndFadesToZeroAtTheRim) {
   EXPECT_EQ(At(wide, 7, 6).r, 0.0f);
 }
 
+// A wide splat over light already in the image: every pixel of the footprint, whatever its
+// place in a row (several pixels are weighed together), gets exactly the one-pixel formula, and
+// the pixels outside the disc keep their light untouched.
+TEST(Splat, WideSplatAddsTheFormulaToEveryPixelOfItsDisc) {
+  for (const float cx : {9.3f, 10.0f, 2.7f}) {
+    SCOPED_TRACE(cx);
+    Framebuffer fb(21, 15);
+    fb.Fill(Vec3{0.125f, -0.0f, 0.5f});
+    const Vec3 colour{0.8f, 0.3f, 1.7f};
+    const float cy = 7.6f;
+    const float radius = 6.3f;
+    const float intensity = 0.9f;
+    Splat(fb, cx, cy, radius, colour, intensity);
+    const float r2 = radius * radius + 0.0001f;
+    const float inv_r2 = 1.0f / r2;
+    int lit = 0;
+    for (int py = 0; py < 15; ++py) {
+      for (int px = 0; px < 21; ++px) {
+        const float dx = static_cast<float>(px) + 0.5f - cx;
+        const float dy = static_cast<float>(py) + 0.5f - cy;
+        const float d2 = dx * dx + dy * dy;
+        Vec3 expected{0.125f, -0.0f, 0.5f};
+        if (d2 < r2) {
+          const float falloff = 1.0f - d2 * inv_r2;
+          const float weight = falloff * falloff * intensity;
+          expected = Vec3{0.125f + weight * colour.x, -0.0f + weight * colour.y,
+                          0.5f + weight * colour.z};
+          ++lit;
+        }
+        const Vec3& got = At(fb, px, py);
+        EXPECT_EQ(std::memcmp(&got, &expected, sizeof(Vec3)), 0) << px << "," << py;
+      }
+    }
+    EXPECT_GT(lit, 60);
+  }
+}
+
 TEST(Splat, SmallSplatsTouchOnlyTheirFootprint) {
   // Radius 0.5 on a pixel centre: only that pixel. On a pixel corner every neighbour centre is
   // at d2 = 0.5 > 0.2501, so nothing is drawn.
