@@ -1,6 +1,7 @@
 #include "scenes/canyon.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -669,7 +670,8 @@ CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraPar
   // negative or non-finite density marches at a sane pace instead of dividing by it.
   const bool density_valid = std::isfinite(p.ray_density) && p.ray_density > 0.0f;
   cf.density = density_valid ? std::max(p.ray_density, 0.01f) : 1.0f;
-  cf.steps = static_cast<int>(Clamp((density_valid ? p.ray_density : 1.0f) * 165.0f, 32.0f, 360.0f));
+  cf.steps = static_cast<int>(Clamp((density_valid ? p.ray_density : 1.0f) * 165.0f, 32.0f,
+                                    static_cast<float>(kMaxCanyonSteps)));
   if (!placed) cf.steps = 0;  // a camera made of non-finite parameters sees no terrain
 
   // 9. Sun direction, low above the horizon.
@@ -708,8 +710,8 @@ struct ShadeContext {
   // The march's distances, the same for every column, and the rows one unit of height spans at
   // each (scale / d): worked out once instead of once per column.
   int steps = 0;
-  std::vector<float> distance;
-  std::vector<float> rows_per_unit;
+  std::array<float, kMaxCanyonSteps> distance;
+  std::array<float, kMaxCanyonSteps> rows_per_unit;
 };
 
 ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams& p,
@@ -723,9 +725,7 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
   sc.lava_sway = 0.8f * std::sin(0.31f * t);
   sc.bounds = canyon_detail::MakeHeightBounds(p);
-  sc.steps = std::max(cf.steps, 0);
-  sc.distance.resize(static_cast<std::size_t>(sc.steps));
-  sc.rows_per_unit.resize(static_cast<std::size_t>(sc.steps));
+  sc.steps = std::clamp(cf.steps, 0, kMaxCanyonSteps);
   float d = 1.0f;
   for (int i = 0; i < sc.steps; ++i) {
     d = d + (0.03f * d + 0.22f) / cf.density;
@@ -1015,10 +1015,20 @@ void DrawHeightfieldOn(ThreadPool* pool, Framebuffer& frame, float time, const D
   time = cf.time;
 
   // Terrain: whole columns per piece, so the pieces never touch the same pixel. Each column
-  // reports how many rows at its top remain for the sky.
-  std::vector<int> sky_rows(frame.width, static_cast<int>(frame.height));
-  const auto columns = [&](std::size_t from, std::size_t to) {
-    MarchCanyonColumns(frame, from, to, cf, time, p, mv, sky_rows.data());
+  // reports how many rows at its top remain for the sky. The list keeps its storage from frame
+  // to frame, and the pieces reach everything through one pointer, so a frame allocates nothing.
+  thread_local std::vector<int> sky_rows;
+  sky_rows.assign(frame.width, static_cast<int>(frame.height));
+  struct Columns {
+    Framebuffer& frame;
+    const CanyonFrame& cf;
+    float time;
+    const DebugParams& p;
+    const MusicViz& mv;
+    int* sky_rows;
+  } job{frame, cf, time, p, mv, sky_rows.data()};
+  const auto columns = [&job](std::size_t from, std::size_t to) {
+    MarchCanyonColumns(job.frame, from, to, job.cf, job.time, job.p, job.mv, job.sky_rows);
   };
   if (pool) {
     Parallel::ForRangeIn(*pool, 0, frame.width, CanyonColumnGrain(frame.width, pool->Workers()),

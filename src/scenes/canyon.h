@@ -115,6 +115,9 @@ struct CanyonView {
   float scale = 180.0f;   // projection scale: rows per unit of height at unit distance
 };
 
+// The most march steps a column takes (at the highest ray density).
+inline constexpr int kMaxCanyonSteps = 360;
+
 // Everything the frame's march needs besides the parameter records, worked out once.
 struct CanyonFrame {
   float time = 0.0f;       // scene time the frame shows (0 when the given time had no camera)

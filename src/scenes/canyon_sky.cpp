@@ -292,7 +292,9 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
   // With the terrain already drawn, the terrain pixels the glow reaches are kept aside and put
   // back afterwards, as if the terrain had been drawn over the glow.
   constexpr int kSunReach = 36;  // beyond the largest splat's footprint (radius 34)
-  std::vector<std::pair<std::size_t, Vec3>> covered;
+  thread_local std::vector<std::pair<std::size_t, Vec3>> covered;  // keeps its storage
+  covered.clear();
+  covered.reserve((2 * kSunReach + 1) * (2 * kSunReach + 1));  // the whole square, once
   if (sky_rows != nullptr) {
     const float cx = std::floor(sun.x);
     const float cy = std::floor(sun.y);

@@ -14,7 +14,9 @@
 
 #include "audio/runtime_synth.h"
 #include "render/framebuffer.h"
+#include "render/parallel.h"
 #include "render/primitives.h"
+#include "scenes/canyon.h"
 
 namespace {
 
@@ -140,4 +142,37 @@ TEST(FrameDrawing, TheRenderCoreAllocatesNothing) {
               frame.ResolveRgba8();
             }),
             0);
+}
+
+TEST(FrameDrawing, CanyonFramesAllocateNothingAfterTheFirst) {
+  // One worker, as on this kind of machine; a pool with threads allocates its batch per split.
+  // The first frame builds the noise and tone tables and the scratch lists, which then keep their
+  // storage.
+  const Canyon canyon;
+  ThreadPool single(0);
+  Framebuffer frame(640, 360);
+  Framebuffer trail(640, 360);
+  DebugParams p;
+  const SceneCameraParams cam;
+  MusicViz mv;
+  mv.active = 1;
+  mv.cue_beams = 1.0f;
+  mv.section_time = 20.0f;  // beacons and their spark beams on
+  canyon.DrawHeightfield(frame, 20.0f, p, cam, mv, 0, true, &trail, single);
+  frame.ResolveRgba8();
+  for (const bool shadows : {false, true}) {
+    p.shadows = shadows;
+    p.interlace = shadows;
+    EXPECT_EQ(AllocationsOnAnyThreadDuring([&] {
+                for (std::size_t i = 1; i <= 3; ++i) {
+                  const float t = 20.0f + 0.5f * static_cast<float>(i);
+                  trail.ScaleAdd(0.86f, Vec3{0.0f, 0.0f, 0.0f});
+                  canyon.DrawHeightfield(frame, t, p, cam, mv, i, false, &trail, single);
+                  frame.AddScaled(trail, 1.0f);
+                  frame.ResolveRgba8();
+                }
+              }),
+              0)
+        << "shadows and interlace " << shadows;
+  }
 }
