@@ -383,7 +383,9 @@ TEST(ScriptedShow, FinaleSlowsFadesAndStopsTheSynthesiserAndAKeyRestartsIt) {
   };
   std::map<int, Controls> seen;
   int finished_frame = -1;
+  float start_bar = -1;  // where the finale clock started: 116 plus the music played before it
   p.script = [&](int frame) {
+    if (frame == 1) start_bar = app.director_state.finale_start_bar;
     const RuntimeSynth& synth = *app.synth;
     seen[frame] = Controls{synth.GetMasterVolume(), synth.GetMusicLevel(), synth.GetSpeed(),
                            synth.IsPlaying()};
@@ -395,18 +397,26 @@ TEST(ScriptedShow, FinaleSlowsFadesAndStopsTheSynthesiserAndAKeyRestartsIt) {
   };
   EXPECT_EQ(app.Run(), 0);
 
-  // Frame n ran its finale step at n * 0.05 s after bar 116 (plus the few milliseconds of music
-  // before the first frame); the script of frame n + 1 sees the result.
+  // Frame n ran its finale step at n * 0.05 s on the finale clock, which started at the bar the
+  // music had reached by the first frame (116 plus however long the machine took to get there);
+  // the script of frame n + 1 sees the result.
+  ASSERT_GE(start_bar, 116.0f);
+  ASSERT_LT(start_bar, 116.0f + kRealTimeSlack);
   const auto at_seconds = [&](double seconds) {
     return seen.at(static_cast<int>(std::lround(seconds / kFrameStep)) + 1);
+  };
+  const auto clock_at = [&](double seconds) {
+    return start_bar + static_cast<float>(140.0 * seconds / 240.0);
   };
   const Controls before = at_seconds(4.5);
   EXPECT_TRUE(before.playing);
   EXPECT_EQ(before.master, 1.0f);  // the configured gain
   EXPECT_EQ(before.level, 1.0f);
   EXPECT_EQ(before.speed, 1.0f);
-  const Controls half = at_seconds(6.0);
-  EXPECT_NEAR(half.level, 0.5f, 0.02f);
+  const Controls half = at_seconds(6.0);  // halfway down the duck when the clock started at 116
+  EXPECT_NEAR(half.level, 1.0f - MusicDuck(clock_at(6.0), 140.0f), 1e-5f);
+  EXPECT_GT(half.level, 0.1f);
+  EXPECT_LT(half.level, 0.9f);
   EXPECT_NEAR(half.speed, 1.0f - 0.94f * (1.0f - half.level), 1e-5f);
   const Controls ducked = at_seconds(8.0);
   EXPECT_TRUE(ducked.playing);
@@ -414,7 +424,11 @@ TEST(ScriptedShow, FinaleSlowsFadesAndStopsTheSynthesiserAndAKeyRestartsIt) {
   EXPECT_NEAR(ducked.speed, 0.06f, 1e-6f);
 
   ASSERT_GE(finished_frame, 0) << "the finale never ended";
-  EXPECT_NEAR(finished_frame * kFrameStep, 12.6, 2 * kFrameStep);
+  const double finale_seconds = (FinaleEnd(140.0f) - start_bar) * 240.0 / 140.0;  // 12.6 from 116
+  // The first frame at or past the end finished the show (the clock is a float: allow 1 ms).
+  const double finished_at = (finished_frame - 1) * kFrameStep;
+  EXPECT_GE(finished_at, finale_seconds - 1e-3);
+  EXPECT_LT(finished_at, finale_seconds + kFrameStep + 1e-3);
   EXPECT_FALSE(seen.at(finished_frame).playing);
   // A key restarts the show: the music plays again from the start at full level and speed.
   const Controls restarted = seen.at(finished_frame + 7);
