@@ -18,6 +18,7 @@
 #include "assets/asset_store.h"
 #include "audio/audio_output.h"
 #include "audio/runtime_synth.h"
+#include "audio/wav_file.h"
 
 namespace {
 
@@ -88,41 +89,6 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
   return std::string();
 }
 
-void PutU16(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-  bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-  bytes.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
-}
-
-void PutU32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-  PutU16(bytes, value & 0xFFFF);
-  PutU16(bytes, value >> 16);
-}
-
-// The 44-byte header of a PCM 16-bit stereo WAV file holding `frames` frames.
-std::vector<std::uint8_t> WavHeader(std::uint32_t frames) {
-  const std::uint32_t block_align = kAudioChannels * 2;
-  const std::uint32_t data_bytes = frames * block_align;
-  std::vector<std::uint8_t> header;
-  header.insert(header.end(), {'R', 'I', 'F', 'F'});
-  PutU32(header, 36 + data_bytes);
-  header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  PutU32(header, 16);
-  PutU16(header, 1);  // PCM
-  PutU16(header, kAudioChannels);
-  PutU32(header, kAudioSampleRate);
-  PutU32(header, kAudioSampleRate * block_align);
-  PutU16(header, block_align);
-  PutU16(header, 16);
-  header.insert(header.end(), {'d', 'a', 't', 'a'});
-  PutU32(header, data_bytes);
-  return header;
-}
-
-std::int16_t ToPcm16(float x) {
-  const long scaled = std::lrint(static_cast<double>(x) * 32767.0);
-  return static_cast<std::int16_t>(std::clamp(scaled, -32768L, 32767L));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -176,8 +142,7 @@ int main(int argc, char** argv) {
   }
   const double frames_per_bar = 240.0 / options.bpm * kAudioSampleRate;
   const double total = std::llrint((to - options.from) * frames_per_bar);
-  // The WAV size fields are 32 bits: about 6 hours of stereo 16-bit sound.
-  if (total > static_cast<double>((0xFFFFFFFFu - 36u) / (kAudioChannels * 2))) {
+  if (total > static_cast<double>(kWavMaxFrames)) {
     std::fprintf(stderr, "kestrel_render_audio: range too long for a WAV file\n");
     return 2;
   }
@@ -193,17 +158,14 @@ int main(int argc, char** argv) {
   const std::vector<std::uint8_t> header = WavHeader(frame_count);
   bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
   std::vector<float> block(kAudioDefaultPeriodFrames * kAudioChannels);
-  std::vector<std::uint8_t> pcm(block.size() * 2);
+  std::vector<std::uint8_t> pcm;
+  pcm.reserve(block.size() * 2);
   for (std::uint32_t done = 0; ok && done < frame_count;) {
     const std::uint32_t frames = std::min(kAudioDefaultPeriodFrames, frame_count - done);
     synth.RenderOffline(block.data(), frames);
-    const std::size_t samples = static_cast<std::size_t>(frames) * kAudioChannels;
-    for (std::size_t k = 0; k < samples; ++k) {
-      const auto value = static_cast<std::uint16_t>(ToPcm16(block[k]));
-      pcm[2 * k] = static_cast<std::uint8_t>(value & 0xFF);
-      pcm[2 * k + 1] = static_cast<std::uint8_t>(value >> 8);
-    }
-    ok = std::fwrite(pcm.data(), 1, samples * 2, file) == samples * 2;
+    pcm.clear();
+    AppendPcm16(block.data(), static_cast<std::size_t>(frames) * kAudioChannels, pcm);
+    ok = std::fwrite(pcm.data(), 1, pcm.size(), file) == pcm.size();
     done += frames;
   }
   ok = std::fclose(file) == 0 && ok;

@@ -60,8 +60,8 @@ App::App(int argc, char** argv, const PlatformFactory& make_platform) {
   // 8. The module path, located once.
   options.xm_path = assets.ResolvePath(options.xm_path);
 
-  // 9. The window, unless this is a bench run.
-  if (!options.bench) {
+  // 9. The window, unless this is a bench run or a capture.
+  if (!options.bench && !Capturing()) {
     PlatformConfig config;
     config.width = kWindowWidth;
     config.height = kWindowHeight;
@@ -101,7 +101,13 @@ bool App::RestartAudio() {
   StopAudio();
   ConfigureAudio();
   if (options.audio_source != kAudioSourceSynth) return false;  // module player joins here
-  if (!synth->Start()) return false;
+  if (Capturing()) {
+    // The capture pulls the music block by block itself, through the device's render code.
+    if (!synth->BeginOfflineRender()) return false;
+    offline_music = true;
+  } else if (!synth->Start()) {
+    return false;
+  }
 
   // A start bar chosen while no music played (--bar-offset, or a seek while stopped).
   if (std::fabs(options.bar_offset) > 0.001f) {
@@ -113,6 +119,7 @@ bool App::RestartAudio() {
 
 void App::StopAudio() {
   synth->Stop();
+  offline_music = false;
   // The module player stops here too once it joins.
 }
 
@@ -127,7 +134,7 @@ Director App::DirectorView() {
   c.audio_gain = options.audio_gain;
   c.audio_source = options.audio_source;
   c.bench = options.bench;
-  c.has_platform = platform != nullptr;
+  c.has_platform = platform != nullptr || Capturing();  // a capture runs on its frame clock
   c.director = options.director;
   c.scene = options.scene;
   c.club_stage_preview = options.club_stage_preview;
@@ -138,14 +145,17 @@ MusicViz App::BuildMusicViz() { return DirectorView().BuildMusicViz(); }
 
 int App::ActiveScene(const MusicViz& mv) { return DirectorView().ActiveScene(mv); }
 
-double App::Now() { return platform ? platform->Time() : 0.0; }
+double App::Now() {
+  if (platform) return platform->Time();
+  return Capturing() ? capture_clock : 0.0;
+}
 
 uint64_t App::FrameCount() { return frame_count; }
 
 // The selected source is the synthesiser or the module player; until the module player joins,
 // selecting it means silence.
 bool App::SourcePlaying() {
-  return options.audio_source == kAudioSourceSynth && synth->IsPlaying();
+  return options.audio_source == kAudioSourceSynth && (synth->IsPlaying() || offline_music);
 }
 
 float App::SourceBars() {
@@ -178,6 +188,7 @@ void App::ClearFramebuffers() {
 
 int App::Run() {
   if (options.bench) return RunBench();
+  if (Capturing()) return RunCapture();
 
   while (!platform->ShouldClose()) {
     // Clock and smoothed frames per second; deltas outside (0, 1) s are pauses, not frames.

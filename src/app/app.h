@@ -53,6 +53,11 @@ class App final : private ShowHost {
 
   // Renders `frames` frames (300 when 0) without window or music and prints the bench line.
   int RunBench();
+  // Renders the show offline at a fixed frame rate, the music in step, into the capture outputs
+  // (frames, WAV, report). Returns the exit status: 1 when an output cannot be written.
+  int RunCapture();
+  // A capture run: no window and no audio device; the clock is the capture's frame clock.
+  bool Capturing() const { return !options.bench && !options.capture_path.empty(); }
 
   // The director bound to this App's timeline state for the duration of one call.
   Director DirectorView();
@@ -91,6 +96,9 @@ class App final : private ShowHost {
   float tracker_flash = 0;         // kept between frames by the tracker assembly layout
   int32_t tracker_last_step = -1;  // last step key seen by the tracker assembly layout
   KeyMemory keys;  // previous state of the edge-triggered keys and of "any key"
+
+  double capture_clock = 0;    // show time of the frame being captured, seconds
+  bool offline_music = false;  // a capture renders the selected source offline, in step with frames
 
  private:
   // ShowHost: what the director asks of the App.

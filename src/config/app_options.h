@@ -25,6 +25,13 @@ struct AppOptions {
   std::int32_t scene = 1;                     // manually chosen scene, 1..8
   std::uint64_t frames = 0;                   // frame limit; 0 = unlimited
   std::string save_path;                      // PPM written at the frame limit; empty = none
+  // Offline capture: frames (a .y4m file, "-" for standard output, or a PNG directory); empty =
+  // no capture. The rate and scale are kept as written and checked when the capture starts.
+  std::string capture_path;
+  std::string capture_fps = "60";           // frames per second of show time, 1..240
+  std::string capture_scale = "1";          // pixel enlargement, 1..3
+  std::string capture_audio_path;           // WAV of the music over the captured span
+  std::string capture_report_path;          // CSV of per-frame render times
   std::string settings_status;                // result of the settings load (kept, not shown)
   std::string settings_path = kSettingsPath;  // settings file in use
   std::string sequence_path = kDefaultSequencePath;

@@ -27,6 +27,7 @@ const char* const kUsageLines[] = {
     "          [--tracker-border|--tracker-no-border] [--tracker-effect clean|glow|splat]",
     "          [--tracker-assembly-region full|top|bottom|left|right|top-left|top-right|bottom-left|bottom-right]",
     "          [--tracker-opacity X] [--tracker-x X] [--tracker-y X] [--tracker-rows N] [--bench]",
+    "          [--capture out.y4m|-|dir] [--capture-fps F] [--capture-scale 1|2|3] [--capture-audio out.wav] [--capture-report out.csv]",
     "Keys: F11 fullscreen, Space freeze, M audio, D director, 1-8 manual scenes, Left/Right +/-4 bars,",
     "      PgUp/PgDn sections, Home/End timeline, R reset, Esc quit; finale: any key restarts.",
 };
@@ -233,6 +234,16 @@ CommandLineAction ParseCommandLine(int argc, char** argv, AppOptions& options, S
       options.frames = n > 0 ? static_cast<std::uint64_t>(n) : 0;  // negative: unlimited
     } else if (arg == "--save") {
       options.save_path = value;
+    } else if (arg == "--capture") {
+      options.capture_path = value;
+    } else if (arg == "--capture-fps") {
+      options.capture_fps = value;
+    } else if (arg == "--capture-scale") {
+      options.capture_scale = value;
+    } else if (arg == "--capture-audio") {
+      options.capture_audio_path = value;
+    } else if (arg == "--capture-report") {
+      options.capture_report_path = value;
     } else if (arg == "--audio-source") {
       ParseAudioSource(value, options.audio_source);
       options.audio_source_explicit = true;

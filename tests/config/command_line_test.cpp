@@ -88,6 +88,16 @@ TEST(CommandLine, GeneralOptions) {
       {{"--frames", "-5"}, [](const AppOptions& o) { EXPECT_EQ(o.frames, 0u); }},
       {{"--frames", "5000000000"}, [](const AppOptions& o) { EXPECT_EQ(o.frames, 5000000000u); }},
       {{"--save", "out.ppm"}, [](const AppOptions& o) { EXPECT_EQ(o.save_path, "out.ppm"); }},
+      {{"--capture", "-", "--capture-fps", "30x", "--capture-scale", "2", "--capture-audio", "a.wav",
+        "--capture-report", "r.csv"},
+       [](const AppOptions& o) {
+         // Rate and scale are kept as written: the capture checks them and names a bad one.
+         EXPECT_EQ(o.capture_path, "-");
+         EXPECT_EQ(o.capture_fps, "30x");
+         EXPECT_EQ(o.capture_scale, "2");
+         EXPECT_EQ(o.capture_audio_path, "a.wav");
+         EXPECT_EQ(o.capture_report_path, "r.csv");
+       }},
       {{"--windowed"}, [](const AppOptions& o) { EXPECT_FALSE(o.fullscreen); }},
       {{"--windowed", "--fullscreen"}, [](const AppOptions& o) { EXPECT_TRUE(o.fullscreen); }},
       {{"--show-gui"}, [](const AppOptions& o) { EXPECT_TRUE(o.show_gui); }},
@@ -371,6 +381,8 @@ const char kExpectedUsage[] =
     "          [--tracker-assembly-region "
     "full|top|bottom|left|right|top-left|top-right|bottom-left|bottom-right]\n"
     "          [--tracker-opacity X] [--tracker-x X] [--tracker-y X] [--tracker-rows N] [--bench]\n"
+    "          [--capture out.y4m|-|dir] [--capture-fps F] [--capture-scale 1|2|3] "
+    "[--capture-audio out.wav] [--capture-report out.csv]\n"
     "Keys: F11 fullscreen, Space freeze, M audio, D director, 1-8 manual scenes, Left/Right +/-4 bars,\n"
     "      PgUp/PgDn sections, Home/End timeline, R reset, Esc quit; finale: any key restarts.\n";
 
