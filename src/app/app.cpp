@@ -123,6 +123,14 @@ void App::StopAudio() {
   // The module player stops here too once it joins.
 }
 
+void App::RenderMusicOffline(float* out, std::uint32_t frames) {
+  if (offline_music && options.audio_source == kAudioSourceSynth) {
+    synth->RenderOffline(out, frames);
+    return;
+  }
+  std::fill(out, out + static_cast<std::size_t>(frames) * kAudioChannels, 0.0f);
+}
+
 // ---- Director ----------------------------------------------------------------------------------
 
 Director App::DirectorView() {

@@ -46,6 +46,9 @@ class App final : private ShowHost {
   void ConfigureAudio();
   bool RestartAudio() override;
   void StopAudio() override;
+  // In a capture: the next `frames` stereo frames of the selected source, rendered offline
+  // through the device's own render code; silence when no source plays.
+  void RenderMusicOffline(float* out, std::uint32_t frames);
 
   // Keyboard controls, once per frame after polling events, and the window-title status line.
   void HandleKeys();

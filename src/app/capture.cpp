@@ -170,11 +170,7 @@ int App::RunCapture() {
     while (samples_done < target) {
       const auto count = static_cast<std::uint32_t>(
           std::min<std::uint64_t>(kAudioDefaultPeriodFrames, target - samples_done));
-      if (SourcePlaying()) {
-        synth->RenderOffline(block.data(), count);
-      } else {
-        std::fill(block.begin(), block.end(), 0.0f);  // the silence the window would play
-      }
+      RenderMusicOffline(block.data(), count);
       if (want_wav) AppendPcm16(block.data(), static_cast<std::size_t>(count) * kAudioChannels, pcm);
       samples_done += count;
     }
