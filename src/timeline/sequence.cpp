@@ -145,6 +145,14 @@ std::string ParseCue(const std::vector<std::string>& tokens, float loop_bars, Se
 
 SequenceParseResult ParseSequence(const std::string& text) {
     SequenceParseResult result;
+    // The end bar and line of every section and cue, in file order: a loop_bars line further down
+    // can shorten the loop below them, so they are checked once more against the final loop.
+    struct Placed {
+        float end;
+        int line;
+        bool section;
+    };
+    std::vector<Placed> placed;
     int line_number = 0;
     std::size_t line_start = 0;
     while (line_start < text.size()) {
@@ -190,15 +198,24 @@ SequenceParseResult ParseSequence(const std::string& text) {
             SequenceSection section;
             const std::string message = ParseSection(SplitTokens(value), result.loop_bars, section);
             if (!message.empty()) return fail(message);
+            placed.push_back({section.end, line_number, true});
             result.sections.push_back(std::move(section));
         } else if (key == "cue") {
             SequenceCue cue;
             const std::string message = ParseCue(SplitTokens(value), result.loop_bars, cue);
             if (!message.empty()) return fail(message);
+            placed.push_back({cue.end, line_number, false});
             result.cues.push_back(std::move(cue));
         } else {
             return fail("unknown key '" + key + "'");
         }
+    }
+    for (const Placed& p : placed) {
+        if (p.end <= result.loop_bars + 0.001f) continue;
+        result.ok = false;
+        result.error_line = p.line;
+        result.error = p.section ? "section is outside loop or scene range" : "cue is outside loop or has invalid values";
+        return result;
     }
     result.ok = true;
     return result;

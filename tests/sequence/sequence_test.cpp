@@ -127,12 +127,33 @@ TEST(SequenceParse, CueForms) {
     }
 }
 
-TEST(SequenceParse, LoopBarsIsCheckedAtItsLineAndTakenAtTheEnd) {
-    const SequenceParseResult result = ParseSequence("section = 0 128 scene=1\nloop_bars = 64\n");
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.loop_bars, 64.0f);
-    ASSERT_EQ(result.sections.size(), 1u);
-    EXPECT_EQ(result.sections[0].end, 128.0f);
+// A loop_bars line after the sections and cues must not leave them reaching past the loop's end
+// (seeking by sections could then jump beyond it): the first one outside the final loop, in file
+// order, is the error, on its own line.
+TEST(SequenceParse, ALaterLoopBarsLineStillHoldsEverySectionAndCue) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int line;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"section = 0 100 scene=1\ncue = 50 90 flash\nloop_bars = 10\n", false, 1,
+         "section is outside loop or scene range"},
+        {"section = 0 10 scene=1\ncue = 50 90 flash\nloop_bars = 10\n", false, 2,
+         "cue is outside loop or has invalid values"},
+        {"cue = 2 64 x\nsection = 0 128 scene=1\nloop_bars = 64\n", false, 2,
+         "section is outside loop or scene range"},
+        {"section = 0 64 scene=1\ncue = 2 64.0005 x\nloop_bars = 64\n", true, 0, ""},
+        {"loop_bars = 200\nsection = 0 150 scene=1\nloop_bars = 150\n", true, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const SequenceParseResult result = ParseSequence(c.text);
+        EXPECT_EQ(result.ok, c.ok) << c.text;
+        EXPECT_EQ(result.error_line, c.line) << c.text;
+        EXPECT_EQ(result.error, c.error) << c.text;
+    }
+    EXPECT_EQ(ParseSequence("loop_bars = 200\nsection = 0 150 scene=1\nloop_bars = 150\n").loop_bars, 150.0f);
 }
 
 void ExpectBuiltIn(const SequenceTimeline& timeline) {
