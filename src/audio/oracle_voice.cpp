@@ -22,8 +22,8 @@ namespace {
 
 constexpr std::uint32_t kOutputRate = 48000;
 constexpr std::uint64_t kMaxSeconds = 30;
-// Thirty seconds of 16-bit stereo even at 384 kHz is 46 MB: a larger file is not a voice line,
-// and reading it whole could exhaust memory.
+// Thirty seconds of 16-bit stereo even at 192 kHz is 23 MB: a much larger file is not a voice
+// line, and reading it whole could exhaust memory.
 constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
 
 std::uint16_t ReadU16(const std::uint8_t* p) {
@@ -68,21 +68,49 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-// Linear interpolation from `rate` to 48 kHz.
-std::vector<float> ResampleTo48k(const std::vector<float>& in, std::uint32_t rate) {
-  const std::uint64_t frames = in.size();
-  const std::uint64_t out_len =
-      std::max<std::uint64_t>(1, (frames * kOutputRate + rate - 1) / rate);
-  std::vector<float> out(static_cast<std::size_t>(out_len));
-  const double step = static_cast<double>(rate) / kOutputRate;
+// Voice lines are recorded at ordinary audio rates; a header outside these is not a voice line
+// (and an absurd rate would let the 30-second limit admit any length).
+constexpr std::uint32_t kMinRate = 8000;
+constexpr std::uint32_t kMaxRate = 192000;
+
+// The 16-bit samples of one data chunk, read where they lie in the file, mixed down to mono.
+struct PcmView {
+  const std::uint8_t* data = nullptr;
+  std::uint64_t frames = 0;
+  std::uint16_t channels = 1;
+  std::uint32_t rate = 0;
+};
+
+float SampleAt(const PcmView& pcm, std::uint64_t f) {
+  constexpr float kScale = 1.0f / 32768.0f;
+  const std::uint8_t* frame = pcm.data + f * 2u * pcm.channels;
+  const float left = static_cast<float>(static_cast<std::int16_t>(ReadU16(frame))) * kScale;
+  if (pcm.channels == 1) return left;
+  const float right = static_cast<float>(static_cast<std::int16_t>(ReadU16(frame + 2))) * kScale;
+  return (left + right) * 0.5f;
+}
+
+// The samples at 48 kHz, by linear interpolation from their own rate, straight from the file's
+// bytes, so reading a voice needs little more memory than the file and the result.
+void DecodeTo48k(const PcmView& pcm, std::vector<float>& out) {
+  const std::uint64_t frames = pcm.frames;
+  if (pcm.rate == kOutputRate) {
+    out.resize(static_cast<std::size_t>(frames));
+    for (std::uint64_t f = 0; f < frames; ++f) out[f] = SampleAt(pcm, f);
+    return;
+  }
+  const std::uint64_t out_len = std::max<std::uint64_t>(1, (frames * kOutputRate + pcm.rate - 1) / pcm.rate);
+  out.resize(static_cast<std::size_t>(out_len));
+  const double step = static_cast<double>(pcm.rate) / kOutputRate;
   for (std::uint64_t k = 0; k < out_len; ++k) {
     const double t = static_cast<double>(k) * step;
     const std::uint64_t i = std::min<std::uint64_t>(static_cast<std::uint64_t>(t), frames - 1);
     const std::uint64_t next = std::min<std::uint64_t>(i + 1, frames - 1);
     const float frac = static_cast<float>(t - static_cast<double>(i));
-    out[k] = in[i] + (in[next] - in[i]) * frac;
+    const float a = SampleAt(pcm, i);
+    const float b = SampleAt(pcm, next);
+    out[k] = a + (b - a) * frac;
   }
-  return out;
 }
 
 }  // namespace
@@ -97,9 +125,7 @@ bool ParseOracleWav(const std::uint8_t* data, std::size_t size, std::vector<floa
   std::uint16_t channels = 0;
   std::uint32_t rate = 0;
   std::uint16_t bits = 0;
-  bool have_samples = false;
-  std::uint32_t samples_rate = 0;  // the rate in force when the samples were read
-  std::vector<float> samples;
+  PcmView samples;  // the last data chunk, under the format in force when it came
 
   // 2. Chunks, each an 8-byte header and a body padded to an even length.
   std::size_t pos = 12;
@@ -118,27 +144,13 @@ bool ParseOracleWav(const std::uint8_t* data, std::size_t size, std::vector<floa
       rate = ReadU32(chunk + 4);
       bits = ReadU16(chunk + 14);
     } else if (std::memcmp(header, "data", 4) == 0) {
-      // 4. Samples: 16-bit PCM, mono or stereo, at most 30 seconds, mixed down to mono.
+      // 4. Samples: 16-bit PCM, mono or stereo, at an audio rate, at most 30 seconds.
       const bool supported = format_tag == 1 && (channels == 1 || channels == 2) && bits == 16 &&
-                             rate != 0;
+                             rate >= kMinRate && rate <= kMaxRate;
       if (!supported) return false;
       const std::uint64_t frames = chunk_size / (2u * channels);
       if (frames < 1 || frames > kMaxSeconds * rate) return false;
-      samples.resize(static_cast<std::size_t>(frames));
-      const float scale = 1.0f / 32768.0f;
-      for (std::uint64_t f = 0; f < frames; ++f) {
-        const std::uint8_t* frame = chunk + f * 2u * channels;
-        if (channels == 1) {
-          samples[f] = static_cast<float>(static_cast<std::int16_t>(ReadU16(frame))) * scale;
-        } else {
-          const float left = static_cast<float>(static_cast<std::int16_t>(ReadU16(frame))) * scale;
-          const float right =
-              static_cast<float>(static_cast<std::int16_t>(ReadU16(frame + 2))) * scale;
-          samples[f] = (left + right) * 0.5f;
-        }
-      }
-      have_samples = true;
-      samples_rate = rate;
+      samples = PcmView{chunk, frames, channels, rate};
     }
     // 5. Next chunk after the body and its pad byte.
     const std::size_t padded = static_cast<std::size_t>(chunk_size) + (chunk_size & 1u);
@@ -147,8 +159,8 @@ bool ParseOracleWav(const std::uint8_t* data, std::size_t size, std::vector<floa
   }
 
   // 6-7. Something to play, at 48 kHz.
-  if (!have_samples) return false;
-  out = samples_rate == kOutputRate ? std::move(samples) : ResampleTo48k(samples, samples_rate);
+  if (samples.frames == 0) return false;
+  DecodeTo48k(samples, out);
   return true;
 }
 
@@ -179,7 +191,9 @@ bool LoadOracleVoice(OracleVoice& voice, const std::string& file_name,
        OracleVoiceCandidatePaths(track_source_path, file_name, resolver)) {
     std::vector<std::uint8_t> bytes;
     std::vector<float> samples;
-    bool ok = reader && reader(path, bytes) && ParseOracleWav(bytes.data(), bytes.size(), samples);
+    // The size cap holds whichever way the file is found (the asset store allows far larger).
+    bool ok = reader && reader(path, bytes) && bytes.size() <= kMaxFileBytes &&
+              ParseOracleWav(bytes.data(), bytes.size(), samples);
     if (!ok) ok = ReadWholeFile(path, bytes) && ParseOracleWav(bytes.data(), bytes.size(), samples);
     if (ok) {
       voice.samples = std::move(samples);

@@ -132,6 +132,9 @@ TEST(OracleWav, RejectsEverythingOutsideTheSubset) {
       {"24-bit", 1, 1, 48000, 24},     {"32-bit", 1, 1, 48000, 32},
       {"three channels", 1, 3, 48000, 16}, {"no channels", 1, 0, 48000, 16},
       {"rate 0", 1, 1, 0, 16},
+      // Only audio rates: a huge claimed rate would let "30 seconds" cover any length.
+      {"rate 7999", 1, 1, 7999, 16},   {"rate 192001", 1, 1, 192001, 16},
+      {"rate 4294967295", 1, 1, 4294967295u, 16},
   };
   for (const auto& f : formats) {
     Bytes c;
@@ -146,9 +149,9 @@ TEST(OracleWav, RejectsEverythingOutsideTheSubset) {
     cases.push_back({"zero frames", Riff(c)});
   }
   cases.push_back({"30 seconds and one frame",
-                   SimpleWav(1, 1000, std::vector<std::int16_t>(30 * 1000 + 1, 5))});
+                   SimpleWav(1, 8000, std::vector<std::int16_t>(30 * 8000 + 1, 5))});
   cases.push_back({"stereo 30 seconds and one frame",
-                   SimpleWav(2, 800, std::vector<std::int16_t>(2 * (30 * 800 + 1), 5))});
+                   SimpleWav(2, 8000, std::vector<std::int16_t>(2 * (30 * 8000 + 1), 5))});
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -212,9 +215,9 @@ TEST(OracleWav, ReadsTheSubsetAndSkipsOtherChunks) {
 
 TEST(OracleWav, ThirtySecondsIsTheLimit) {
   std::vector<float> out;
-  ASSERT_TRUE(Parse(SimpleWav(1, 1000, std::vector<std::int16_t>(30 * 1000, 3)), out));
+  ASSERT_TRUE(Parse(SimpleWav(1, 8000, std::vector<std::int16_t>(30 * 8000, 3)), out));
   EXPECT_EQ(out.size(), 30u * 48000u);
-  ASSERT_TRUE(Parse(SimpleWav(2, 800, std::vector<std::int16_t>(2 * 30 * 800, 3)), out));
+  ASSERT_TRUE(Parse(SimpleWav(2, 16000, std::vector<std::int16_t>(2 * 30 * 16000, 3)), out));
   EXPECT_EQ(out.size(), 30u * 48000u);
 }
 
@@ -242,8 +245,11 @@ TEST(OracleWav, ResamplesToFortyEightKilohertz) {
   EXPECT_EQ(out, (std::vector<float>{0.25f, 0.25f, 0.25f}));
   ASSERT_TRUE(Parse(SimpleWav(1, 96000, {0, 100, 200}), out));
   EXPECT_EQ(out.size(), 2u);
-  ASSERT_TRUE(Parse(SimpleWav(1, 7, {0, 7000}), out));  // very low rate: ~6857 outputs
-  EXPECT_EQ(out.size(), 13715u);
+  ASSERT_TRUE(Parse(SimpleWav(1, 8000, {0, 7000}), out));  // the lowest rate: 6 outputs a frame
+  EXPECT_EQ(out.size(), 12u);
+  EXPECT_FLOAT_EQ(out[3], 7000.0f / 32768.0f * 0.5f);
+  ASSERT_TRUE(Parse(SimpleWav(1, 192000, std::vector<std::int16_t>(8, 4096)), out));  // the highest
+  EXPECT_EQ(out, std::vector<float>(2, 0.125f));
 }
 
 TEST(OracleVoicePaths, CandidatesInSearchOrder) {
@@ -369,6 +375,26 @@ TEST_F(OracleVoiceLoad, ReaderHookFirstThenTheDisk) {
   EXPECT_EQ(voices[4].name, on_disk);
   EXPECT_EQ(voices[4].samples, (std::vector<float>{-0.5f}));
   EXPECT_FALSE(voices[0].loaded);
+
+  // The size cap holds for files found through the reader too: a packed voice over 256 MiB (a
+  // valid WAV with a huge extra chunk) is not used.
+  Bytes big = SimpleWav(1, 48000, {8192});
+  big.insert(big.end(), {'j', 'u', 'n', 'k', 0, 0, 0, 0});
+  const std::size_t pad = (std::size_t{256} << 20) - big.size() + 2;
+  big[big.size() - 4] = static_cast<std::uint8_t>(pad & 0xFF);
+  big[big.size() - 3] = static_cast<std::uint8_t>((pad >> 8) & 0xFF);
+  big[big.size() - 2] = static_cast<std::uint8_t>((pad >> 16) & 0xFF);
+  big[big.size() - 1] = static_cast<std::uint8_t>((pad >> 24) & 0xFF);
+  big.resize(big.size() + pad, 0);
+  ASSERT_GT(big.size(), std::size_t{256} << 20);
+  std::vector<float> parsed;
+  ASSERT_TRUE(Parse(big, parsed));  // it is a good WAV, only too large
+  // Under the name the resolver gives, which is not on disk, so only the reader can supply it.
+  pack[root + "/data/kestrel/oracle_voice/" + std::string(kOracleVoiceCues[1].file)] = std::move(big);
+  pack.erase("data/kestrel/oracle_voice/" + std::string(kOracleVoiceCues[1].file));
+  OracleVoiceSet capped;
+  EXPECT_EQ(LoadOracleVoices(capped, "", resolver, reader), "oracle voice 1/8 loaded");
+  EXPECT_FALSE(capped[1].loaded);
 
   // Without the hooks' help nothing is found in an empty place.
   OracleVoiceSet none;
