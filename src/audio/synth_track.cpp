@@ -7,6 +7,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "assets/printable_text.h"
+
 namespace {
 
 constexpr const char* kWhiteSpace = " \t\r\n\v\f";
@@ -70,7 +72,7 @@ std::string ParsePattern(const std::string& value, SynthPattern& pattern) {
     if (token == "." || token == "rest") {
       pattern.steps[i] = kRest;
     } else if (!ParseWholeInt(token, pattern.steps[i])) {
-      return "invalid pattern step '" + token + "'";
+      return "invalid pattern step '" + PrintableText(token) + "'";
     }
   }
   return std::string();
@@ -81,7 +83,7 @@ std::string ParseChordSet(const std::string& value, ChordSet& chords) {
   if (tokens.size() != 16) return "expected 16 chord notes";
   for (std::size_t i = 0; i < 16; ++i) {
     if (!ParseWholeInt(tokens[i], chords.notes[i])) {
-      return "invalid chord note '" + tokens[i] + "'";
+      return "invalid chord note '" + PrintableText(tokens[i]) + "'";
     }
   }
   return std::string();
@@ -116,7 +118,7 @@ std::string ParseSection(const std::string& value, SynthSection& section) {
     const std::string name = eq == std::string::npos ? token : token.substr(0, eq);
     std::int32_t index = 0;
     const bool number_ok = eq != std::string::npos && ParseWholeInt(token.substr(eq + 1), index);
-    if (!number_ok) return "invalid section field '" + token + "'";
+    if (!number_ok) return "invalid section field '" + PrintableText(token) + "'";
     if (name == "bass") {
       section.bass = index;
       has_bass = true;
@@ -127,7 +129,7 @@ std::string ParseSection(const std::string& value, SynthSection& section) {
       section.chord = index;
       has_chord = true;
     } else {
-      return "invalid section field '" + token + "'";
+      return "invalid section field '" + PrintableText(token) + "'";
     }
   }
   // Three tokens that miss one name must have repeated another.
@@ -171,7 +173,7 @@ std::string ParseLine(std::string line, SynthTrack& track) {
     if (!error.empty()) return error;
     track.sections.push_back(section);
   } else {
-    return "unknown key '" + key + "'";
+    return "unknown key '" + PrintableText(key) + "'";
   }
   return std::string();
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "assets/asset_store.h"
+#include "assets/printable_text.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ std::string ParseSection(const std::vector<std::string>& tokens, float loop_bars
         } else if (key == "label") {
             section.label = value;
         } else {
-            return "unknown section option '" + key + "'";
+            return "unknown section option '" + PrintableText(key) + "'";
         }
     }
     const bool in_loop = section.start >= 0.0f && section.start < section.end && section.end <= loop_bars + 0.001f;
@@ -125,7 +126,7 @@ std::string ParseCue(const std::vector<std::string>& tokens, float loop_bars, Se
             } else if (key == "fade_out") {
                 if (!ParseFiniteFloat(value, cue.fade_out)) return "invalid cue fade_out";
             } else {
-                return "unknown cue option '" + key + "'";
+                return "unknown cue option '" + PrintableText(key) + "'";
             }
             continue;
         }
@@ -207,7 +208,7 @@ SequenceParseResult ParseSequence(const std::string& text) {
             placed.push_back({cue.end, line_number, false});
             result.cues.push_back(std::move(cue));
         } else {
-            return fail("unknown key '" + key + "'");
+            return fail("unknown key '" + PrintableText(key) + "'");
         }
     }
     for (const Placed& p : placed) {

@@ -66,6 +66,10 @@ TEST(SequenceParse, EveryErrorMessageAtItsLine) {
         {"tempo = 140", 1, "unknown key 'tempo'"},
         {"Section = 0 16 scene=1", 1, "unknown key 'Section'"},
         {"= 4", 1, "unknown key ''"},
+        // Text quoted from the file is shown printable and cut short.
+        {"ke\x1b[2Jy\xff = 1", 1, "unknown key 'ke\\x1b[2Jy\\xff'"},
+        {"section = 0 16 \x07" "bell=1", 1, "unknown section option '\\x07bell'"},
+        {std::string(100, 'k') + " = 1", 1, "unknown key '" + std::string(64, 'k') + "...'"},
         // Line numbers count comments, blank lines and carriage-return lines.
         {"# header\n\n   \r\nsection = 0 16 scene=1\nbogus line", 5, "expected key=value"},
         // loop_bars applies from its line on.

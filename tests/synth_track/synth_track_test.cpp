@@ -45,6 +45,7 @@ TEST(SynthTrackParse, EveryMessageWithItsLineNumber) {
       {"no equals sign", "title = X\nbass_pattern 0 0\n", "line 2: expected key=value"},
       {"unknown key keeps its case", "Title = X\n", "line 1: unknown key 'Title'"},
       {"empty key", " = 5\n", "line 1: unknown key ''"},
+      {"raw bytes are escaped", "ti\x01tle\x80 = 5\n", "line 1: unknown key 'ti\\x01tle\\x80'"},
       {"loop_bars not a number", "loop_bars = abc\n", "line 1: invalid loop_bars"},
       {"loop_bars trailing junk", "loop_bars = 96x\n", "line 1: invalid loop_bars"},
       {"loop_bars hexadecimal", "loop_bars = 0x60\n", "line 1: invalid loop_bars"},
