@@ -163,16 +163,16 @@ int Extract(const std::vector<std::string>& args) {
     const std::string& out_path = args[2];
 
     // The same lookup as the show: normalised names, a later entry replaces an earlier one.
-    std::map<std::string, PackEntry> index;
+    PackIndex index;
     const bool complete = IndexPack(pack_path, index);
-    const auto entry = index.find(name);
-    if (entry == index.end()) {
+    PackEntry entry;
+    if (!index.Find(name, entry)) {
         if (!complete) return Fail(pack_path + " is not a pack or is damaged");
         return Fail("no entry " + name + " in " + pack_path);
     }
     if (!complete) std::fprintf(stderr, "kestrel_pack: warning: %s is damaged; entries after the damage are unreadable\n", pack_path.c_str());
     std::vector<std::uint8_t> bytes;
-    if (!ReadPackEntry(entry->second, bytes)) return Fail("cannot read entry " + name);
+    if (!ReadPackEntry(entry, bytes)) return Fail("cannot read entry " + name);
 
     const bool to_stdout = out_path == "-";
     std::FILE* out = to_stdout ? stdout : std::fopen(out_path.c_str(), "wb");

@@ -1,5 +1,6 @@
 #include "assets/asset_pack.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -50,7 +51,14 @@ std::string NormalizeAssetName(std::string name) {
     return name;
 }
 
-bool ReadPackDirectory(const std::string& path, std::vector<PackDirectoryEntry>& out) {
+namespace {
+
+// Calls `record(name, offset, size)` for each directory record in file order, the name's bytes
+// valid only during the call, after telling `expect` how many records there can be at most. Every
+// record and every data block must lie inside the file; the count is not trusted: a damaged count
+// runs into the end of the file after a few records.
+bool ForEachPackRecord(const std::string& path, const std::function<void(std::uint64_t)>& expect,
+                       const std::function<bool(std::string_view, std::uint64_t, std::uint64_t)>& record) {
     std::uint64_t file_size = 0;
     if (path.empty() || !RegularFileSize(path, file_size)) return false;
     std::ifstream in(path, std::ios::binary);
@@ -62,9 +70,10 @@ bool ReadPackDirectory(const std::string& path, std::vector<PackDirectoryEntry>&
     if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return false;
     if (std::memcmp(header, kPackMagic, sizeof kPackMagic) != 0) return false;
     const std::uint32_t count = LoadU32(header + 8);
+    // Each record takes at least 21 bytes of the file.
+    if (expect) expect(std::min<std::uint64_t>(count, (file_size - kPackHeaderBytes) / (kPackEntryFixedBytes + 1)));
 
-    // Directory: every record and every data block must lie inside the file. The count is not
-    // trusted: a damaged count runs into the end of the file after a few records.
+    std::string name;
     std::uint64_t p = kPackHeaderBytes;
     for (std::uint32_t i = 0; i < count; ++i) {
         unsigned char fixed[kPackEntryFixedBytes];
@@ -77,27 +86,73 @@ bool ReadPackDirectory(const std::string& path, std::vector<PackDirectoryEntry>&
         const bool data_fits = offset <= file_size && file_size - offset >= size;
         if (!name_fits || !data_fits) return false;
 
-        PackDirectoryEntry entry;
-        entry.name.resize(name_length);
-        if (!in.read(entry.name.data(), name_length)) return false;
-        entry.offset = offset;
-        entry.size = size;
-        out.push_back(std::move(entry));
+        name.resize(name_length);
+        if (!in.read(name.data(), name_length)) return false;
+        if (!record(name, offset, size)) return false;
         p += kPackEntryFixedBytes + name_length;
     }
     return true;
 }
 
-bool IndexPack(const std::string& path, std::map<std::string, PackEntry>& index) {
-    std::vector<PackDirectoryEntry> directory;
-    const bool complete = ReadPackDirectory(path, directory);
-    for (PackDirectoryEntry& record : directory) {
-        std::string name = NormalizeAssetName(std::move(record.name));
-        if (name.empty()) continue;
-        index[name] = PackEntry{path, record.offset, record.size};
+}  // namespace
+
+bool ReadPackDirectory(const std::string& path, std::vector<PackDirectoryEntry>& out) {
+    return ForEachPackRecord(path, {}, [&out](std::string_view name, std::uint64_t offset, std::uint64_t size) {
+        out.push_back(PackDirectoryEntry{std::string(name), offset, size});
+        return true;
+    });
+}
+
+bool PackIndex::Load(const std::string& path) {
+    path_ = path;
+    names_.clear();
+    records_.clear();
+    names_.shrink_to_fit();
+    records_.shrink_to_fit();
+
+    // 1. Every record in file order, its normalised name appended to the one block. A name block
+    //    beyond 4 GiB (only a hostile directory has one) counts as damage.
+    const auto expect = [this](std::uint64_t records) { records_.reserve(static_cast<std::size_t>(records)); };
+    const bool complete = ForEachPackRecord(path, expect, [this](std::string_view raw, std::uint64_t offset, std::uint64_t size) {
+        const std::string name = NormalizeAssetName(std::string(raw));
+        if (name.empty()) return true;
+        if (names_.size() + name.size() > 0xFFFFFFFFu) return false;
+        records_.push_back(Record{offset, size, static_cast<std::uint32_t>(names_.size()),
+                                  static_cast<std::uint32_t>(name.size())});
+        names_ += name;
+        return true;
+    });
+
+    // 2. By name, and in file order among equal names (names were appended in file order); then
+    //    the last of each name stays.
+    std::sort(records_.begin(), records_.end(), [this](const Record& a, const Record& b) {
+        const std::string_view name_a = NameOf(a);
+        const std::string_view name_b = NameOf(b);
+        return name_a != name_b ? name_a < name_b : a.name_at < b.name_at;
+    });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        const bool last_of_name = i + 1 == records_.size() || NameOf(records_[i]) != NameOf(records_[i + 1]);
+        if (last_of_name) records_[kept++] = records_[i];
     }
+    records_.resize(kept);
+    records_.shrink_to_fit();
     return complete;
 }
+
+bool PackIndex::Find(std::string_view name, PackEntry& entry) const {
+    const auto it = std::lower_bound(records_.begin(), records_.end(), name,
+                                     [this](const Record& r, std::string_view key) { return NameOf(r) < key; });
+    if (it == records_.end() || NameOf(*it) != name) return false;
+    entry = PackEntry{path_, it->offset, it->size};
+    return true;
+}
+
+void PackIndex::ForEach(const std::function<void(std::string_view, const PackEntry&)>& visit) const {
+    for (const Record& r : records_) visit(NameOf(r), PackEntry{path_, r.offset, r.size});
+}
+
+bool IndexPack(const std::string& path, PackIndex& index) { return index.Load(path); }
 
 bool ReadPackEntry(const PackEntry& entry, std::vector<std::uint8_t>& out) {
     out.clear();

@@ -12,8 +12,9 @@
 // The show (AssetStore) and the kestrel_pack tool both read and write packs only through this file.
 
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr char kPackMagic[8] = {'Z', 'W', 'P', 'A', 'K', '0', '0', '1'};
@@ -53,10 +54,37 @@ std::string NormalizeAssetName(std::string name);
 // and no entries. A count of 0 is a valid, empty pack.
 bool ReadPackDirectory(const std::string& path, std::vector<PackDirectoryEntry>& out);
 
-// Reads the pack directory into `index` under normalised names (later entries replace earlier ones
-// of the same name; empty names are skipped). Returns what ReadPackDirectory returned; the entries
-// read before a damaged one are added either way.
-bool IndexPack(const std::string& path, std::map<std::string, PackEntry>& index);
+// The directory of one pack by normalised name, kept compact for packs of very many entries: the
+// names in one block and one 24-byte record per entry, sorted by name, the pack's path once.
+class PackIndex {
+ public:
+    // Reads the directory of the pack at `path`, replacing what the index held. A later entry of
+    // the same name replaces an earlier one; empty names are left out. Returns what
+    // ReadPackDirectory would return; the entries read before a damaged one are kept either way.
+    bool Load(const std::string& path);
+    // The entry of that normalised name.
+    bool Find(std::string_view name, PackEntry& entry) const;
+    std::size_t Size() const { return records_.size(); }
+    bool Empty() const { return records_.empty(); }
+    // Every entry in name order.
+    void ForEach(const std::function<void(std::string_view name, const PackEntry& entry)>& visit) const;
+
+ private:
+    struct Record {
+        std::uint64_t offset;
+        std::uint64_t size;
+        std::uint32_t name_at;  // into names_
+        std::uint32_t name_length;
+    };
+    std::string_view NameOf(const Record& r) const { return std::string_view(names_).substr(r.name_at, r.name_length); }
+
+    std::string path_;
+    std::string names_;
+    std::vector<Record> records_;
+};
+
+// index.Load(path).
+bool IndexPack(const std::string& path, PackIndex& index);
 
 // Reads one entry's bytes. A zero-size entry gives true and no bytes; any read failure clears `out`.
 bool ReadPackEntry(const PackEntry& entry, std::vector<std::uint8_t>& out);

@@ -179,9 +179,9 @@ bool AssetStore::IndexPackAt(const std::string& pack_name, std::string& located)
     if (loaded_packs.count(located)) return true;
     // A damaged pack keeps the entries read before the damage and is not recorded as loaded, so
     // the next call reads the file again.
-    std::map<std::string, PackEntry>& index = entries[located];
+    PackIndex& index = entries[located];
     const bool complete = IndexPack(located, index);
-    if (index.empty()) entries.erase(located);
+    if (index.Empty()) entries.erase(located);
     if (complete) loaded_packs.insert(located);
     return complete;
 }
@@ -196,9 +196,9 @@ bool AssetStore::ReadFromPack(const std::string& located_pack, const std::string
     out.clear();
     const auto pack = entries.find(located_pack);
     if (pack == entries.end()) return false;
-    const auto entry = pack->second.find(name);
-    if (entry == pack->second.end()) return false;
-    return ReadPackEntry(entry->second, out);
+    PackEntry entry;
+    if (!pack->second.Find(name, entry)) return false;
+    return ReadPackEntry(entry, out);
 }
 
 void AssetStore::LoadManifest() {

@@ -87,7 +87,7 @@ private:
     std::map<std::string, std::string> manifest;  // normalised name -> target
     // Entries of every indexed pack, per located pack path, so a manifest "pack:" line and the
     // default pack each read their own entry even when two packs hold the same name.
-    std::map<std::string, std::map<std::string, PackEntry>> entries;
+    std::map<std::string, PackIndex> entries;
     std::set<std::string> loaded_packs;
 };
 

@@ -47,6 +47,13 @@ std::vector<std::uint8_t> Encode(const std::vector<PackSource>& sources) {
     return bytes;
 }
 
+// The index's entries as a map, for looking at them all.
+std::map<std::string, PackEntry> Entries(const PackIndex& index) {
+    std::map<std::string, PackEntry> out;
+    index.ForEach([&out](std::string_view name, const PackEntry& entry) { out.emplace(std::string(name), entry); });
+    return out;
+}
+
 TEST(AssetPack, WrittenPackReadsBackWithNormalisedNames) {
     ScratchDir dir;
     const std::string path = dir / "round.pack";
@@ -59,8 +66,9 @@ TEST(AssetPack, WrittenPackReadsBackWithNormalisedNames) {
     ASSERT_TRUE(WritePack(path, sources, &error)) << error;
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 
-    std::map<std::string, PackEntry> index;
-    ASSERT_TRUE(IndexPack(path, index));
+    PackIndex packed;
+    ASSERT_TRUE(IndexPack(path, packed));
+    std::map<std::string, PackEntry> index = Entries(packed);
     ASSERT_EQ(index.size(), 3u);
     const std::map<std::string, std::string> expected = {
         {"data/kestrel/kestrel_sequence.txt", "section = 0 16 scene=1\n"},
@@ -142,8 +150,9 @@ TEST(AssetPack, DamagedDirectoriesAreRefusedAtTheFirstBadRecord) {
 TEST(AssetPack, OverlappingBlocksReadTheSharedBytes) {
     ScratchDir dir;
     const std::string path = dir.Write("overlap.pack", RawPack().Magic().U32(2).Entry("a", 0, 8).Entry("b", 4, 6).bytes);
-    std::map<std::string, PackEntry> index;
-    ASSERT_TRUE(IndexPack(path, index));
+    PackIndex packed;
+    ASSERT_TRUE(IndexPack(path, packed));
+    std::map<std::string, PackEntry> index = Entries(packed);
     std::vector<std::uint8_t> a;
     std::vector<std::uint8_t> b;
     ASSERT_TRUE(ReadPackEntry(index["a"], a));
@@ -161,10 +170,38 @@ TEST(AssetPack, LaterDuplicateWinsAndEmptyNamesAreSkipped) {
                                                       .Entry(".\\data\\x.txt", 1, 1)
                                                       .Entry("./", 2, 1)
                                                       .bytes);
-    std::map<std::string, PackEntry> index;
+    PackIndex index;
     ASSERT_TRUE(IndexPack(path, index));
-    ASSERT_EQ(index.size(), 1u);
-    EXPECT_EQ(index["data/x.txt"].offset, 1u);
+    ASSERT_EQ(index.Size(), 1u);
+    PackEntry entry;
+    ASSERT_TRUE(index.Find("data/x.txt", entry));
+    EXPECT_EQ(entry.offset, 1u);
+}
+
+// Many entries in no particular order, every third name given twice: each name is found, at the
+// later of its records, and names that are not there are not found.
+TEST(AssetPack, ManyEntriesAreFoundByNameWithTheLaterDuplicate) {
+    RawPack raw;
+    const std::uint32_t count = 3000;
+    raw.Magic().U32(count + count / 3);
+    const auto name_of = [](std::uint32_t i) { return "data/n" + std::to_string((i * 7919u) % 3000u); };
+    for (std::uint32_t i = 0; i < count; ++i) raw.Entry(name_of(i), 0, 1);
+    for (std::uint32_t i = 0; i < count; i += 3) raw.Entry("./" + name_of(i), 1, 2);
+    ScratchDir dir;
+    const std::string path = dir.Write("many.pack", raw.bytes);
+    PackIndex index;
+    ASSERT_TRUE(IndexPack(path, index));
+    EXPECT_EQ(index.Size(), count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        PackEntry entry;
+        ASSERT_TRUE(index.Find(name_of(i), entry)) << name_of(i);
+        EXPECT_EQ(entry.size, i % 3 == 0 ? 2u : 1u) << name_of(i);
+        EXPECT_EQ(entry.pack_path, path);
+    }
+    PackEntry entry;
+    EXPECT_FALSE(index.Find("data/n3000", entry));
+    EXPECT_FALSE(index.Find("data/n", entry));
+    EXPECT_FALSE(index.Find("", entry));
 }
 
 TEST(AssetPack, EveryTruncationIsRefusedAndEveryEntryKeptIsReadable) {
@@ -175,8 +212,9 @@ TEST(AssetPack, EveryTruncationIsRefusedAndEveryEntryKeptIsReadable) {
     ScratchDir dir;
     for (std::size_t length = 0; length < full.size(); ++length) {
         const std::string path = dir.Write("cut.pack", std::vector<std::uint8_t>(full.begin(), full.begin() + length));
-        std::map<std::string, PackEntry> index;
-        const bool complete = IndexPack(path, index);
+        PackIndex packed;
+        const bool complete = IndexPack(path, packed);
+        const std::map<std::string, PackEntry> index = Entries(packed);
         EXPECT_FALSE(complete) << "length " << length;
         for (const auto& [name, entry] : index) {
             std::vector<std::uint8_t> out;
@@ -215,11 +253,13 @@ TEST(AssetPack, ReadingAnEntryOfAPackThatShrankFails) {
     ScratchDir dir;
     const std::vector<std::uint8_t> bytes = Encode({{"data/a.txt", Bytes("0123456789")}});
     const std::string path = dir.Write("shrink.pack", bytes);
-    std::map<std::string, PackEntry> index;
+    PackIndex index;
     ASSERT_TRUE(IndexPack(path, index));
     dir.Write("shrink.pack", std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 4));
     std::vector<std::uint8_t> out = {1, 2, 3};
-    EXPECT_FALSE(ReadPackEntry(index["data/a.txt"], out));
+    PackEntry entry;
+    ASSERT_TRUE(index.Find("data/a.txt", entry));
+    EXPECT_FALSE(ReadPackEntry(entry, out));
     EXPECT_TRUE(out.empty());
     EXPECT_FALSE(ReadPackEntry({dir / "missing.pack", 0, 0}, out));
 }
