@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -70,6 +71,55 @@ std::vector<ma_backend> PlaybackBackends() {
   return backends;
 }
 
+// ---- The stand-in backend of SetAudioDeviceFault ----
+
+std::atomic<AudioDeviceFault> g_fault{AudioDeviceFault::kNone};
+
+ma_result FaultContextUninit(ma_context*) { return MA_SUCCESS; }
+
+ma_result FaultEnumerateDevices(ma_context*, ma_enum_devices_callback_proc, void*) { return MA_SUCCESS; }
+
+ma_result FaultGetDeviceInfo(ma_context*, ma_device_type, const ma_device_id*, ma_device_info* info) {
+  std::strcpy(info->name, "Failing test device");
+  info->isDefault = MA_TRUE;
+  return MA_SUCCESS;
+}
+
+ma_result FaultDeviceInit(ma_device*, const ma_device_config*, ma_device_descriptor* playback,
+                          ma_device_descriptor*) {
+  if (g_fault.load() == AudioDeviceFault::kInitFails) return MA_FAILED_TO_OPEN_BACKEND_DEVICE;
+  playback->format = ma_format_f32;
+  playback->channels = kAudioChannels;
+  playback->sampleRate = kAudioSampleRate;
+  playback->periodSizeInFrames = kAudioDefaultPeriodFrames;
+  playback->periodCount = 2;
+  return MA_SUCCESS;
+}
+
+ma_result FaultDeviceUninit(ma_device*) { return MA_SUCCESS; }
+
+// Starting succeeds for the silent fault: the backend is asynchronous and simply never delivers.
+ma_result FaultDeviceStart(ma_device*) {
+  return g_fault.load() == AudioDeviceFault::kStartFails ? MA_FAILED_TO_START_BACKEND_DEVICE : MA_SUCCESS;
+}
+
+ma_result FaultDeviceStop(ma_device*) { return MA_SUCCESS; }
+
+ma_result FaultContextInit(ma_context*, const ma_context_config*, ma_backend_callbacks* callbacks) {
+  callbacks->onContextInit = FaultContextInit;
+  callbacks->onContextUninit = FaultContextUninit;
+  callbacks->onContextEnumerateDevices = FaultEnumerateDevices;
+  callbacks->onContextGetDeviceInfo = FaultGetDeviceInfo;
+  callbacks->onDeviceInit = FaultDeviceInit;
+  callbacks->onDeviceUninit = FaultDeviceUninit;
+  callbacks->onDeviceStart = FaultDeviceStart;
+  callbacks->onDeviceStop = FaultDeviceStop;
+  callbacks->onDeviceRead = nullptr;
+  callbacks->onDeviceWrite = nullptr;
+  callbacks->onDeviceDataLoop = nullptr;
+  return MA_SUCCESS;
+}
+
 struct CallbackTarget {
   AudioRenderFunction render = nullptr;
   void* source = nullptr;
@@ -86,6 +136,8 @@ void DataCallback(ma_device* device, void* output, const void* /*input*/, ma_uin
 }
 
 }  // namespace
+
+void SetAudioDeviceFault(AudioDeviceFault fault) { g_fault.store(fault); }
 
 void RenderAudioBlock(AudioRenderFunction render, void* source, float* out, std::uint32_t frames) {
   if (!render || !source) {
@@ -126,7 +178,11 @@ int AudioDevice::Init(AudioRenderFunction render, void* source) {
   ma_context_config context_config = ma_context_config_init();
   context_config.jack.tryStartServer = MA_FALSE;
   context_config.pulse.tryAutoSpawn = MA_FALSE;
-  const std::vector<ma_backend> backends = PlaybackBackends();
+  std::vector<ma_backend> backends = PlaybackBackends();
+  if (g_fault.load() != AudioDeviceFault::kNone) {
+    backends = {ma_backend_custom};
+    context_config.custom.onContextInit = FaultContextInit;
+  }
 
   const ma_result result =
       ma_device_init_ex(backends.data(), static_cast<ma_uint32>(backends.size()), &context_config,

@@ -113,6 +113,13 @@ using AudioRenderFunction = void (*)(void* source, float* out, std::uint32_t fra
 // there is no source.
 void RenderAudioBlock(AudioRenderFunction render, void* source, float* out, std::uint32_t frames);
 
+// A playback device that fails on purpose, for tests of how the show copes: every device opened
+// after the call uses a stand-in backend that refuses to open, refuses to start, or starts and
+// then never asks for a block (a device that stopped delivering). Process-wide; kNone restores
+// the real backends.
+enum class AudioDeviceFault { kNone, kInitFails, kStartFails, kNoCallbacks };
+void SetAudioDeviceFault(AudioDeviceFault fault);
+
 // One playback device. Init creates it on the first backend that opens (PulseAudio when a
 // server can be reached, ALSA, JACK, then miniaudio's null backend, which plays into nothing in
 // real time), Start/Stop run and pause the callback, Uninit releases it.
