@@ -68,7 +68,7 @@ TEST(ShippedSettings, EveryLineIsAKnownOrbStageKeyWithinItsRange) {
     EXPECT_TRUE(ApplySetting(options, debug, camera, key, value));
     // Read back unclamped: the file says what the scene gets.
     const float x = static_cast<float>(std::atof(value.c_str()));
-    const std::string field = key.substr(scene_key ? 7 : 4);
+    const std::string field = key.substr(scene_key ? 7 : 5);
     const DebugParams& d = debug[n - 1];
     const SceneCameraParams& c = camera[n - 1];
     float stored = NAN;
