@@ -228,8 +228,11 @@ StageCamera BuildStageCamera(std::size_t width, std::size_t height, float t,
   const StageFocusRecord focus = StageFocus(rig, mv);
 
   // 2. Place on the spline: about one waypoint every 4.3 bars. Waypoint indices are kept within
-  //    the int range (far beyond any show, the path then simply repeats).
-  const float f = WrapPositive(0.235f * bp + 0.026f * t + 0.01f * fwd, 1073741824.0f);
+  //    the int range: far beyond any show (where floats hold only whole numbers) the place is
+  //    taken modulo 2^30, and a non-finite one is the start.
+  float f = 0.235f * bp + 0.026f * t + 0.01f * fwd;
+  if (!std::isfinite(f)) f = 0.0f;
+  if (!(std::fabs(f) < 1073741824.0f)) f = std::fmod(f, 1073741824.0f);
   const float hf = std::floor(f);
   const int h = static_cast<int>(hf);
   const float s = Smoothstep(f - hf);

@@ -226,6 +226,14 @@ TEST(StageCameraPath, WaypointsVisitTheOrbsInTurnAndTheCameraGlides) {
   }
   // It looks at the constellation: on average more than two orbs are on screen.
   EXPECT_GT(orbs_seen, 2 * frames);
+
+  // Without music the path runs on time, also through t = 0 from negative times.
+  StageCamera before = BuildStageCamera(640, 360, -2.0f, cam, MusicViz{}, BuildOrbRig(-2.0f, MusicViz{}));
+  for (float t = -2.0f + 1.0f / 600.0f; t < 2.0f; t += 1.0f / 600.0f) {
+    const StageCamera c = BuildStageCamera(640, 360, t, cam, MusicViz{}, BuildOrbRig(t, MusicViz{}));
+    EXPECT_LT(Length(c.pos - before.pos), 0.03f) << t;
+    before = c;
+  }
 }
 
 TEST(StageRig, CloseOrbsPushWithTheCappedStrength) {
