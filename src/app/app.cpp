@@ -280,6 +280,7 @@ void App::RenderFrame(float t) {
   } else {
     trail.Fill(kBlack);
     // Scene 2: ObjectsScene::Draw; scene 3: Canyon::DrawDotField; 4..8: OrbStage::Draw join here.
+    if (active >= 4) stage.Draw(frame, t, params, cam, mv);
   }
 
   // 11. The tracker display over the scene (DrawTrackerViz joins here).

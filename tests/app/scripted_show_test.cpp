@@ -169,7 +169,7 @@ TEST(ScriptedShow, KeysSeekChooseFreezeAndQuitAsTheTitleSays) {
     std::string title;
   };
   // The music is off, so the clock stands at the pending bar and only keys move it. The shipped
-  // sequence: canyon 0-16, dot field 16-40, arena 40-64, ..., orb stage 112-128.
+  // sequence: canyon 0-16, dot field 16-40, arena 40-64, ..., orb stage 112-114 and 114-128.
   const Expect expected[] = {
       {"start", 0.0f, title(1, true, false)},
       {"right held", 4.0f, title(1, true, false)},
@@ -185,7 +185,7 @@ TEST(ScriptedShow, KeysSeekChooseFreezeAndQuitAsTheTitleSays) {
       {"space again", 20.0f, title(4, false, false)},
       {"page up", 16.0f, title(4, false, false)},  // to the start of the current section
       {"left", 12.0f, title(4, false, false)},
-      {"end", 112.0f, title(4, false, false)},
+      {"end", 114.0f, title(4, false, false)},  // the start of the last section
       {"home", 0.0f, title(4, false, false)},
   };
   for (const Expect& e : expected) {

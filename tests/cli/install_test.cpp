@@ -30,6 +30,9 @@ TEST(Install, ToolsAndDataSitBesideTheShow) {
   std::filesystem::create_directories(dir / "src/data/kestrel");
   std::filesystem::create_directories(dir / "elsewhere");
   std::ofstream(dir / "src/data/kestrel/kestrel_settings.txt") << "scene=6\ndirector=0\n";
+  // A loose file comes before the pack, so the settings file installed with the show would hide
+  // the packed one: this show carries its settings in the pack only.
+  EXPECT_TRUE(std::filesystem::remove(bin / "data/kestrel/kestrel_settings.txt"));
   const ProcessResult pack =
       RunProcess({(bin / "kestrel_pack").string(), "create", (bin / "data/assets.pack").string(), "data"},
                  dir / "src");

@@ -132,3 +132,24 @@ TEST(ShowSequence, CuesMeetTheirScenes) {
   EXPECT_EQ(scene_at(100.0f), 2);
   EXPECT_GT(VizAt(timeline, 112.0f).cue_finale, 0.99f);
 }
+
+TEST(ShowSequence, TheLastPhraseShowsTwoLooksOfTheOrbStage) {
+  // The music loops bars 100 to 116 while the finale runs, so the orb stage's looks must both
+  // come between bar 112 and bar 116 to be seen with the music playing.
+  const SequenceTimeline timeline = LoadShowSequence();
+  int first = 0;
+  int looks = 0;
+  int previous = 0;
+  for (float bar = 112.0f; bar < 116.0f; bar += 0.05f) {
+    const int scene = ActiveScene(timeline.sections, timeline.loop_bars, true, 1, bar);
+    EXPECT_GE(scene, 4) << bar;
+    EXPECT_LE(scene, 8) << bar;
+    if (scene != previous) ++looks;
+    if (first == 0) first = scene;
+    previous = scene;
+  }
+  EXPECT_GE(looks, 2);
+  EXPECT_NE(first, previous);
+  // And the stage holds until the end of the loop.
+  EXPECT_EQ(ActiveScene(timeline.sections, timeline.loop_bars, true, 1, 127.9f), previous);
+}

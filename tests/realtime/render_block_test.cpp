@@ -17,6 +17,7 @@
 #include "render/parallel.h"
 #include "render/primitives.h"
 #include "scenes/canyon.h"
+#include "scenes/orb_stage.h"
 
 namespace {
 
@@ -163,5 +164,38 @@ TEST(FrameDrawing, CanyonFramesAllocateNothingAfterTheFirst) {
               }),
               0)
         << "shadows and interlace " << shadows;
+  }
+}
+
+TEST(FrameDrawing, OrbStageFramesAllocateNothing) {
+  // The stage keeps everything of a frame on the stack; after the first frame (which builds the
+  // tone table) no frame allocates, in every state: silent, loud, in the scope window, thinned.
+  const OrbStage stage;
+  Framebuffer frame(640, 360);
+  const SceneCameraParams cam;
+  DebugParams p;
+  stage.Draw(frame, 1.0f, p, cam, MusicViz{});
+  frame.ResolveRgba8();
+  MusicViz loud;
+  loud.active = true;
+  loud.kick = 0.9f;
+  loud.impact = 0.8f;
+  loud.lead = 0.6f;
+  loud.energy = 0.9f;
+  loud.cue_club = 1.0f;
+  loud.cue_finale = 1.0f;
+  for (const float density : {1.0f, 0.3f}) {
+    p.dot_density = density;
+    EXPECT_EQ(AllocationsDuring([&] {
+                for (int i = 0; i < 3; ++i) {
+                  const float t = 20.0f + static_cast<float>(i) / 60.0f;
+                  stage.Draw(frame, t, p, cam, MusicViz{});
+                  loud.bar = 8.5f + static_cast<float>(i);  // in and out of the scope window
+                  stage.Draw(frame, t, p, cam, loud);
+                  frame.ResolveRgba8();
+                }
+              }),
+              0)
+        << "density " << density;
   }
 }
