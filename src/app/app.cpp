@@ -260,7 +260,9 @@ void App::RenderFrame(float t) {
     DrawCanyonFlight(canyon, frame, trail, t, params, cam, mv, frame_index, changed);
   } else {
     trail.Fill(kBlack);
-    // Scene 2: ObjectsScene::Draw; scene 3: Canyon::DrawDotField; 4..8: OrbStage::Draw join here.
+    // Scene 2 fades what is there itself (its light trails).
+    if (active == 2) objects.Draw(frame, t, params, cam, mv);
+    // Scene 3: Canyon::DrawDotField; 4..8: OrbStage::Draw join here.
   }
 
   // 11. The tracker display over the scene (DrawTrackerViz joins here).
