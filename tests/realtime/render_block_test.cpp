@@ -184,6 +184,7 @@ TEST(FrameDrawing, ArenaFramesAllocateNothingAfterTheFirst) {
   std::vector<std::vector<Vec3>> slots;
   const CameraBasis camera = ObjectsCamera(1.0f, cam, MakeObjectsMix(mv), 640, 360);
   DrawArcadeRing(frame, camera, scene.ring_points, 1.0f, p, mv, 1.0f, 3, slots, single);
+  frame.ResolveRgba8();  // builds the tone table on its first use
   EXPECT_EQ(AllocationsDuring([&] {
               for (int i = 1; i <= 3; ++i) {
                 const float t = 1.0f + 0.25f * static_cast<float>(i);
