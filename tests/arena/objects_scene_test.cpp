@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "render/camera.h"
 #include "render/parallel.h"
 #include "render/primitives.h"
 #include "scenes/objects_scene.h"
@@ -58,6 +60,98 @@ CameraBasis OrbitCamera(float t) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The scene's splat
+
+TEST(ObjectsSplat, ProjectsSizesAndFadesByDepth) {
+  // Looking along +z from the origin: a point straight ahead lands on the image centre, with
+  // radius s * dot_size * 56 / depth (at most 7, at least 0.35 pixels) and full brightness up to
+  // depth 8, 1 - (1.95 - 1.3e) e^2 (e = (depth - 8) / 15) beyond, 35 % from depth 23.
+  const CameraBasis cam = BuildLookAt(Vec3{}, Vec3{0.0f, 0.0f, 1.0f}, 50.0f, 0.0f, 640, 360);
+  const Vec3 col{0.5f, 0.25f, 1.0f};
+  struct Case {
+    float depth, s, dot_size, k;
+    float radius, intensity;  // what the splat primitive must receive
+  };
+  const Case cases[] = {
+      {4.0f, 1.0f, 1.0f, 0.2f, 7.0f, 0.2f},            // 14 px capped at 7
+      {8.0f, 0.5f, 1.0f, 0.2f, 3.5f, 0.2f},            // fade starts beyond 8
+      {20.0f, 1.0f, 1.0f, 0.2f, 2.8f, 0.2f * 0.4176f},  // e = 0.8
+      {23.0f, 1.0f, 2.0f, 0.2f, 112.0f / 23.0f, 0.2f * 0.35f},
+      {400.0f, 1.0f, 1.0f, 0.2f, 0.35f, 0.2f * 0.35f},  // floored radius
+  };
+  for (const Case& c : cases) {
+    DebugParams dp;
+    dp.dot_size = c.dot_size;
+    dp.dot_alpha = 1.0f;
+    Framebuffer got(640, 360), want(640, 360);
+    SplatWorld(got, cam, Vec3{0.0f, 0.0f, c.depth}, col, c.k, c.s, dp);
+    Splat(want, cam.cx, cam.cy, c.radius, col, c.intensity);
+    double worst = 0.0;
+    for (size_t i = 0; i < got.pixels.size(); ++i)
+      worst = std::max(worst, static_cast<double>(std::fabs(got.pixels[i].z - want.pixels[i].z)));
+    EXPECT_LT(worst, 2e-6) << "depth " << c.depth;
+    // (The 0.35-pixel splat centred on a pixel corner reaches no pixel centre.)
+    if (c.radius > 1.0f) {
+      EXPECT_GT(LightSum(got), 0.0) << "depth " << c.depth;
+    }
+  }
+  // Off-centre: 1 unit right and 0.5 up at depth 5 lands focal/5 and focal/10 pixels away
+  // (screen y grows downward).
+  Framebuffer got(640, 360), want(640, 360);
+  SplatWorld(got, cam, cam.right * 1.0f + cam.up * 0.5f + Vec3{0.0f, 0.0f, 5.0f}, col, 0.2f, 0.3f,
+             DebugParams{});
+  Splat(want, cam.cx + cam.focal / 5.0f, cam.cy - cam.focal / 10.0f, 0.3f * 56.0f / 5.0f, col, 0.2f);
+  for (size_t i = 0; i < got.pixels.size(); ++i) ASSERT_NEAR(got.pixels[i].x, want.pixels[i].x, 1e-6f);
+  // Nothing at or behind the camera, nor without light or size.
+  Framebuffer none(640, 360);
+  for (const float depth : {0.05f, 0.0f, -3.0f})
+    SplatWorld(none, cam, Vec3{0.0f, 0.0f, depth}, col, 0.2f, 1.0f, DebugParams{});
+  SplatWorld(none, cam, Vec3{0.0f, 0.0f, 4.0f}, col, 0.0f, 1.0f, DebugParams{});
+  SplatWorld(none, cam, Vec3{0.0f, 0.0f, 4.0f}, col, 0.2f, -1.0f, DebugParams{});
+  SplatWorld(none, cam, Vec3{NAN, 0.0f, 4.0f}, col, 0.2f, 1.0f, DebugParams{});
+  EXPECT_EQ(LightSum(none), 0.0);
+}
+
+TEST(ObjectsSplat, SegmentsHaveEightSplatsPerUnitBrightestInTheMiddle) {
+  // On a one-pixel image seen from 4 units with a 160-degree view every splat of a short
+  // segment lands within a fraction of a pixel of the pixel centre at full size (7 px), so the
+  // pixel is the sum of the splat intensities k (0.52 + 0.48 sin(pi i / n)), i = 0..n.
+  Framebuffer fb(1, 1);
+  const CameraBasis cam =
+      BuildLookAt(Vec3{0.0f, 0.0f, -4.0f}, Vec3{0.0f, 0.0f, 0.0f}, 160.0f, 0.0f, 1, 1);
+  DebugParams dp;
+  dp.dot_size = 4.0f;
+  const auto expected = [](int n) {
+    double sum = 0.0;
+    for (int i = 0; i <= n; ++i) sum += 0.52 + 0.48 * std::sin(3.14159265358979 * i / n);
+    return 0.1 * sum;
+  };
+  struct Case {
+    float length;
+    int n;
+  };
+  // n = int(8 |b - a|), at most 56, and 2 below 3.
+  for (const Case c : {Case{1.0f, 8}, Case{0.3f, 2}, Case{0.0f, 2}, Case{2.5f, 20}, Case{9.0f, 56}}) {
+    fb.Fill(Vec3{});
+    const Vec3 a{-0.5f * c.length, 0.0f, 0.0f};
+    const Vec3 b{0.5f * c.length, 0.0f, 0.0f};
+    SplatSegment(fb, cam, a, b, Vec3{1.0f, 0.0f, 0.0f}, 0.1f, 1.0f, dp, 99u);
+    EXPECT_NEAR(fb.pixels[0].x, expected(c.n), 0.01 * expected(c.n)) << "length " << c.length;
+  }
+  // Thinned, the same seeds drop the same splats: fewer, and always the same ones.
+  dp.dot_density = 0.3f;
+  fb.Fill(Vec3{});
+  SplatSegment(fb, cam, Vec3{-0.5f, 0.0f, 0.0f}, Vec3{0.5f, 0.0f, 0.0f}, Vec3{1.0f, 0.0f, 0.0f}, 0.1f,
+               1.0f, dp, 99u);
+  const float thinned = fb.pixels[0].x;
+  EXPECT_LT(thinned, expected(8));
+  fb.Fill(Vec3{});
+  SplatSegment(fb, cam, Vec3{-0.5f, 0.0f, 0.0f}, Vec3{0.5f, 0.0f, 0.0f}, Vec3{1.0f, 0.0f, 0.0f}, 0.1f,
+               1.0f, dp, 99u);
+  EXPECT_EQ(fb.pixels[0].x, thinned);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Clouds
