@@ -419,9 +419,9 @@ TEST(ObjectsFrame, KeepsATrailAndAddsTheVioletFloor) {
   dp.trail = 0.98f;
   scene.Draw(fb, 0.0f, dp, cam, MusicViz{}, single);
   EXPECT_NEAR(fb.pixels[0].x, 10.0f * 0.98f + 0.002f, 1e-4f);
-  for (int i = 0; i < 600; ++i) scene.Draw(fb, 0.0f, dp, cam, MusicViz{}, single);
+  for (int i = 0; i < 300; ++i) scene.Draw(fb, 0.0f, dp, cam, MusicViz{}, single);
   const Vec3 corner = fb.pixels[0];
-  EXPECT_NEAR(corner.z, 0.004f / 0.02f + 10.0f * std::pow(0.98f, 601.0f), 0.005f);
+  EXPECT_NEAR(corner.z, 0.004f / 0.02f + 10.0f * std::pow(0.98f, 301.0f), 0.005f);
   // trail outside [0.15, 0.98] is clamped.
   dp.trail = 5.0f;
   fb.pixels[0] = Vec3{1.0f, 1.0f, 1.0f};
