@@ -485,15 +485,15 @@ void DrawSearchlights(Framebuffer& fb, const CameraBasis& cam, float t, const Co
   const float boost = 1.0f + 0.95f * L[1] + 0.75f * L[0];
   const float intensity = (0.026f + 0.018f * L[1]) * k;
   for (int b = 0; b < 7; ++b) {
-    const float fb_ = static_cast<float>(b);
-    const float x0 = 1.3f * fb_ - 3.9f;
-    const float x1 = 7.4f * std::sin(fb_ * kPi / 3.0f + 0.7f * t);
+    const float beam = static_cast<float>(b);
+    const float x0 = 1.3f * beam - 3.9f;
+    const float x1 = 7.4f * std::sin(beam * kPi / 3.0f + 0.7f * t);
     const Vec3 colour =
-        Vec3{0.05f + 0.15833333f * fb_, 0.9f - 0.13666667f * fb_, 1.0f - 0.06333333f * fb_} * boost;
+        Vec3{0.05f + 0.15833333f * beam, 0.9f - 0.13666667f * beam, 1.0f - 0.06333333f * beam} * boost;
     for (int i = 0; i < 86; ++i) {
       const float f = static_cast<float>(i) / 85.0f;
       const Vec3 p{x0 + f * (x1 - x0),
-                   1.55f + 2.6f * f + 0.18f * std::sin(2.0f * fb_ / 3.0f + 3.0f * t + kTwoPi * f),
+                   1.55f + 2.6f * f + 0.18f * std::sin(2.0f * beam / 3.0f + 3.0f * t + kTwoPi * f),
                    0.1f + 5.3f * f};
       SplatWorld(fb, cam, p, colour, intensity, 1.4f + 1.1f * f + u * (0.42f + 0.33f * f), dp);
     }
