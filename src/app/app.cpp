@@ -279,7 +279,9 @@ void App::RenderFrame(float t) {
     DrawCanyonFlight(canyon, frame, trail, t, params, cam, mv, frame_index, changed);
   } else {
     trail.Fill(kBlack);
-    // Scene 2: ObjectsScene::Draw; scene 3: Canyon::DrawDotField; 4..8: OrbStage::Draw join here.
+    // The other scenes fade what is there themselves (their light trails).
+    if (active == 2) objects.Draw(frame, t, params, cam, mv);
+    // Scene 3: Canyon::DrawDotField joins here.
     if (active >= 4) stage.Draw(frame, t, params, cam, mv);
   }
 

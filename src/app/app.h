@@ -17,6 +17,7 @@
 #include "render/framebuffer.h"
 #include "scenes/canyon.h"
 #include "scenes/orb_stage.h"
+#include "scenes/objects_scene.h"
 #include "timeline/director.h"
 #include "timeline/music_viz.h"
 #include "timeline/sequence.h"
@@ -75,8 +76,8 @@ class App final : private ShowHost {
   Framebuffer glow{kFrameWidth, kFrameHeight};   // glow layer of the tracker display
   Framebuffer trail{kFrameWidth, kFrameHeight};  // persistence buffer of scene 1
   Canyon canyon;  // scenes 1 and 3
-  // ObjectsScene `objects` (scene 2) and OrbStage `stage` (scenes 4 to 8) join here.
-  OrbStage stage;  // scenes 4 to 8
+  ObjectsScene objects;  // scene 2; builds its point clouds before the first frame
+  OrbStage stage;        // scenes 4 to 8
   std::unique_ptr<RuntimeSynth> synth = std::make_unique<RuntimeSynth>();  // built-in music
   // XmPlayer `xm` (the tracker-module source, always created) joins here.
 

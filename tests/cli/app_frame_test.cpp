@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -75,6 +76,37 @@ TEST(RenderFrame, SceneOneKeepsItsTrailAndStartsItClean) {
   }
   EXPECT_TRUE(SamePixels(marked->trail, plain->trail));
   EXPECT_TRUE(marked->frame.rgba == plain->frame.rgba);
+}
+
+TEST(RenderFrame, SceneTwoDrawsTheArenaOverTheLastImage) {
+  // Scene 2 fades what the frame holds instead of clearing it (its light trails); --dj-board
+  // shows the same scene in the club look: the close-up with the console and the operator lit.
+  HeadlessApp orbit({"--scene", "2"});
+  HeadlessApp club({"--dj-board"});
+  ASSERT_EQ(club->options.scene, 2);
+  ASSERT_TRUE(club->options.club_stage_preview);
+  const Vec3 mark{50.0f, 50.0f, 50.0f};
+  orbit->frame.pixels[0] = mark;
+  orbit->RenderFrame(0.5f);
+  club->RenderFrame(0.5f);
+  EXPECT_GT(orbit->frame.pixels[0].x, 0.15f * mark.x);
+  EXPECT_LT(orbit->frame.pixels[0].x, mark.x);
+
+  // Both show the arena; the club look is another picture (the close-up), not a recoloured orbit.
+  size_t orbit_lit = 0, club_lit = 0, differing = 0;
+  for (size_t i = 0; i < orbit->frame.pixels.size(); ++i) {
+    const Vec3& a = orbit->frame.pixels[i];
+    const Vec3& b = club->frame.pixels[i];
+    orbit_lit += (a.x + a.y + a.z > 0.05f);
+    club_lit += (b.x + b.y + b.z > 0.05f);
+    differing += std::fabs((a.x + a.y + a.z) - (b.x + b.y + b.z)) > 0.05f;
+  }
+  EXPECT_GT(orbit_lit, 20000u);
+  EXPECT_GT(club_lit, 20000u);
+  EXPECT_GT(differing, 40000u);
+  EXPECT_GE(club->BuildMusicViz().cue_club, 1.0f);
+  EXPECT_EQ(orbit->BuildMusicViz().cue_club, 0.0f);
+  EXPECT_EQ(club->ActiveScene(club->BuildMusicViz()), 2);
 }
 
 TEST(RenderFrame, AfterTheFinaleEveryFrameIsBlack) {

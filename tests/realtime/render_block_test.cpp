@@ -18,6 +18,7 @@
 #include "render/primitives.h"
 #include "scenes/canyon.h"
 #include "scenes/orb_stage.h"
+#include "scenes/objects_scene.h"
 
 namespace {
 
@@ -198,4 +199,33 @@ TEST(FrameDrawing, OrbStageFramesAllocateNothing) {
               0)
         << "density " << density;
   }
+}
+
+TEST(FrameDrawing, ArenaFramesAllocateNothingAfterTheFirst) {
+  // The whole arena on one worker (the direct ring), then the ring split into slots on the same
+  // single-worker pool: the slot images are sized by the first frame and keep their storage.
+  const ObjectsScene scene;
+  ThreadPool single(0);
+  Framebuffer frame(640, 360);
+  DebugParams p;
+  const SceneCameraParams cam;
+  MusicViz mv;
+  mv.active = true;
+  mv.kick = 0.5f;
+  mv.cue_club = 1.0f;  // the console and the operator too
+  mv.section_time = 1.2f;
+  scene.Draw(frame, 1.0f, p, cam, mv, single);
+  std::vector<std::vector<Vec3>> slots;
+  const CameraBasis camera = ObjectsCamera(1.0f, cam, MakeObjectsMix(mv), 640, 360);
+  DrawArcadeRing(frame, camera, scene.ring_points, 1.0f, p, mv, 1.0f, 3, slots, single);
+  frame.ResolveRgba8();  // builds the tone table on its first use
+  EXPECT_EQ(AllocationsDuring([&] {
+              for (int i = 1; i <= 3; ++i) {
+                const float t = 1.0f + 0.25f * static_cast<float>(i);
+                scene.Draw(frame, t, p, cam, mv, single);
+                DrawArcadeRing(frame, camera, scene.ring_points, t, p, mv, 1.0f, 3, slots, single);
+                frame.ResolveRgba8();
+              }
+            }),
+            0);
 }
