@@ -47,7 +47,8 @@ float Level(float v) { return std::isfinite(v) ? v : 0.0f; }
 
 // "C-4" for note 49: name from the twelve, octave (note - 1) / 12. `note` is 1 ... 255.
 void NoteText(int note, char* out, std::size_t size) {
-  std::snprintf(out, size, "%s%d", kNoteNames[(note - 1) % 12], (note - 1) / 12);
+  const int n = std::clamp(note, 1, 255) - 1;
+  std::snprintf(out, size, "%s%d", kNoteNames[n % 12], n / 12);
 }
 
 // Step of row line k of n in the synthesiser listing: the n steps centred on the current one.
@@ -84,6 +85,9 @@ void SynthNoteText(std::int32_t step, char* out, std::size_t size) {
   else
     std::snprintf(out, size, "%+02d", step);
 }
+
+// max(count - 1, 0) without overflow for any count the source reports.
+int LastIndex(std::int32_t count) { return count > 0 ? count - 1 : 0; }
 
 // The first of the 21 pattern rows shown by a listing of n rows (the middle n).
 int ModuleFirstRow(int n) { return (kTrackerVisibleRows - n) / 2; }
@@ -490,7 +494,7 @@ void ModuleAsmLine(const TrackerSnapshot& snap, int i, int j, int half, TrackerA
   const unsigned row_num = static_cast<unsigned>(row.row);
   if (half == 0) {
     if (note >= 1) {
-      char name[8];
+      char name[16];
       NoteText(note, name, sizeof name);
       std::snprintf(t, size, "%c%04X LDA #%s ; R%02X C%d", mark, address, name, row_num, ch);
     } else if (instrument != 0) {
@@ -571,7 +575,7 @@ void TrackerCellText(const TrackerCell& cell, char* out, std::size_t size) {
   const int type2 = Byte(cell.effect2_type);
   const int param2 = Byte(cell.effect2_param);
   if (note >= 1) {
-    char name[8];
+    char name[16];
     NoteText(note, name, sizeof name);
     std::snprintf(out, size, "%s%02X", name, instrument);
   } else if (instrument != 0) {
@@ -594,10 +598,10 @@ void BuildTrackerListing(const TrackerSnapshot& snap, int rows, TrackerListing& 
     // Module player: its position in the song, then the middle n of the 21 pattern rows.
     const char* title = snap.title.empty() ? "XM MODULE" : snap.title.c_str();
     std::snprintf(out.header1, size, "XM %.18s  BPM%03.0f  ORD%02d/%02d", title, snap.bpm,
-                  snap.order, std::max(snap.length - 1, 0));
+                  snap.order, LastIndex(snap.length));
     std::snprintf(out.header2, size, "PAT%02d ROW%02X/%02X  CH%02d", snap.pattern,
                   static_cast<unsigned>(std::max(snap.step, 0)),
-                  static_cast<unsigned>(std::max(snap.rows - 1, 0)), snap.channels);
+                  static_cast<unsigned>(LastIndex(snap.rows)), snap.channels);
     const int first = ModuleFirstRow(n);
     for (int k = 0; k < n; ++k) {
       const TrackerRow& row = snap.pattern_rows[static_cast<std::size_t>(first + k)];
@@ -606,7 +610,7 @@ void BuildTrackerListing(const TrackerSnapshot& snap, int rows, TrackerListing& 
         std::snprintf(out.rows[k], size, "    ----- ----- ----- -----");
         continue;
       }
-      char cells[4][8];  // at most "B-2115": note 255 with an instrument
+      char cells[4][16];
       for (int ch = 0; ch < 4; ++ch)
         TrackerCellText(row.channels[static_cast<std::size_t>(ch)], cells[ch], sizeof cells[ch]);
       std::snprintf(out.rows[k], size, "%c%02X %5s %5s %5s %5s", out.current[k] ? '>' : ' ',

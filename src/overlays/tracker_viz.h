@@ -89,7 +89,7 @@ void TrackerCellText(const TrackerCell& cell, char* out, std::size_t size);
 
 // The text of the panel and wall listings: two header lines and n row lines (n as counted by
 // TrackerPanelRowCount), with which row is the playing one.
-inline constexpr std::size_t kTrackerLineChars = 64;
+inline constexpr std::size_t kTrackerLineChars = 96;
 struct TrackerListing {
   char header1[kTrackerLineChars] = {};
   char header2[kTrackerLineChars] = {};
