@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "audio/synth_track.h"
 #include "overlays/tracker_viz.h"
 
 namespace {
@@ -31,8 +32,8 @@ TrackerSnapshot BusySnapshot(int source) {
   s.rows = 64;
   s.channels = 8;
   for (int q = 0; q < kTrackerSteps; ++q) {
-    s.bass_steps[q] = q % 3 == 2 ? -99 : q;
-    s.lead_steps[q] = q % 2 == 1 ? -99 : q;
+    s.bass_steps[q] = q % 3 == 2 ? kRest : q;
+    s.lead_steps[q] = q % 2 == 1 ? kRest : q;
   }
   for (int k = 0; k < kTrackerVisibleRows; ++k) {
     s.pattern_rows[k].row = 20 + k;
