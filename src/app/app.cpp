@@ -269,9 +269,8 @@ void App::RenderFrame(float t) {
 
   // 8. The storyboard scene belongs to the sibling production: never drawn in this build.
 
-  // 9. The tracker display under the scene (DrawTrackerViz joins here).
-  if (behind && !options.bench) {
-  }
+  // 9. The tracker display under the scene.
+  if (behind && !options.bench) DrawTrackerViz(active);
 
   // 10. The scene. Scenes draw over what is there; each decides how much of the last image stays.
   if (active == 1) {
@@ -285,9 +284,8 @@ void App::RenderFrame(float t) {
     if (active >= 4) stage.Draw(frame, t, params, cam, mv);
   }
 
-  // 11. The tracker display over the scene (DrawTrackerViz joins here).
-  if (!options.bench && active != 1 && !behind) {
-  }
+  // 11. The tracker display over the scene.
+  if (!options.bench && active != 1 && !behind) DrawTrackerViz(active);
 
   // 12. Title, credits, greetings and oracle subtitles (DrawTitleOverlay joins here). The sibling
   //     production's vector greetings and bloom are not part of this build.

@@ -43,6 +43,8 @@ class App final : private ShowHost {
   int Run();
   // Renders one image into `frame` for frame time `t` seconds and resolves it to RGBA.
   void RenderFrame(float t);
+  // The tracker display for the active scene, into `frame` (never for scene 1, nor when hidden).
+  void DrawTrackerViz(int scene);
 
   // Music sources: configure both, (re)start the selected one, stop both.
   void ConfigureAudio();

@@ -42,8 +42,6 @@ float NoteOffset(std::int32_t note) {
   return static_cast<float>(std::clamp(note, -kMaxNoteOffset, kMaxNoteOffset));
 }
 
-bool IsRest(std::int32_t step) { return step <= -90; }
-
 std::uint64_t PackLoop(float start, float end) {
   std::uint32_t s = 0;
   std::uint32_t e = 0;

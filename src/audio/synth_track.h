@@ -18,6 +18,7 @@ using FileReader = std::function<bool(const std::string& path, std::vector<std::
 
 // Step value of a rest; the synthesiser treats every step below -89 as a rest.
 constexpr std::int32_t kRest = -99;
+inline bool IsRest(std::int32_t step) { return step <= -90; }
 
 // One bar of sixteenth notes: semitones relative to the voice's base note, or kRest.
 struct SynthPattern {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "audio/runtime_synth.h"
+#include "overlays/tracker_viz.h"
 #include "render/framebuffer.h"
 #include "render/parallel.h"
 #include "render/primitives.h"
@@ -228,4 +229,43 @@ TEST(FrameDrawing, ArenaFramesAllocateNothingAfterTheFirst) {
               }
             }),
             0);
+}
+
+TEST(FrameDrawing, TheTrackerDisplayAllocatesNothing) {
+  // Every mode and look of both sources, in front and behind: the text lines are built in fixed
+  // buffers. The snapshot (with its title) is made before the frame, as the App's is.
+  TrackerSnapshot synth;
+  synth.title = "a synth track title longer than any short string";
+  synth.kick = 0.9f;
+  synth.step = 8;
+  synth.impact = 1.0f;
+  TrackerSnapshot module = synth;
+  module.source = 1;
+  module.channels = 12;
+  module.step = 3;
+  for (int k = 0; k < kTrackerVisibleRows; ++k) {
+    module.pattern_rows[k].row = k - 7;
+    module.pattern_rows[k].channels[0] = {49, 1, 0x40, 0x0A, 0x20, 0, 0};
+  }
+  Framebuffer frame(640, 360);
+  Framebuffer glow(640, 360);
+  frame.ResolveRgba8();
+  float flash = 0.0f;
+  std::int32_t last_step = -1;
+  for (const TrackerSnapshot* snap : {&synth, &module})
+    for (std::int32_t mode : {kTrackerPanel, kTrackerWall, kTrackerAssembly})
+      for (std::int32_t effect : {kTrackerClean, kTrackerGlow, kTrackerSplat})
+        for (const bool behind : {false, true}) {
+          TrackerVizSettings settings;
+          settings.mode = mode;
+          settings.effect = effect;
+          settings.rows = 21;
+          EXPECT_EQ(AllocationsDuring([&] {
+                      DrawTrackerViz(frame, glow, *snap, settings, 20.0f, behind,
+                                     TrackerFlashState{flash, last_step});
+                      frame.ResolveRgba8();
+                    }),
+                    0)
+              << "source " << snap->source << " mode " << mode << " effect " << effect;
+        }
 }
