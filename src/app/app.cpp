@@ -260,7 +260,8 @@ void App::RenderFrame(float t) {
     DrawCanyonFlight(canyon, frame, trail, t, params, cam, mv, frame_index, changed);
   } else {
     trail.Fill(kBlack);
-    // Scene 2: ObjectsScene::Draw; scene 3: Canyon::DrawDotField; 4..8: OrbStage::Draw join here.
+    // Scene 2: ObjectsScene::Draw; 4..8: OrbStage::Draw join here.
+    if (active == 3) canyon.DrawDotField(frame, t, params, cam, mv, frame_index);
   }
 
   // 11. The tracker display over the scene (DrawTrackerViz joins here).
