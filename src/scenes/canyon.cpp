@@ -539,11 +539,24 @@ float TerrainHaze(float x, float z, float h, float dist, float t, const DebugPar
 }
 
 float TerrainLight(float x, float z, const DebugParams& p, Vec3 sun) {
-  const float ex = TerrainHeight(x - 1.0f, z, p, true) - TerrainHeight(x + 1.0f, z, p, true);
-  const float ez = TerrainHeight(x, z - 1.0f, p, true) - TerrainHeight(x, z + 1.0f, p, true);
+  canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z);
+  return canyon_detail::LightOnSlice(x, slice, p, sun);
+}
+
+namespace canyon_detail {
+
+float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun) {
+  // The normal from the four detailed heights around the point, x - 1, x + 1, z - 1, z + 1,
+  // evaluated together.
+  float heights[4];
+  NormalHeights(x, slice, p, heights);
+  const float ex = heights[0] - heights[1];
+  const float ez = heights[2] - heights[3];
   const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
   return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
 }
+
+}  // namespace canyon_detail
 
 float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_sin,
                     float sun_cos) {
@@ -735,16 +748,6 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   return sc;
 }
 
-// TerrainLight at a marched point, its four heights evaluated together on the march's slice.
-float LightOnSlice(float x, canyon_detail::TerrainSlice& slice, const DebugParams& p, Vec3 sun) {
-  float heights[4];
-  canyon_detail::NormalHeights(x, slice, p, heights);
-  const float ex = heights[0] - heights[1];
-  const float ez = heights[2] - heights[3];
-  const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
-  return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
-}
-
 // Albedo and moss of four visible samples at once (TerrainColour over TerrainHaze with near 45 and
 // far 160), lane k for sample k: the same operations in the same order, four wide.
 struct SampleSurfaces {
@@ -837,7 +840,7 @@ Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice&
   const float pz = slice.z;
 
   // 3. Sun and shadow.
-  const float diffuse = LightOnSlice(px, slice, p, cf.sun);
+  const float diffuse = canyon_detail::LightOnSlice(px, slice, p, cf.sun);
   const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
 
   // 4. Lit colour: the constant term is the warm dusk sky light, which shadows do not remove.

@@ -196,6 +196,10 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
 // wide; each is exactly TerrainHeight(..., detailed = true) at its point.
 void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out);
 
+// TerrainLight at (x, slice.z), its four heights evaluated together on the slice: exactly
+// TerrainLight's value.
+float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun);
+
 // The river's terms that depend only on the frame (time and music), worked out once per frame.
 struct RiverTime {
   float k_shift_x = 0.0f;  // slow drift of the lava band pattern

@@ -7,6 +7,7 @@
 #include "render/noise.h"
 #include "render/primitives.h"
 #include "scenes/canyon.h"
+#include "scenes/canyon_internal.h"
 
 namespace {
 
@@ -93,10 +94,22 @@ DotFieldView BuildDotFieldView(float t, const DebugParams& p, const SceneCameraP
   return view;
 }
 
-float DotFieldGroundHeight(float x, float z, float t, const DebugParams& p, const MusicViz& mv) {
-  float y = TerrainHeight(x, z, p, true);
+namespace {
+
+// DotFieldGroundHeight on a slice of the terrain at z (what a whole row of dots shares).
+float GroundOnSlice(float x, canyon_detail::TerrainSlice& slice, float t, const DebugParams& p,
+                    const MusicViz& mv) {
+  const float z = slice.z;
+  float y = canyon_detail::HeightOnSlice(x, slice, p, true);
   if (mv.active) y += std::sin(0.13f * x + 0.05f * z + 3.0f * t) * (0.1f * mv.bass + 0.34f * mv.impact);
   return y;
+}
+
+}  // namespace
+
+float DotFieldGroundHeight(float x, float z, float t, const DebugParams& p, const MusicViz& mv) {
+  canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z);
+  return GroundOnSlice(x, slice, t, p, mv);
 }
 
 bool TerrainDotKept(int i, int k, float density) {
@@ -233,13 +246,15 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p,
   const float terrain_size = 0.6325f * P + 1.15f;
   for (int k = 0; k < kDotFieldRows; ++k) {
     const float z = camZ + 4.0f + 0.78f * static_cast<float>(k);
-    const float centre = CanyonCentre(z);
+    // The terms of the terrain that depend on z alone, shared by the row.
+    canyon_detail::TerrainSlice row = canyon_detail::MakeSlice(z);
+    const float centre = canyon_detail::SliceCentre(row);
     for (int i = 0; i < kDotFieldColumns; ++i) {
       // a. Thinning.
       if (!TerrainDotKept(i, k, p.dot_density)) continue;
       // b. Height, with the music's ripple.
       const float x = centre + (static_cast<float>(i) - 55.5f) * 0.72f;
-      const float y = DotFieldGroundHeight(x, z, t, p, mv);
+      const float y = GroundOnSlice(x, row, t, p, mv);
 
       // A dot that cannot touch the image needs no shading.
       const ProjectedDot dot = Project(camera, Vec3(x, y, z), terrain_size, p, frame.width,
@@ -247,7 +262,7 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p,
       if (!dot.drawn) continue;
 
       // c. The heightfield's shading (the light sees the ground without the ripple).
-      const float diffuse = TerrainLight(x, z, p, view.sun);
+      const float diffuse = canyon_detail::LightOnSlice(x, row, p, view.sun);
       const float haze = TerrainHaze(x, z, y, z - camZ, t, p, 45.0f, 140.0f);
       const float shadow = TerrainShadow(x, z, y, p, view.sun_sin, view.sun_cos);
       const float light = shadow * diffuse + 0.35f;
