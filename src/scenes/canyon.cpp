@@ -561,13 +561,32 @@ float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun)
 float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_sin,
                     float sun_cos) {
   if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
+  canyon_detail::ShadowSlices slices = canyon_detail::MakeShadowSlices(z, p, sun_cos);
+  return canyon_detail::ShadowOnSlices(x, h, p, sun_sin, slices);
+}
 
-  const canyon_detail::HeightBounds bounds = canyon_detail::MakeHeightBounds(p);
+namespace canyon_detail {
+
+ShadowSlices MakeShadowSlices(float z, const DebugParams& p, float sun_cos) {
+  ShadowSlices s;
+  s.bounds = MakeHeightBounds(p);
+  for (int i = 1; i <= kShadowSamples; ++i) {
+    const float q = (static_cast<float>(i) - 0.35f) * 0.1f;
+    const float l = q * p.shadow_length;
+    s.slice[i - 1] = MakeSlice(z + l * sun_cos);
+  }
+  return s;
+}
+
+float ShadowOnSlices(float x, float h, const DebugParams& p, float sun_sin,
+                     ShadowSlices& slices) {
+  if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
+
   float sum = 0.0f;
   float total = 0.0f;
   float hard = 0.0f;
   float soft = 0.0f;
-  for (int i = 1; i <= 10; ++i) {
+  for (int i = 1; i <= kShadowSamples; ++i) {
     // 1. Samples bunch up near the point, with a margin that widens with distance.
     const float q = (static_cast<float>(i) - 0.35f) * 0.1f;
     const float l = q * p.shadow_length;
@@ -578,11 +597,10 @@ float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_s
     // reach the ray gives exactly 0, so its full height is not needed.
     const float ray = 0.36f * l + h + 0.2f;
     const auto below_ray = [ray, o](float bound) { return bound - ray - o <= 0.0f; };
-    canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z + l * sun_cos);
     float th = 0.0f;
     float v = 0.0f;
-    if (canyon_detail::HeightOnSliceUnless(x + l * sun_sin, slice, p, true, bounds, below_ray,
-                                           &th)) {
+    if (HeightOnSliceUnless(x + l * sun_sin, slices.slice[i - 1], p, true, slices.bounds,
+                            below_ray, &th)) {
       v = SS(Clamp01((th - ray - o) / (m - o)));
     }
 
@@ -595,6 +613,8 @@ float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_s
   }
   return 1.0f - ((hard - soft) * 0.72f + soft) * p.shadow_strength;
 }
+
+}  // namespace canyon_detail
 
 float CanyonPulse(const MusicViz& mv) {
   if (!mv.active) return 0.0f;

@@ -249,6 +249,8 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p,
     // The terms of the terrain that depend on z alone, shared by the row.
     canyon_detail::TerrainSlice row = canyon_detail::MakeSlice(z);
     const float centre = canyon_detail::SliceCentre(row);
+    canyon_detail::ShadowSlices toward_sun;
+    if (p.shadows) toward_sun = canyon_detail::MakeShadowSlices(z, p, view.sun_cos);
     for (int i = 0; i < kDotFieldColumns; ++i) {
       // a. Thinning.
       if (!TerrainDotKept(i, k, p.dot_density)) continue;
@@ -264,7 +266,7 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p,
       // c. The heightfield's shading (the light sees the ground without the ripple).
       const float diffuse = canyon_detail::LightOnSlice(x, row, p, view.sun);
       const float haze = TerrainHaze(x, z, y, z - camZ, t, p, 45.0f, 140.0f);
-      const float shadow = TerrainShadow(x, z, y, p, view.sun_sin, view.sun_cos);
+      const float shadow = canyon_detail::ShadowOnSlices(x, y, p, view.sun_sin, toward_sun);
       const float light = shadow * diffuse + 0.35f;
       const Vec3 albedo = TerrainColour(x, z, y, haze);
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -474,6 +475,103 @@ TEST(DotFieldFrame, LooksLikeTheCanyonWithAShipAndStaysFinite) {
   EXPECT_LT(sx, 2.0f * kW / 3.0f);
   EXPECT_GT(sy, kH / 4.0f);
   EXPECT_LT(sy, 3.0f * kH / 4.0f);
+}
+
+// The scene written out plainly from the public functions: every terrain dot shaded and
+// projected, the light from four separate heights, the shadow from ten, no shared rows and no
+// skipping of dots off the image.
+float PlainLight(float x, float z, const DebugParams& p, Vec3 sun) {
+  const float ex = TerrainHeight(x - 1.0f, z, p, true) - TerrainHeight(x + 1.0f, z, p, true);
+  const float ez = TerrainHeight(x, z - 1.0f, p, true) - TerrainHeight(x, z + 1.0f, p, true);
+  const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
+  return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
+}
+
+float PlainShadow(float x, float z, float h, const DebugParams& p, float sa, float ca) {
+  if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
+  float sum = 0.0f, total = 0.0f, hard = 0.0f, soft = 0.0f;
+  for (int i = 1; i <= 10; ++i) {
+    const float q = (static_cast<float>(i) - 0.35f) * 0.1f;
+    const float l = q * p.shadow_length;
+    const float m = 0.02f * l + 0.75f;
+    const float o = -0.08f * m;
+    const float th = TerrainHeight(x + l * sa, z + l * ca, p, true);
+    const float v = Smoothstep((th - (0.36f * l + h + 0.2f) - o) / (m - o));
+    const float u = (1.0f - q) * (1.0f - q) + 0.12f;
+    sum += v * u;
+    total += u;
+    hard = std::max(hard, v);
+    soft = Clamp01(sum / total * 1.3f);
+  }
+  return 1.0f - ((hard - soft) * 0.72f + soft) * p.shadow_strength;
+}
+
+void PlainDotField(Framebuffer& fb, float t, const DebugParams& p, const MusicViz& mv) {
+  const float P = CanyonPulse(mv);
+  fb.ScaleAdd(Clamp(p.trail - 0.035f * P, 0.15f, 0.98f),
+              Vec3(0.0015f + 0.00075f * P, 0.001f + 0.0005f * P, 0.003f + 0.0015f * P));
+  const DotFieldView view = BuildDotFieldView(t, p, SceneCameraParams(), fb.width, fb.height);
+  const Vec3 glow = (0.4f * mv.lead + 1.0f + 0.8f * mv.impact) * Vec3(0.05f, 0.75f, 1.0f);
+  for (int k = 0; k < 128; ++k) {
+    const float z = view.camZ + 4.0f + 0.78f * static_cast<float>(k);
+    for (int i = 0; i < 112; ++i) {
+      if (!TerrainDotKept(i, k, p.dot_density)) continue;
+      const float x = CanyonCentre(z) + (static_cast<float>(i) - 55.5f) * 0.72f;
+      float y = TerrainHeight(x, z, p, true);
+      if (mv.active)
+        y += std::sin(0.13f * x + 0.05f * z + 3.0f * t) * (0.1f * mv.bass + 0.34f * mv.impact);
+      const float diffuse = PlainLight(x, z, p, view.sun);
+      const float haze = TerrainHaze(x, z, y, z - view.camZ, t, p, 45.0f, 140.0f);
+      const float shadow = PlainShadow(x, z, y, p, view.sun_sin, view.sun_cos);
+      const float light = shadow * diffuse + 0.35f;
+      const Vec3 albedo = TerrainColour(x, z, y, haze);
+      const float wave =
+          std::sin(6.2831853f * mv.step_phase + 0.06f * z + 5.0f * t + 0.13f * x);
+      const float mix = 0.09f * wave + 0.24f + 0.16f * P;
+      ProjectSplat(fb, view.camera, Vec3(x, y, z), Lerp(light * albedo, glow, mix),
+                   0.05f * P + 0.04f, 0.6325f * P + 1.15f, p);
+    }
+  }
+  // The streamer (the ship is not in these frames).
+  const float a = 0.38f * P;
+  for (int j = 0; j < 90; ++j) {
+    const float u = static_cast<float>(j) / 89.0f;
+    const float z = view.camZ + 6.0f + 70.0f * u;
+    const float x = CanyonCentre(z) + std::sin(8.0f * 3.14159265f * u + 2.0f * t +
+                                                6.2831853f * mv.step_phase) *
+                                          (0.72f * mv.build + 1.6f);
+    const float y = TerrainHeight(x, z, p, true) +
+                    std::sin(9.0f * 3.14159265f * u + 4.0f * t) *
+                        (0.4f * mv.impact + 0.22f * mv.bass) +
+                    2.5f * u + 0.5f;
+    const Vec3 colour(1.0f - 0.9f * u + 0.9f * u * a, Lerp(0.1f + 0.75f * u, 0.85f, a),
+                      Lerp(0.75f + 0.25f * u, 0.26f, a));
+    ProjectSplat(fb, view.camera, Vec3(x, y, z), colour, (1.0f - u) * (0.1f + 0.22f * P),
+                 1.12f * P + 1.6f, p);
+  }
+}
+
+TEST(DotFieldFrame, EqualsThePlainVersionByteForByte) {
+  NoiseTable();
+  DebugParams shadows;
+  shadows.shadows = true;
+  shadows.shadow_strength = 0.8f;
+  DebugParams sparse;
+  sparse.dot_density = 0.5f;
+  const MusicViz mv = Playing(0.0f, 0.0f);  // no ship
+  for (const DebugParams& p : {DebugParams(), shadows, sparse}) {
+    for (float t : {3.0f, 17.25f}) {
+      Framebuffer fast(kW, kH);
+      Framebuffer plain(kW, kH);
+      fast.Fill(Vec3(0.1f, 0.05f, 0.2f));
+      plain.Fill(Vec3(0.1f, 0.05f, 0.2f));
+      Canyon().DrawDotField(fast, t, p, SceneCameraParams(), mv, 0);
+      PlainDotField(plain, t, p, mv);
+      fast.ResolveRgba8();
+      plain.ResolveRgba8();
+      EXPECT_TRUE(fast.rgba == plain.rgba) << "t " << t << " shadows " << p.shadows;
+    }
+  }
 }
 
 TEST(DotFieldFrame, SameInputsSameFrameAndAClockWithoutAPlaceShowsTheStart) {
