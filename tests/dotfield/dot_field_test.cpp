@@ -153,6 +153,29 @@ TEST(ProjectSplat, RadiusShrinksWithDepthBetween035And7Pixels) {
   }
 }
 
+TEST(ProjectSplat, DotsCentredJustOffTheImageStillLightItsEdge) {
+  const CameraBasis cam = StraightCamera();
+  const DebugParams p;
+  // Depth 12: radius 6. Centres 3 pixels beyond the left and right edges (on row 180's centre
+  // line) reach the three pixels nearest the edge; centres 7 pixels beyond reach nothing.
+  struct Case {
+    float screen_x;
+    int lit;
+  };
+  const Case cases[] = {{-3.0f, 3}, {643.0f, 3}, {-7.0f, 0}, {647.0f, 0}};
+  for (const Case& c : cases) {
+    const float depth = 12.0f;
+    const float across = (c.screen_x - cam.cx) * depth / cam.focal;
+    const float down = 0.5f * depth / cam.focal;
+    const Vec3 point = cam.eye + depth * cam.forward + across * cam.right - down * cam.up;
+    Framebuffer fb(kW, kH);
+    ProjectSplat(fb, cam, point, Vec3(1.0f, 1.0f, 1.0f), 1.0f, 1.0f, p);
+    int lit = 0;
+    for (std::size_t x = 0; x < kW; ++x) lit += Red(fb, x, 180) > 0.0f ? 1 : 0;
+    EXPECT_EQ(lit, c.lit) << c.screen_x;
+  }
+}
+
 // ---- Camera -----------------------------------------------------------------------------------
 
 TEST(DotFieldCamera, RidesTheCentreLineLookingAheadAndBanksIntoBends) {
