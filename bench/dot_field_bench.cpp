@@ -43,8 +43,8 @@ void BM_DotFieldFrame(benchmark::State& state) {
     ++frame_index;
     t += 1.0f / 60.0f;
   }
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                             benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DotFieldFrame)
     ->ArgNames({"shadows", "odd_even"})

@@ -21,10 +21,10 @@ enum Part { kHull = 0, kWings = 1, kEngines = 2, kCockpit = 3, kDetails = 4 };
 
 // The seven colours of the craft: pale cyan plating (most of it), steel blue struts, dusk violet
 // panel lines, lilac canopy glass, deep blue engine glow, mint navigation lights, cyan trim.
-inline constexpr Vec3 kPalette[7] = {
-    {0.6057f, 1.0f, 1.0f},         {0.3564f, 0.6913f, 0.7885f}, {0.4659f, 0.3201f, 0.5368f},
-    {0.5773f, 0.4702f, 0.7591f},   {0.0992f, 0.606f, 0.7814f},  {0.6312f, 0.9835f, 0.697f},
-    {0.5299f, 1.0f, 1.0f}};
+inline constexpr Vec3 kPalette[7] = {{0.6057f, 1.0f, 1.0f},       {0.3564f, 0.6913f, 0.7885f},
+                                     {0.4659f, 0.3201f, 0.5368f}, {0.5773f, 0.4702f, 0.7591f},
+                                     {0.0992f, 0.606f, 0.7814f},  {0.6312f, 0.9835f, 0.697f},
+                                     {0.5299f, 1.0f, 1.0f}};
 enum Colour { kPlating = 0, kStrut, kPanel, kGlass, kGlow, kNavLight, kTrim };
 
 // How an edge's dots look: palette colour, peak intensity and size factor (both taper toward
@@ -57,7 +57,9 @@ struct Edge {
 
 // An edge lies in the centre plane when both its ends do; every other edge of the right half
 // stands for itself and its mirror image (x negated).
-inline bool InCentrePlane(const Edge& e) { return e.a.x == 0.0f && e.b.x == 0.0f; }
+inline bool InCentrePlane(const Edge& e) {
+  return e.a.x == 0.0f && e.b.x == 0.0f;
+}
 
 // Collects the edges of the right half.
 class Drawing {
@@ -75,8 +77,8 @@ class Drawing {
   }
   // A skin through cross-sections of equally many points: each section's outline (`rings`) and
   // the lines joining corresponding points of neighbouring sections (`stringers`).
-  void Loft(const std::vector<std::vector<Vec3>>& sections, const Style& rings,
-            const Style& stringers, bool closed_rings = false) {
+  void Loft(const std::vector<std::vector<Vec3>>& sections, const Style& rings, const Style& stringers,
+            bool closed_rings = false) {
     for (std::size_t s = 0; s < sections.size(); ++s) {
       Path(sections[s], rings, closed_rings);
       if (s + 1 == sections.size()) continue;
@@ -95,8 +97,7 @@ inline std::vector<Vec3> Ring(Vec3 centre, float radius, int n) {
   std::vector<Vec3> points;
   for (int i = 0; i < n; ++i) {
     const float angle = 6.2831853f * static_cast<float>(i) / static_cast<float>(n);
-    points.push_back({centre.x + radius * std::sin(angle), centre.y + radius * std::cos(angle),
-                      centre.z});
+    points.push_back({centre.x + radius * std::sin(angle), centre.y + radius * std::cos(angle), centre.z});
   }
   return points;
 }
@@ -121,15 +122,12 @@ inline void Hull(Drawing& d) {
     float z, half_width, top, bottom;
   };
   const Station stations[] = {
-      {2.31f, 0.0f, 0.02f, 0.02f},    {2.12f, 0.16f, 0.14f, -0.08f},
-      {1.85f, 0.3f, 0.25f, -0.17f},   {1.5f, 0.42f, 0.34f, -0.23f},
-      {1.05f, 0.52f, 0.41f, -0.27f},  {0.55f, 0.58f, 0.45f, -0.29f},
-      {0.0f, 0.61f, 0.46f, -0.3f},    {-0.55f, 0.6f, 0.45f, -0.29f},
-      {-1.1f, 0.56f, 0.42f, -0.27f},  {-1.6f, 0.5f, 0.38f, -0.23f},
-      {-2.0f, 0.42f, 0.33f, -0.18f},  {-2.25f, 0.34f, 0.27f, -0.11f}};
+      {2.31f, 0.0f, 0.02f, 0.02f},  {2.12f, 0.16f, 0.14f, -0.08f}, {1.85f, 0.3f, 0.25f, -0.17f},
+      {1.5f, 0.42f, 0.34f, -0.23f}, {1.05f, 0.52f, 0.41f, -0.27f}, {0.55f, 0.58f, 0.45f, -0.29f},
+      {0.0f, 0.61f, 0.46f, -0.3f},  {-0.55f, 0.6f, 0.45f, -0.29f}, {-1.1f, 0.56f, 0.42f, -0.27f},
+      {-1.6f, 0.5f, 0.38f, -0.23f}, {-2.0f, 0.42f, 0.33f, -0.18f}, {-2.25f, 0.34f, 0.27f, -0.11f}};
   std::vector<std::vector<Vec3>> sections;
-  for (const Station& s : stations)
-    sections.push_back(HullSection(s.z, s.half_width, s.top, s.bottom));
+  for (const Station& s : stations) sections.push_back(HullSection(s.z, s.half_width, s.top, s.bottom));
   d.Loft(sections, kHullStyle, kHullStyle);
 
   // The flat tail plate.
@@ -150,7 +148,7 @@ inline void Wings(Drawing& d) {
   struct Rib {
     float x, lead, trail, y, thick;
   };
-  const Rib ribs[] = {{0.6f, 0.35f, -1.55f, 0.02f, 0.1f},  {0.9f, 0.05f, -1.6f, 0.03f, 0.09f},
+  const Rib ribs[] = {{0.6f, 0.35f, -1.55f, 0.02f, 0.1f},   {0.9f, 0.05f, -1.6f, 0.03f, 0.09f},
                       {1.2f, -0.25f, -1.65f, 0.04f, 0.08f}, {1.5f, -0.55f, -1.72f, 0.06f, 0.07f},
                       {1.8f, -0.85f, -1.8f, 0.07f, 0.06f},  {2.1f, -1.15f, -1.88f, 0.09f, 0.05f},
                       {2.4f, -1.42f, -1.96f, 0.1f, 0.04f},  {2.68f, -1.68f, -2.04f, 0.12f, 0.02f}};
@@ -255,8 +253,7 @@ inline void Details(Drawing& d) {
   d.Path({fin_root_front, fin_tip_front, fin_tip_back, fin_root_back}, kHullStyle, true);
   for (int i = 1; i < 4; ++i) {
     const float u = static_cast<float>(i) / 4.0f;
-    d.Line(Lerp(fin_root_front, fin_tip_front, u), Lerp(fin_root_back, fin_tip_back, u),
-           kTrimStyle);
+    d.Line(Lerp(fin_root_front, fin_tip_front, u), Lerp(fin_root_back, fin_tip_back, u), kTrimStyle);
   }
   d.Line(fin_root_front, fin_tip_back, kHullPanel);
   d.Line(fin_tip_front, fin_tip_back, kNavStyle);

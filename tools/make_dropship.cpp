@@ -33,8 +33,7 @@ struct Sampled {
 
 int DotsFor(double length, double per_unit) {
   const double n = std::floor(length * per_unit + 0.5);
-  return static_cast<int>(std::clamp(n, static_cast<double>(kMinDots),
-                                     static_cast<double>(kMaxDots)));
+  return static_cast<int>(std::clamp(n, static_cast<double>(kMinDots), static_cast<double>(kMaxDots)));
 }
 
 long Total(const std::vector<Sampled>& edges) {
@@ -104,9 +103,8 @@ void AppendDots(const dropship::Edge& e, int dots, bool mirrored, std::vector<fl
     const float swell = std::sin(3.14159265f * s);
     const float intensity = e.style.intensity * (0.74f + 0.26f * swell);
     const float size = e.style.size * (0.83f + 0.17f * swell);
-    const float values[kDropshipFloats] = {p.x,       p.y,  p.z,
-                                           colour.r,  colour.g, colour.b,
-                                           intensity, size, static_cast<float>(e.style.part)};
+    const float values[kDropshipFloats] = {
+        p.x, p.y, p.z, colour.r, colour.g, colour.b, intensity, size, static_cast<float>(e.style.part)};
     out.insert(out.end(), values, values + kDropshipFloats);
   }
 }
@@ -124,8 +122,8 @@ int main(int argc, char** argv) {
   for (const dropship::Edge& e : dropship::DropshipEdges())
     edges.push_back({e, dropship::InCentrePlane(e) ? 1 : 2, kMinDots});
   if (!ChooseCounts(edges, static_cast<long>(kDropshipPoints))) {
-    std::fprintf(stderr, "make_dropship: cannot place exactly %zu dots on %zu edges\n",
-                 kDropshipPoints, edges.size());
+    std::fprintf(stderr, "make_dropship: cannot place exactly %zu dots on %zu edges\n", kDropshipPoints,
+                 edges.size());
     return 1;
   }
 

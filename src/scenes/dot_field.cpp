@@ -9,13 +9,10 @@
 #include "scenes/canyon.h"
 #include "scenes/canyon_internal.h"
 
+using canyon_detail::kPi;
+using canyon_detail::kTwoPi;
+
 namespace {
-
-constexpr float kPi = 3.14159265f;
-constexpr float kTwoPi = 6.2831853f;
-
-// Smoothstep of an already clamped value.
-float SS(float t) { return t * t * (3.0f - 2.0f * t); }
 
 // A world point on screen: centre, radius and the depth fade's share of the strength.
 struct ProjectedDot {
@@ -23,11 +20,11 @@ struct ProjectedDot {
   float x = 0.0f;
   float y = 0.0f;
   float radius = 0.0f;
-  float strength = 0.0f;  // (1 - 0.75 ss(fade)) * dot_alpha, times the dot's intensity later
+  float fade = 0.0f;  // 1 - 0.75 ss(fade): the share of its strength the dot keeps at its depth
 };
 
-ProjectedDot Project(const CameraBasis& cam, Vec3 point, float size, const DebugParams& p,
-                     std::size_t width, std::size_t height) {
+ProjectedDot Project(const CameraBasis& cam, Vec3 point, float size, const DebugParams& p, std::size_t width,
+                     std::size_t height) {
   ProjectedDot dot;
   // 1. Depth along the view; nothing behind or touching the eye (a NaN depth fails too).
   const Vec3 rel = point - cam.eye;
@@ -39,7 +36,7 @@ ProjectedDot Project(const CameraBasis& cam, Vec3 point, float size, const Debug
 
   // 3. Far dots keep a quarter of their strength.
   const float fade = Clamp01((depth - 12.0f) / 118.0f);
-  dot.strength = (1.0f - 0.75f * SS(fade)) * p.dot_alpha;
+  dot.fade = 1.0f - 0.75f * Smoothstep(fade);
 
   // 4. Screen point.
   dot.x = Dot(rel, cam.right) * cam.focal / depth + cam.cx;
@@ -53,21 +50,23 @@ ProjectedDot Project(const CameraBasis& cam, Vec3 point, float size, const Debug
   return dot;
 }
 
-void SplatProjected(Framebuffer& fb, const ProjectedDot& dot, Vec3 colour, float intensity) {
+// 5. The splat of a projected dot with its intensity.
+void SplatProjected(Framebuffer& fb, const ProjectedDot& dot, Vec3 colour, float intensity,
+                    const DebugParams& p) {
   if (!dot.drawn) return;
-  Splat(fb, dot.x, dot.y, dot.radius, colour, dot.strength * intensity);
+  const float strength = dot.fade * intensity * p.dot_alpha;
+  Splat(fb, dot.x, dot.y, dot.radius, colour, strength);
 }
 
 }  // namespace
 
-void ProjectSplat(Framebuffer& fb, const CameraBasis& cam, Vec3 point, Vec3 colour,
-                  float intensity, float size, const DebugParams& p) {
-  // 5. The splat, with the dot's own intensity on top of the depth fade.
-  SplatProjected(fb, Project(cam, point, size, p, fb.width, fb.height), colour, intensity);
+void ProjectSplat(Framebuffer& fb, const CameraBasis& cam, Vec3 point, Vec3 colour, float intensity,
+                  float size, const DebugParams& p) {
+  SplatProjected(fb, Project(cam, point, size, p, fb.width, fb.height), colour, intensity, p);
 }
 
-DotFieldView BuildDotFieldView(float t, const DebugParams& p, const SceneCameraParams& cam,
-                               std::size_t width, std::size_t height) {
+DotFieldView BuildDotFieldView(float t, const DebugParams& p, const SceneCameraParams& cam, std::size_t width,
+                               std::size_t height) {
   DotFieldView view;
   // Eye on the centre line, 4.2 units above the smoothed ground.
   const float camZ = 16.0f * t * p.speed + cam.forward;
@@ -114,8 +113,8 @@ float DotFieldGroundHeight(float x, float z, float t, const DebugParams& p, cons
 
 bool TerrainDotKept(int i, int k, float density) {
   if (density >= 0.999f) return true;
-  const std::uint32_t seed = static_cast<std::uint32_t>(i) * 0x2C9277B5u -
-                             static_cast<std::uint32_t>(k) * 0x7FEBA0D0u + 0x42C8F31Du;
+  const std::uint32_t seed =
+      static_cast<std::uint32_t>(i) * 0x2C9277B5u - static_cast<std::uint32_t>(k) * 0x7FEBA0D0u + 0x42C8F31Du;
   return HashUnit(seed) <= density;
 }
 
@@ -127,17 +126,17 @@ bool ShipDotKept(std::uint32_t j, float density, bool odd_even, std::uint64_t fr
 
 DropshipTiming DropshipTimingAt(float section_time, float section_bar) {
   DropshipTiming d;
-  d.vis = SS(Clamp01((section_time - 4.0f) / 1.4f));
-  d.arrive = SS(Clamp01((section_time - 4.2f) / 4.2f));
+  d.vis = Smoothstep((section_time - 4.0f) / 1.4f);
+  d.arrive = Smoothstep((section_time - 4.2f) / 4.2f);
   d.late = std::max(section_bar - 19.0f, 0.0f);
-  d.leave = SS(Clamp01(d.late / 1.35f));
+  d.leave = Smoothstep(d.late / 1.35f);
   d.settle = Clamp01((d.arrive - 0.1f) / 0.82f);
   d.damping = 1.0f - 0.88f * d.leave;
   return d;
 }
 
 float DropshipWobble(const DropshipTiming& timing, float k) {
-  return k * (1.0f - 0.88f * timing.leave) * SS(timing.settle);
+  return k * (1.0f - 0.88f * timing.leave) * Smoothstep(timing.settle);
 }
 
 namespace {
@@ -166,10 +165,13 @@ DropshipPose DropshipPoseAt(float t, const DropshipTiming& timing, const CameraB
   const float side_wob = std::sin(1.41f * t + 0.35f) * A(0.09f) + std::sin(0.83f * t + 1.2f) * A(0.22f);
   const float s0 = 0.12f * d * std::sin(0.72f * t) + side_wob;
   const float side = (Lerp(s0, 0.72f, leave) + 3.2f) * arrive - 3.2f;
-  const float ahead = (std::sin(1.19f * t + 2.1f) * A(0.16f) + std::sin(0.47f * t + 0.6f) * A(0.46f) +
-                       14.1f) * arrive + 5.5f * late * late - 3.5f;
+  const float ahead =
+      (std::sin(1.19f * t + 2.1f) * A(0.16f) + std::sin(0.47f * t + 0.6f) * A(0.46f) + 14.1f) * arrive +
+      5.5f * late * late - 3.5f;
   const float lift = (std::sin(1.33f * t + 0.7f) * A(0.1f) + std::sin(0.64f * t + 2.0f) * A(0.24f) +
-                      0.12f * d * std::sin(1.1f * t) - 7.55f) * arrive + 6.0f * late * late + 8.0f;
+                      0.12f * d * std::sin(1.1f * t) - 7.55f) *
+                         arrive +
+                     6.0f * late * late + 8.0f;
   const Vec3 ship = camera.eye + ahead * forward + side * right + lift * up;
 
   // 1. The canyon's direction around the ship, from the smoothed ground along the centre line.
@@ -182,8 +184,8 @@ DropshipPose DropshipPoseAt(float t, const DropshipTiming& timing, const CameraB
   // 2. Yaw: the wobble, against the sideways drift, and into the coming bend.
   const float yaw_wob = std::sin(1.07f * t + 0.25f) * A(0.07f) + std::sin(0.56f * t + 2.4f) * A(0.18f) -
                         side_wob * A(0.22f) + std::tanh(5.0f * turn) * A(0.26f) * arrive;
-  const float yw = 0.8f * yaw_wob + std::sin(0.73f * t + 1.1f) * A(0.05f) +
-                   std::sin(1.29f * t + 0.4f) * A(0.022f);
+  const float yw =
+      0.8f * yaw_wob + std::sin(0.73f * t + 1.1f) * A(0.05f) + std::sin(1.29f * t + 0.4f) * A(0.022f);
   const Vec3 h = Normalize(dir + yw * right);
 
   // 3. Half along the view, half along the canyon, looser while leaving.
@@ -197,8 +199,8 @@ DropshipPose DropshipPoseAt(float t, const DropshipTiming& timing, const CameraB
   const Vec3 f2 = Normalize(Lerp(f1, exit_dir, leave));
 
   // 5. Sway.
-  const float sw = (std::sin(0.72f * t + 4.0f) * A(0.08f) + std::sin(1.41f * t + 0.8f) * A(0.028f)) *
-                   (1.0f - leave);
+  const float sw =
+      (std::sin(0.72f * t + 4.0f) * A(0.08f) + std::sin(1.41f * t + 0.8f) * A(0.028f)) * (1.0f - leave);
   const Vec3 F = Normalize(f2 + sw * right);
 
   // 6. Level axes around the nose direction.
@@ -220,9 +222,8 @@ DropshipPose DropshipPoseAt(float t, const DropshipTiming& timing, const CameraB
   return pose;
 }
 
-void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p,
-                          const SceneCameraParams& cam, const MusicViz& mv,
-                          std::size_t frame_index) const {
+void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p, const SceneCameraParams& cam,
+                          const MusicViz& mv, std::size_t frame_index) const {
   const float P = CanyonPulse(mv);
 
   // 1. Decay toward a faint blue floor that keeps the trails from reaching black.
@@ -259,8 +260,7 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p,
       const float y = GroundOnSlice(x, row, t, p, mv);
 
       // A dot that cannot touch the image needs no shading.
-      const ProjectedDot dot = Project(camera, Vec3(x, y, z), terrain_size, p, frame.width,
-                                       frame.height);
+      const ProjectedDot dot = Project(camera, Vec3(x, y, z), terrain_size, p, frame.width, frame.height);
       if (!dot.drawn) continue;
 
       // c. The heightfield's shading (the light sees the ground without the ripple).
@@ -276,45 +276,41 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p,
       const Vec3 colour = Lerp(light * albedo, glow_colour, mix);
 
       // e.
-      SplatProjected(frame, dot, colour, terrain_intensity);
+      SplatProjected(frame, dot, colour, terrain_intensity, p);
     }
   }
 
-  // 4. The streamer: a waving string of dots above the river line, white-blue near the camera
+  // 4. The streamer: a waving string of dots above the river line, pink-violet near the camera
   // turning to blue-green, pushed toward amber by the music.
   const float a = 0.38f * P;
   for (int j = 0; j < kStreamerDots; ++j) {
     const float u = static_cast<float>(j) / 89.0f;
     const float z = camZ + 6.0f + 70.0f * u;
-    const float x = CanyonCentre(z) + std::sin(8.0f * kPi * u + 2.0f * t + kTwoPi * mv.step_phase) *
-                                          (0.72f * mv.build + 1.6f);
+    const float x = CanyonCentre(z) +
+                    std::sin(8.0f * kPi * u + 2.0f * t + kTwoPi * mv.step_phase) * (0.72f * mv.build + 1.6f);
     const float y = TerrainHeight(x, z, p, true) +
-                    std::sin(9.0f * kPi * u + 4.0f * t) * (0.4f * mv.impact + 0.22f * mv.bass) +
-                    2.5f * u + 0.5f;
+                    std::sin(9.0f * kPi * u + 4.0f * t) * (0.4f * mv.impact + 0.22f * mv.bass) + 2.5f * u +
+                    0.5f;
     const Vec3 colour(1.0f - 0.9f * u + 0.9f * u * a, Lerp(0.1f + 0.75f * u, 0.85f, a),
                       Lerp(0.75f + 0.25f * u, 0.26f, a));
-    ProjectSplat(frame, camera, Vec3(x, y, z), colour, (1.0f - u) * (0.1f + 0.22f * P),
-                 1.12f * P + 1.6f, p);
+    ProjectSplat(frame, camera, Vec3(x, y, z), colour, (1.0f - u) * (0.1f + 0.22f * P), 1.12f * P + 1.6f, p);
   }
 
   // 5. The dropship.
   const DropshipTiming timing = DropshipTimingAt(mv.section_time, mv.section_bar);
   if (!(timing.vis > 0.001f)) return;
   const DropshipPose pose = DropshipPoseAt(t, timing, camera, p);
-  const float base =
-      (0.3375f * timing.arrive * P + 0.45f * timing.arrive + 0.4125f * P + 0.55f) * timing.vis;
+  const float base = (0.3375f * timing.arrive * P + 0.45f * timing.arrive + 0.4125f * P + 0.55f) * timing.vis;
   const float bright = 0.32f * P + 0.82f;
-  const Vec3 across = 1.45f * pose.across;
-  const Vec3 up = 1.45f * pose.up;
-  const Vec3 along = 1.769f * pose.along;
   for (std::uint32_t j = 0; j < kDropshipPoints; ++j) {
     if (!ShipDotKept(j, p.dot_density, p.ship_odd_even, frame_index)) continue;
     const float* m = &kDropshipModel[j * kDropshipFloats];
-    const Vec3 world = pose.centre + m[0] * across + m[1] * up + m[2] * along;
+    // The model is drawn 1.45 times its size across and up, and stretched along its flight.
+    const Vec3 world =
+        pose.centre + (1.45f * m[0]) * pose.across + (1.45f * m[1]) * pose.up + (1.769f * m[2]) * pose.along;
     // Every dot tinted a little (a fixed amount of its own) toward cyan.
     const float q =
-        static_cast<float>(Hash32((j * 0x9E3779B9u) ^ 0xF1500A11u) & 0xFFFFFFu) * 3.0040743e-9f +
-        0.2296f;
+        static_cast<float>(Hash32((j * 0x9E3779B9u) ^ 0xF1500A11u) & 0xFFFFFFu) * 3.0040743e-9f + 0.2296f;
     const Vec3 colour = Vec3(Lerp(m[3], 0.18f, q), Lerp(m[4], 0.96f, q), Lerp(m[5], 1.0f, q)) * bright;
     ProjectSplat(frame, camera, world, colour, 0.62f * m[6] * base, 0.43f * m[7], p);
   }

@@ -17,8 +17,8 @@
 // Projects the world point through the camera and adds one splat of `colour` there: nothing at
 // a depth of 0.05 or less (behind or touching the eye); the radius shrinks with depth between
 // 0.35 and 7 pixels; dots fade to a quarter of their strength between depths 12 and 130.
-void ProjectSplat(Framebuffer& fb, const CameraBasis& cam, Vec3 point, Vec3 colour,
-                  float intensity, float size, const DebugParams& p);
+void ProjectSplat(Framebuffer& fb, const CameraBasis& cam, Vec3 point, Vec3 colour, float intensity,
+                  float size, const DebugParams& p);
 
 // The dot field's flight camera at scene time t: along the canyon's centre line 4.2 units above
 // the smoothed ground, looking 34 units ahead, banking into the bends.
@@ -29,8 +29,8 @@ struct DotFieldView {
   float sun_sin = 0.0f;
   float sun_cos = 1.0f;
 };
-DotFieldView BuildDotFieldView(float t, const DebugParams& p, const SceneCameraParams& cam,
-                               std::size_t width, std::size_t height);
+DotFieldView BuildDotFieldView(float t, const DebugParams& p, const SceneCameraParams& cam, std::size_t width,
+                               std::size_t height);
 
 // Height of the terrain dot at (x, z): the detailed ground, rippling with the bass and the
 // impacts while the music is active.
@@ -51,12 +51,12 @@ bool ShipDotKept(std::uint32_t j, float density, bool odd_even, std::uint64_t fr
 
 // The dropship's timeline within the section, from the section time (seconds) and bar.
 struct DropshipTiming {
-  float vis = 0.0f;     // fade-in, 4 to 5.4 s into the section
-  float arrive = 0.0f;  // flight in from behind, 4.2 to 8.4 s
-  float late = 0.0f;    // bars past bar 19 of the section
-  float leave = 0.0f;   // climb-out, over the 1.35 bars after bar 19
-  float settle = 0.0f;  // the hover's wobble grows in as the ship arrives
-  float damping = 1.0f; // the wobble dies down as it leaves
+  float vis = 0.0f;      // fade-in, 4 to 5.4 s into the section
+  float arrive = 0.0f;   // flight in from behind, 4.2 to 8.4 s
+  float late = 0.0f;     // bars past bar 19 of the section
+  float leave = 0.0f;    // climb-out, over the 1.35 bars after bar 19
+  float settle = 0.0f;   // the hover's wobble grows in as the ship arrives
+  float damping = 1.0f;  // the wobble dies down as it leaves
 };
 DropshipTiming DropshipTimingAt(float section_time, float section_bar);
 // Wobble amplitude k, grown in while settling and damped while leaving.

@@ -2,6 +2,8 @@
 // and the ship's halves, the dropship's timeline and pose, and whole frames (what the music,
 // the section clock and the frame counter change, and what they must not).
 
+#include "scenes/dot_field.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +18,6 @@
 #include "render/framebuffer.h"
 #include "render/noise.h"
 #include "scenes/canyon.h"
-#include "scenes/dot_field.h"
 #include "timeline/music_viz.h"
 
 namespace {
@@ -98,8 +99,8 @@ TEST(ProjectSplat, NothingBehindTheEyeOrWithinTheNearLimit) {
     float depth;
     bool drawn;
   };
-  const Case cases[] = {{-3.0f, false}, {0.0f, false}, {0.05f, false}, {0.051f, true},
-                        {1.0f, true},   {500.0f, true}};
+  const Case cases[] = {{-3.0f, false}, {0.0f, false}, {0.05f, false},
+                        {0.051f, true}, {1.0f, true},  {500.0f, true}};
   for (const Case& c : cases) {
     Framebuffer fb(kW, kH);
     ProjectSplat(fb, cam, OnPixelCentre(cam, c.depth), Vec3(1.0f, 1.0f, 1.0f), 1.0f, 1.0f, p);
@@ -120,8 +121,7 @@ TEST(ProjectSplat, StrengthFadesToAQuarterBetweenDepths12And130) {
     float depth;
     float fade;  // 1 - 0.75 ss((depth - 12) / 118)
   };
-  const Case cases[] = {{1.0f, 1.0f},    {12.0f, 1.0f},    {71.0f, 0.625f},
-                        {130.0f, 0.25f}, {400.0f, 0.25f}};
+  const Case cases[] = {{1.0f, 1.0f}, {12.0f, 1.0f}, {71.0f, 0.625f}, {130.0f, 0.25f}, {400.0f, 0.25f}};
   for (const Case& c : cases) {
     Framebuffer fb(kW, kH);
     ProjectSplat(fb, cam, OnPixelCentre(cam, c.depth), Vec3(1.0f, 0.5f, 0.0f), 0.3f, 1.0f, p);
@@ -221,15 +221,13 @@ TEST(DotThinning, DensityOneKeepsEverythingAndLowDensityAFixedFew) {
     float density;
     double low, high;  // share of the dots kept
   };
-  const Case cases[] = {{1.0f, 1.0, 1.0}, {0.999f, 1.0, 1.0}, {0.5f, 0.47, 0.53},
-                        {0.03f, 0.02, 0.04}};
+  const Case cases[] = {{1.0f, 1.0, 1.0}, {0.999f, 1.0, 1.0}, {0.5f, 0.47, 0.53}, {0.03f, 0.02, 0.04}};
   for (const Case& c : cases) {
     int terrain = 0;
     for (int k = 0; k < kDotFieldRows; ++k)
       for (int i = 0; i < kDotFieldColumns; ++i) terrain += TerrainDotKept(i, k, c.density) ? 1 : 0;
     int ship = 0;
-    for (std::uint32_t j = 0; j < kDropshipPoints; ++j)
-      ship += ShipDotKept(j, c.density, false, 0) ? 1 : 0;
+    for (std::uint32_t j = 0; j < kDropshipPoints; ++j) ship += ShipDotKept(j, c.density, false, 0) ? 1 : 0;
     const double terrain_share = terrain / double(kDotFieldRows * kDotFieldColumns);
     const double ship_share = ship / double(kDropshipPoints);
     EXPECT_GE(terrain_share, c.low) << c.density;
@@ -274,16 +272,12 @@ TEST(DropshipTiming, FadesInFrom4sArrivesBy84sAndLeavesAfterBar19) {
   // ss(0.5) = 0.5; bars are taken as given (the section bar is not derived from the time here).
   // ss(u) = u*u*(3 - 2u): arrive at 4.7 s is ss(0.5/4.2) = 0.0391426, at 5.4 s ss(1.2/4.2) =
   // 0.1982507; leave at bar 19.675 is ss(0.5) = 0.5. Bars are taken as given.
-  const Case cases[] = {{0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
-                        {3.99f, 2.3f, 0.0f, 0.0f, 0.0f, 0.0f},
-                        {4.0f, 2.3f, 0.0f, 0.0f, 0.0f, 0.0f},
-                        {4.7f, 2.7f, 0.5f, 0.0391426f, 0.0f, 0.0f},
-                        {5.4f, 3.2f, 1.0f, 0.1982507f, 0.0f, 0.0f},
-                        {6.3f, 3.7f, 1.0f, 0.5f, 0.0f, 0.0f},
-                        {8.4f, 4.9f, 1.0f, 1.0f, 0.0f, 0.0f},
-                        {30.0f, 19.0f, 1.0f, 1.0f, 0.0f, 0.0f},
-                        {31.0f, 19.675f, 1.0f, 1.0f, 0.675f, 0.5f},
-                        {35.0f, 21.0f, 1.0f, 1.0f, 2.0f, 1.0f}};
+  const Case cases[] = {
+      {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},       {3.99f, 2.3f, 0.0f, 0.0f, 0.0f, 0.0f},
+      {4.0f, 2.3f, 0.0f, 0.0f, 0.0f, 0.0f},       {4.7f, 2.7f, 0.5f, 0.0391426f, 0.0f, 0.0f},
+      {5.4f, 3.2f, 1.0f, 0.1982507f, 0.0f, 0.0f}, {6.3f, 3.7f, 1.0f, 0.5f, 0.0f, 0.0f},
+      {8.4f, 4.9f, 1.0f, 1.0f, 0.0f, 0.0f},       {30.0f, 19.0f, 1.0f, 1.0f, 0.0f, 0.0f},
+      {31.0f, 19.675f, 1.0f, 1.0f, 0.675f, 0.5f}, {35.0f, 21.0f, 1.0f, 1.0f, 2.0f, 1.0f}};
   for (const Case& c : cases) {
     const DropshipTiming d = DropshipTimingAt(c.st, c.sb);
     EXPECT_NEAR(d.vis, c.vis, 1e-5f) << c.st;
@@ -353,7 +347,7 @@ TEST(DotFieldFrame, DecaysTowardAFaintBlueFloorInsteadOfClearing) {
   };
   const Case cases[] = {{0.5f, MusicViz(), 0.5f, 0.0f},
                         {0.5f, pulse, 0.5f - 0.035f * 0.6f, 0.6f},
-                        {0.01f, MusicViz(), 0.15f, 0.0f},   // the factor stays within [0.15, 0.98]
+                        {0.01f, MusicViz(), 0.15f, 0.0f},  // the factor stays within [0.15, 0.98]
                         {1.0f, MusicViz(), 0.98f, 0.0f}};
   for (const Case& c : cases) {
     p.trail = c.trail;
@@ -541,18 +535,16 @@ void PlainDotField(Framebuffer& fb, float t, const DebugParams& p, const MusicVi
       if (!TerrainDotKept(i, k, p.dot_density)) continue;
       const float x = CanyonCentre(z) + (static_cast<float>(i) - 55.5f) * 0.72f;
       float y = TerrainHeight(x, z, p, true);
-      if (mv.active)
-        y += std::sin(0.13f * x + 0.05f * z + 3.0f * t) * (0.1f * mv.bass + 0.34f * mv.impact);
+      if (mv.active) y += std::sin(0.13f * x + 0.05f * z + 3.0f * t) * (0.1f * mv.bass + 0.34f * mv.impact);
       const float diffuse = PlainLight(x, z, p, view.sun);
       const float haze = TerrainHaze(x, z, y, z - view.camZ, t, p, 45.0f, 140.0f);
       const float shadow = PlainShadow(x, z, y, p, view.sun_sin, view.sun_cos);
       const float light = shadow * diffuse + 0.35f;
       const Vec3 albedo = TerrainColour(x, z, y, haze);
-      const float wave =
-          std::sin(6.2831853f * mv.step_phase + 0.06f * z + 5.0f * t + 0.13f * x);
+      const float wave = std::sin(6.2831853f * mv.step_phase + 0.06f * z + 5.0f * t + 0.13f * x);
       const float mix = 0.09f * wave + 0.24f + 0.16f * P;
-      ProjectSplat(fb, view.camera, Vec3(x, y, z), Lerp(light * albedo, glow, mix),
-                   0.05f * P + 0.04f, 0.6325f * P + 1.15f, p);
+      ProjectSplat(fb, view.camera, Vec3(x, y, z), Lerp(light * albedo, glow, mix), 0.05f * P + 0.04f,
+                   0.6325f * P + 1.15f, p);
     }
   }
   // The streamer (the ship is not in these frames).
@@ -560,17 +552,16 @@ void PlainDotField(Framebuffer& fb, float t, const DebugParams& p, const MusicVi
   for (int j = 0; j < 90; ++j) {
     const float u = static_cast<float>(j) / 89.0f;
     const float z = view.camZ + 6.0f + 70.0f * u;
-    const float x = CanyonCentre(z) + std::sin(8.0f * 3.14159265f * u + 2.0f * t +
-                                                6.2831853f * mv.step_phase) *
-                                          (0.72f * mv.build + 1.6f);
+    const float x =
+        CanyonCentre(z) +
+        std::sin(8.0f * 3.14159265f * u + 2.0f * t + 6.2831853f * mv.step_phase) * (0.72f * mv.build + 1.6f);
     const float y = TerrainHeight(x, z, p, true) +
-                    std::sin(9.0f * 3.14159265f * u + 4.0f * t) *
-                        (0.4f * mv.impact + 0.22f * mv.bass) +
+                    std::sin(9.0f * 3.14159265f * u + 4.0f * t) * (0.4f * mv.impact + 0.22f * mv.bass) +
                     2.5f * u + 0.5f;
     const Vec3 colour(1.0f - 0.9f * u + 0.9f * u * a, Lerp(0.1f + 0.75f * u, 0.85f, a),
                       Lerp(0.75f + 0.25f * u, 0.26f, a));
-    ProjectSplat(fb, view.camera, Vec3(x, y, z), colour, (1.0f - u) * (0.1f + 0.22f * P),
-                 1.12f * P + 1.6f, p);
+    ProjectSplat(fb, view.camera, Vec3(x, y, z), colour, (1.0f - u) * (0.1f + 0.22f * P), 1.12f * P + 1.6f,
+                 p);
   }
 }
 

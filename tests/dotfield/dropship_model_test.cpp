@@ -3,6 +3,7 @@
 // is exactly what tools/make_dropship writes from the edge list.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -14,8 +15,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "scenes/dot_field.h"
 
@@ -47,10 +46,8 @@ TEST(DropshipModel, MirrorSymmetricInXWithinItsExtents) {
   // Extents: x [-2.68, 2.68], y [-0.38, 1.02], z [-2.33, 2.31].
   const float expected[3][2] = {{-2.68f, 2.68f}, {-0.38f, 1.02f}, {-2.33f, 2.31f}};
   for (int axis = 0; axis < 3; ++axis) {
-    const auto [lo, hi] = std::minmax_element(points.begin(), points.end(),
-                                              [axis](const Point& a, const Point& b) {
-                                                return a[axis] < b[axis];
-                                              });
+    const auto [lo, hi] = std::minmax_element(
+        points.begin(), points.end(), [axis](const Point& a, const Point& b) { return a[axis] < b[axis]; });
     EXPECT_NEAR((*lo)[axis], expected[axis][0], 1e-4f) << "axis " << axis;
     EXPECT_NEAR((*hi)[axis], expected[axis][1], 1e-4f) << "axis " << axis;
   }
@@ -94,8 +91,7 @@ TEST(DropshipModel, IntensityAndSizeRangesAndTheTaperAlongAnEdge) {
   EXPECT_GT(max_s, 0.97f);
 
   // A typical eight-dot edge of plating, its dots in a row: brightest and largest in the middle.
-  const float intensity[8] = {0.0237f, 0.0273f, 0.0302f, 0.0318f,
-                              0.0318f, 0.0302f, 0.0273f, 0.0237f};
+  const float intensity[8] = {0.0237f, 0.0273f, 0.0302f, 0.0318f, 0.0318f, 0.0302f, 0.0273f, 0.0237f};
   const float size[8] = {0.81f, 0.0f, 0.0f, 0.971f, 0.971f, 0.0f, 0.0f, 0.81f};  // 0: unchecked
   int found = 0;
   for (std::size_t j = 0; j + 8 <= points.size(); ++j) {
@@ -115,8 +111,8 @@ std::string ReadBytes(const std::filesystem::path& path) {
 }
 
 TEST(DropshipModel, CommittedTableIsWhatTheToolWritesFromTheEdgeList) {
-  const std::filesystem::path out = std::filesystem::temp_directory_path() /
-                                    ("kestrel_dropship_" + std::to_string(getpid()) + ".cpp");
+  const std::filesystem::path out =
+      std::filesystem::temp_directory_path() / ("kestrel_dropship_" + std::to_string(getpid()) + ".cpp");
   const std::string command =
       std::string("\"") + KESTREL_BINARY_DIR + "/make_dropship\" \"" + out.string() + "\"";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
