@@ -604,6 +604,12 @@ TEST(DotFieldFrame, SameInputsSameFrameAndAClockWithoutAPlaceShowsTheStart) {
     EXPECT_TRUE(AllFinite(b)) << t;
     EXPECT_TRUE(SamePixels(a, b)) << t;
   }
+  // Far out but still on the path: whatever survives the lost precision, never a NaN, and the
+  // ship too.
+  for (float t : {1.0e7f, 1.0e30f, -1.0e30f}) {
+    DrawOnBlack(b, t, p, Playing(12.0f, 7.0f));
+    EXPECT_TRUE(AllFinite(b)) << t;
+  }
 }
 
 }  // namespace
