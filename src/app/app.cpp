@@ -280,7 +280,7 @@ void App::RenderFrame(float t) {
     trail.Fill(kBlack);
     // The other scenes fade what is there themselves (their light trails).
     if (active == 2) objects.Draw(frame, t, params, cam, mv);
-    // Scene 3: Canyon::DrawDotField joins here.
+    if (active == 3) canyon.DrawDotField(frame, t, params, cam, mv, frame_index);
     if (active >= 4) stage.Draw(frame, t, params, cam, mv);
   }
 

@@ -539,22 +539,54 @@ float TerrainHaze(float x, float z, float h, float dist, float t, const DebugPar
 }
 
 float TerrainLight(float x, float z, const DebugParams& p, Vec3 sun) {
-  const float ex = TerrainHeight(x - 1.0f, z, p, true) - TerrainHeight(x + 1.0f, z, p, true);
-  const float ez = TerrainHeight(x, z - 1.0f, p, true) - TerrainHeight(x, z + 1.0f, p, true);
+  canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z);
+  return canyon_detail::LightOnSlice(x, slice, p, sun);
+}
+
+namespace canyon_detail {
+
+float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun) {
+  // The normal from the four detailed heights around the point, x - 1, x + 1, z - 1, z + 1,
+  // evaluated together.
+  float heights[4];
+  NormalHeights(x, slice, p, heights);
+  const float ex = heights[0] - heights[1];
+  const float ez = heights[2] - heights[3];
   const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
   return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
 }
 
+}  // namespace canyon_detail
+
 float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_sin,
                     float sun_cos) {
   if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
+  canyon_detail::ShadowSlices slices = canyon_detail::MakeShadowSlices(z, p, sun_cos);
+  return canyon_detail::ShadowOnSlices(x, h, p, sun_sin, slices);
+}
 
-  const canyon_detail::HeightBounds bounds = canyon_detail::MakeHeightBounds(p);
+namespace canyon_detail {
+
+ShadowSlices MakeShadowSlices(float z, const DebugParams& p, float sun_cos) {
+  ShadowSlices s;
+  s.bounds = MakeHeightBounds(p);
+  for (int i = 1; i <= kShadowSamples; ++i) {
+    const float q = (static_cast<float>(i) - 0.35f) * 0.1f;
+    const float l = q * p.shadow_length;
+    s.slice[i - 1] = MakeSlice(z + l * sun_cos);
+  }
+  return s;
+}
+
+float ShadowOnSlices(float x, float h, const DebugParams& p, float sun_sin,
+                     ShadowSlices& slices) {
+  if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
+
   float sum = 0.0f;
   float total = 0.0f;
   float hard = 0.0f;
   float soft = 0.0f;
-  for (int i = 1; i <= 10; ++i) {
+  for (int i = 1; i <= kShadowSamples; ++i) {
     // 1. Samples bunch up near the point, with a margin that widens with distance.
     const float q = (static_cast<float>(i) - 0.35f) * 0.1f;
     const float l = q * p.shadow_length;
@@ -565,11 +597,10 @@ float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_s
     // reach the ray gives exactly 0, so its full height is not needed.
     const float ray = 0.36f * l + h + 0.2f;
     const auto below_ray = [ray, o](float bound) { return bound - ray - o <= 0.0f; };
-    canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z + l * sun_cos);
     float th = 0.0f;
     float v = 0.0f;
-    if (canyon_detail::HeightOnSliceUnless(x + l * sun_sin, slice, p, true, bounds, below_ray,
-                                           &th)) {
+    if (HeightOnSliceUnless(x + l * sun_sin, slices.slice[i - 1], p, true, slices.bounds,
+                            below_ray, &th)) {
       v = SS(Clamp01((th - ray - o) / (m - o)));
     }
 
@@ -582,6 +613,8 @@ float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_s
   }
   return 1.0f - ((hard - soft) * 0.72f + soft) * p.shadow_strength;
 }
+
+}  // namespace canyon_detail
 
 float CanyonPulse(const MusicViz& mv) {
   if (!mv.active) return 0.0f;
@@ -735,16 +768,6 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   return sc;
 }
 
-// TerrainLight at a marched point, its four heights evaluated together on the march's slice.
-float LightOnSlice(float x, canyon_detail::TerrainSlice& slice, const DebugParams& p, Vec3 sun) {
-  float heights[4];
-  canyon_detail::NormalHeights(x, slice, p, heights);
-  const float ex = heights[0] - heights[1];
-  const float ez = heights[2] - heights[3];
-  const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
-  return Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
-}
-
 // Albedo and moss of four visible samples at once (TerrainColour over TerrainHaze with near 45 and
 // far 160), lane k for sample k: the same operations in the same order, four wide.
 struct SampleSurfaces {
@@ -837,7 +860,7 @@ Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice&
   const float pz = slice.z;
 
   // 3. Sun and shadow.
-  const float diffuse = LightOnSlice(px, slice, p, cf.sun);
+  const float diffuse = canyon_detail::LightOnSlice(px, slice, p, cf.sun);
   const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
 
   // 4. Lit colour: the constant term is the warm dusk sky light, which shadows do not remove.

@@ -172,6 +172,14 @@ public:
   void DrawHeightfield(Framebuffer& frame, float time, const DebugParams& p,
                        const SceneCameraParams& cam, const MusicViz& mv, std::size_t frame_index,
                        bool scene_changed, Framebuffer* trail, ThreadPool& pool) const;
+
+  // Scene 3: decays `frame` toward a faint blue floor, then draws the canyon as a grid of
+  // glowing terrain dots, the streamer above the river and, from 4 s into the section, the
+  // dropship (alternate halves of its dots on alternate frames with `ship_odd_even`). Runs on
+  // the calling thread and draws only into `frame` (scenes/dot_field.h has its steps).
+  void DrawDotField(Framebuffer& frame, float time, const DebugParams& p,
+                    const SceneCameraParams& cam, const MusicViz& mv,
+                    std::size_t frame_index) const;
 };
 
 // Scene 1 as the application draws it: clears the trail buffer on the first frame of the scene

@@ -196,6 +196,21 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
 // wide; each is exactly TerrainHeight(..., detailed = true) at its point.
 void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out);
 
+// TerrainLight at (x, slice.z), its four heights evaluated together on the slice: exactly
+// TerrainLight's value.
+float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun);
+
+// TerrainShadow's ten samples toward the sun lie at fixed offsets along z from the point, the
+// same for every point of one z: their slices, shared by all the points of a row.
+inline constexpr int kShadowSamples = 10;
+struct ShadowSlices {
+  TerrainSlice slice[kShadowSamples];
+  HeightBounds bounds;
+};
+ShadowSlices MakeShadowSlices(float z, const DebugParams& p, float sun_cos);
+// TerrainShadow at (x, z) for ground height h, with the slices of z: exactly its value.
+float ShadowOnSlices(float x, float h, const DebugParams& p, float sun_sin, ShadowSlices& slices);
+
 // The river's terms that depend only on the frame (time and music), worked out once per frame.
 struct RiverTime {
   float k_shift_x = 0.0f;  // slow drift of the lava band pattern

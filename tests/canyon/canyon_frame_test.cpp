@@ -43,7 +43,10 @@ Vec3 PlainShade(float px, float pz, float h, float d, float t, const DebugParams
   const float haze = TerrainHaze(px, pz, h, d, t, p, 45.0f, 160.0f);
   float moss = 0.0f;
   const Vec3 albedo = TerrainColour(px, pz, h, haze, &moss);
-  const float diffuse = TerrainLight(px, pz, p, cf.sun);
+  const float ex = TerrainHeight(px - 1.0f, pz, p, true) - TerrainHeight(px + 1.0f, pz, p, true);
+  const float ez = TerrainHeight(px, pz - 1.0f, p, true) - TerrainHeight(px, pz + 1.0f, p, true);
+  const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
+  const float diffuse = Clamp01(Dot(normal, cf.sun) * 0.8474576f + 0.15254237f);
   const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
   const float light = shadow * (0.78f * diffuse + 0.1024f) + 0.5376f;
   Vec3 colour = albedo * light + (0.22f * moss) * Vec3(0.08f, 0.72f, 0.32f);

@@ -67,6 +67,35 @@ TEST(CanyonShading, FlatGroundFacesStraightUp) {
   EXPECT_EQ(TerrainLight(12.0f, 34.0f, p, Vec3(0.0f, -1.0f, 0.0f)), 0.0f);
 }
 
+TEST(CanyonShading, LightEqualsTheNormalOfFourPlainHeights) {
+  // TerrainLight evaluates its four heights together; every value must be exactly the formula
+  // over four separate TerrainHeight calls: on the river bed, up the walls, over the landmarks
+  // and far out beyond the terraces, for a few parameter sets.
+  NoiseTable();
+  DebugParams wide;
+  wide.terrain_width = 2.5f;
+  wide.terrain_detail = 2.5f;
+  DebugParams flat_features;
+  flat_features.large_features = false;
+  flat_features.terrain_height = 3.0f;
+  const Vec3 sun = Normalize(Vec3(std::sin(0.7f), 0.36f, std::cos(0.7f)));
+  int compared = 0;
+  for (const DebugParams& p : {DebugParams(), wide, flat_features}) {
+    for (float z = -400.0f; z < 2600.0f; z += 37.3f) {
+      for (float across = -260.0f; across <= 260.0f; across += 6.1f) {
+        const float x = CanyonCentre(z) + across;
+        const float ex = TerrainHeight(x - 1.0f, z, p, true) - TerrainHeight(x + 1.0f, z, p, true);
+        const float ez = TerrainHeight(x, z - 1.0f, p, true) - TerrainHeight(x, z + 1.0f, p, true);
+        const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));
+        const float plain = Clamp01(Dot(normal, sun) * 0.8474576f + 0.15254237f);
+        ASSERT_EQ(TerrainLight(x, z, p, sun), plain) << x << " " << z;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 10000);
+}
+
 TEST(CanyonShading, HazeFollowsFogAndDistance) {
   DebugParams p;
   const float z = 300.0f;

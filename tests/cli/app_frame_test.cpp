@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -107,6 +108,24 @@ TEST(RenderFrame, SceneTwoDrawsTheArenaOverTheLastImage) {
   EXPECT_GE(club->BuildMusicViz().cue_club, 1.0f);
   EXPECT_EQ(orbit->BuildMusicViz().cue_club, 0.0f);
   EXPECT_EQ(club->ActiveScene(club->BuildMusicViz()), 2);
+}
+
+TEST(RenderFrame, SceneThreeDecaysTheFrameAndDrawsTheDotField) {
+  HeadlessApp show({"--scene", "3", "--trail", "0.5"});
+  // The frame is decayed, not cleared: what was there keeps half its light (no music, so the
+  // decay is exactly the trail setting) and the dots add to it. The trail buffer stays black.
+  show->frame.Fill(Vec3{4.0f, 4.0f, 4.0f});
+  show->trail.Fill(Vec3{1.0f, 1.0f, 1.0f});
+  show->RenderFrame(2.0f);
+  float least = 1e9f;
+  float most = 0.0f;
+  for (const Vec3& p : show->frame.pixels) {
+    least = std::min(least, p.x);
+    most = std::max(most, p.x);
+  }
+  EXPECT_GE(least, 2.0f);
+  EXPECT_GT(most, 2.01f);
+  EXPECT_TRUE(AllBlack(show->trail));
 }
 
 TEST(RenderFrame, AfterTheFinaleEveryFrameIsBlack) {

@@ -169,6 +169,33 @@ TEST(FrameDrawing, CanyonFramesAllocateNothingAfterTheFirst) {
   }
 }
 
+TEST(FrameDrawing, DotFieldFramesAllocateNothingAfterTheFirst) {
+  // The dot field runs on the calling thread; its first frame builds the noise table.
+  const Canyon canyon;
+  Framebuffer frame(640, 360);
+  DebugParams p;
+  const SceneCameraParams cam;
+  MusicViz mv;
+  mv.active = true;
+  mv.impact = 0.5f;
+  mv.section_time = 12.0f;  // the ship in place
+  mv.section_bar = 7.0f;
+  canyon.DrawDotField(frame, 12.0f, p, cam, mv, 0);
+  frame.ResolveRgba8();
+  for (const bool shadows : {false, true}) {
+    p.shadows = shadows;
+    p.dot_density = shadows ? 0.4f : 1.0f;
+    EXPECT_EQ(AllocationsDuring([&] {
+                for (std::size_t i = 1; i <= 3; ++i) {
+                  canyon.DrawDotField(frame, 12.0f + 0.1f * static_cast<float>(i), p, cam, mv, i);
+                  frame.ResolveRgba8();
+                }
+              }),
+              0)
+        << "shadows " << shadows;
+  }
+}
+
 TEST(FrameDrawing, OrbStageFramesAllocateNothing) {
   // The stage keeps everything of a frame on the stack; after the first frame (which builds the
   // tone table) no frame allocates, in every state: silent, loud, in the scope window, thinned.
