@@ -77,8 +77,20 @@ TEST(RenderFrame, SceneOneKeepsItsTrailAndStartsItClean) {
   EXPECT_TRUE(marked->frame.rgba == plain->frame.rgba);
 }
 
+TEST(RenderFrame, TheOverlayOpensTheLoopFromBlackOverTheScene) {
+  // At bar 0 the overlay's start fade covers the canyon completely; by bar 8 it is gone and the
+  // title shows over the canyon.
+  HeadlessApp start({"--scene", "1"});
+  start->RenderFrame(0.0f);
+  for (uint32_t word : start->frame.rgba) ASSERT_EQ(word, kOpaqueBlack);
+  HeadlessApp titled({"--scene", "1", "--bar-offset", "8"});
+  titled->RenderFrame(8.0f * 240.0f / 140.0f);
+  EXPECT_FALSE(AllBlack(titled->frame));
+}
+
 TEST(RenderFrame, AfterTheFinaleEveryFrameIsBlack) {
-  HeadlessApp show({"--scene", "1"});
+  // Bar 8: past the start fade, so the frame before the finale is lit.
+  HeadlessApp show({"--scene", "1", "--bar-offset", "8"});
   show->RenderFrame(0.0f);
   ASSERT_FALSE(AllBlack(show->frame));
   show->director_state.finished = true;
