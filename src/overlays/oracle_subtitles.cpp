@@ -35,18 +35,16 @@ FaceState MakeFaceState(const MusicViz& mv, float ph, float amount, float glow, 
   const float o = 0.37f * step;
   const float h = 1.0f - Smoothstep(Clamp01((mv.step_phase - 0.05f) * 3.448276f));
   const float r = std::sin(1.71f * o + 19.3f * ph + 1.2f);
-  const float v = Clamp01(0.5f * mv.impact + 0.42f * glow + 0.24f * mv.fill + 0.36f * mv.build +
-                          0.18f + 0.54f * mv.lead);
+  const float v =
+      Clamp01(0.5f * mv.impact + 0.42f * glow + 0.24f * mv.fill + 0.36f * mv.build + 0.18f + 0.54f * mv.lead);
 
   FaceState f;
-  const float chatter = (std::sin(12.7f * ph + o) + h) *
-                        ((0.197456f * voice + 0.043344f) * v + 0.117599994f);
+  const float chatter = (std::sin(12.7f * ph + o) + h) * ((0.197456f * voice + 0.043344f) * v + 0.117599994f);
   const float j0 = Clamp01(chatter + (0.31734f * voice + 0.06966f) * v +
                            ((0.119884f * voice + 0.026316f) * v + 0.0714f) * r + 0.189f);
   f.jaw = Clamp01(j0 * (1.05f * voice + 0.1f) + 0.02f + (0.16f * voice + 0.025f) * glow);
   f.widen = Clamp01(0.14f * voice * std::sin(4.4f * ph + 0.29f * o + 1.7f) + 0.045f * voice + 0.22f);
-  f.squeeze =
-      Clamp01(0.2f * voice * std::sin(5.2f * ph + 0.43f * o + mv.bass) + 0.07f * voice + 0.34f);
+  f.squeeze = Clamp01(0.2f * voice * std::sin(5.2f * ph + 0.43f * o + mv.bass) + 0.07f * voice + 0.34f);
   f.lips = Clamp01((0.29f * r + 0.47f) * (1.0f - f.jaw));
   f.blink = Smoothstep(Clamp01(4.3478255f * std::sin(1.72f * ph + 2.4f) - 3.3043473f));
   f.lift = Clamp01(0.12f * glow + 0.14f * mv.lead + 0.05f * h + 0.18f * voice);
@@ -114,8 +112,7 @@ void DrawFeature(Framebuffer& fb, const HeadView& view, const Vec3* points, int 
     const Vec3& m = points[i];
     screen[i] = ProjectHead(view, m.x, m.y, FeatureDepth(m.x, m.y, m.z)).screen;
   }
-  for (int i = 0; i + 1 < count; ++i)
-    SplatLine(fb, screen[i], screen[i + 1], colour, intensity, radius);
+  for (int i = 0; i + 1 < count; ++i) SplatLine(fb, screen[i], screen[i + 1], colour, intensity, radius);
   for (int i = 0; i < count; ++i)
     Splat(fb, screen[i].x, screen[i].y, radius * 1.35f, colour * 1.24f, intensity * 1.8f);
 }
@@ -157,8 +154,7 @@ void DrawFace(Framebuffer& fb, const HeadView& view, const FaceState& f, Vec3 co
                                {cx - 0.33f * ew, ey + 0.045f * open, 0.02f},
                                {cx + 0.33f * ew, ey + 0.045f * open, 0.02f},
                                {cx + ew, ey, 0.01f}};
-    const Vec3 lower_lid[3] = {
-        {cx - ew, ey, 0.01f}, {cx, ey - 0.03f * open, 0.015f}, {cx + ew, ey, 0.01f}};
+    const Vec3 lower_lid[3] = {{cx - ew, ey, 0.01f}, {cx, ey - 0.03f * open, 0.015f}, {cx + ew, ey, 0.01f}};
     const float by = ey + 0.12f + 0.06f * f.brow + 0.03f * f.lift;
     const Vec3 brow_line[3] = {{cx - 0.1f * s, by - 0.01f, 0.01f},
                                {cx, by + 0.025f + 0.04f * f.brow, 0.015f},
@@ -169,8 +165,8 @@ void DrawFace(Framebuffer& fb, const HeadView& view, const FaceState& f, Vec3 co
   }
 
   // Nose: down the centre line and out to the tip, in front of the face.
-  const Vec3 nose[4] = {{0.0f, 0.2f, 0.02f}, {0.015f, 0.02f, 0.06f}, {0.05f, -0.12f, 0.09f},
-                        {0.0f, -0.15f, 0.06f}};
+  const Vec3 nose[4] = {
+      {0.0f, 0.2f, 0.02f}, {0.015f, 0.02f, 0.06f}, {0.05f, -0.12f, 0.09f}, {0.0f, -0.15f, 0.06f}};
   DrawFeature(fb, view, nose, 4, colour, 0.022f * a, 0.85f * radius_scale);
 
   // Jaw line: ten points from cheek to cheek under the chin, the chin dropping with the jaw.
@@ -215,15 +211,13 @@ OracleCue EvaluateOracle(float loop_bar, float one_second, float three_seconds) 
       cue.voice_level = Envelope(Clamp01((a - (line.speech_end - 0.1f)) * 3.5714285f),
                                  Clamp01((a - (line.start - 0.05f)) * 9.090909f), line.weight);
       cue.text_progress = Clamp01((a - line.start) / std::max(line.text_end - line.start, 0.001f));
-      cue.speech_progress =
-          Clamp01((a - line.start) / std::max(line.speech_end - line.start, 0.001f));
+      cue.speech_progress = Clamp01((a - line.start) / std::max(line.speech_end - line.start, 0.001f));
     }
   }
   return cue;
 }
 
-OracleWord LayoutOracleWord(const char* text, const OracleCue& cue, float strength, float glow,
-                            float width) {
+OracleWord LayoutOracleWord(const char* text, const OracleCue& cue, float strength, float glow, float width) {
   OracleWord word;
   word.box_x0 = static_cast<int>(std::lround(width - 142.0f));
   word.box_x1 = word.box_x0 + 124;
@@ -268,9 +262,8 @@ OracleWord LayoutOracleWord(const char* text, const OracleCue& cue, float streng
   return word;
 }
 
-void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const MusicViz& mv,
-                    float amount, float glow, float voice, float radius_scale,
-                    float alpha_scale) {
+void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const MusicViz& mv, float amount,
+                    float glow, float voice, float radius_scale, float alpha_scale) {
   if (!(amount > 0.0f)) return;
   const float ph = flicker;
   const float bars = mv.bar;
@@ -278,17 +271,23 @@ void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const Musi
 
   // View: a slow nod and a turn to the left that the veil and scan cues push further.
   const float a1 = 0.05f * std::sin(0.63f * ph + 1.2f) + 0.025f * mv.lead - 0.04f;
-  const float a2 = 0.025f * mv.cue_veil - (0.05f * std::sin(0.17f * bars + 0.31f * ph) +
-                                           0.04f * mv.cue_scan + 0.13f * std::sin(0.86f * ph) + 0.23f);
+  const float a2 = 0.025f * mv.cue_veil - (0.05f * std::sin(0.17f * bars + 0.31f * ph) + 0.04f * mv.cue_scan +
+                                           0.13f * std::sin(0.86f * ph) + 0.23f);
   const float a3 = 0.006f * std::sin(0.28f * ph);
-  const HeadView view{std::cos(a1), std::sin(a1), std::cos(a2), std::sin(a2), std::cos(a3),
-                      std::sin(a3), 66.0f + 4.62f * glow + 2.64f * mv.cue_reveal, x, y};
+  const HeadView view{std::cos(a1),
+                      std::sin(a1),
+                      std::cos(a2),
+                      std::sin(a2),
+                      std::cos(a3),
+                      std::sin(a3),
+                      66.0f + 4.62f * glow + 2.64f * mv.cue_reveal,
+                      x,
+                      y};
 
   // 1. Halo: cyan, turning violet with the veil and scan cues, and a warmer inner glow.
   const float w = Clamp01(0.55f * mv.cue_veil + 0.25f * mv.cue_scan);
   const Vec3 tint{0.08f + 0.04f * w, 0.96f - 0.06f * w, 0.72f + 0.28f * w};
-  Splat(fb, x, y, 61.0f * radius_scale, tint * (1.25f + 0.3f * glow),
-        0.036f * amount * alpha_scale);
+  Splat(fb, x, y, 61.0f * radius_scale, tint * (1.25f + 0.3f * glow), 0.036f * amount * alpha_scale);
   const float t = 1.1f + 0.35f * glow;
   const float b = Clamp01(0.35f * glow + 0.45f * mv.lead);
   Splat(fb, x, y + 4.0f, 32.0f * radius_scale, Vec3{t * (0.92f - 0.28f * b), t, t * (0.78f + 0.16f * b)},
@@ -303,15 +302,15 @@ void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const Musi
     const float drop = low * f.jaw;
     const float u = Clamp01(1.0f - 0.6515775f * y0 * y0);
     const float q = std::sqrt(u);
-    const float nose = (1.0f - Smoothstep(Clamp01((-y0 - 0.88f) * 5.0f))) *
-                       Smoothstep(Clamp01((-y0 - 0.26f) * 1.6666666f));
+    const float nose =
+        (1.0f - Smoothstep(Clamp01((-y0 - 0.88f) * 5.0f))) * Smoothstep(Clamp01((-y0 - 0.26f) * 1.6666666f));
     const float cheek = (1.0f - Smoothstep(Clamp01((y0 - 0.94f) * 5.5555553f))) *
                         Smoothstep(Clamp01((y0 - 0.18f) * 1.7857143f));
     const float e = Clamp01((-y0 - 0.62f) * 2.2727275f);
     for (int col = 0; col < kHeadCols; ++col) {
       const float c = static_cast<float>(col - 5);
-      const float xs = c * (q + 0.5f) *
-                       (0.08f + 0.0112f * nose + 0.008f * cheek - (0.024f - 0.016f * e) * e * e);
+      const float xs =
+          c * (q + 0.5f) * (0.08f + 0.0112f * nose + 0.008f * cheek - (0.024f - 0.016f * e) * e * e);
       const float side = (1.0f - Smoothstep(Clamp01((std::fabs(y0 + 0.08f) - 0.18f) * 2.5f))) *
                          Smoothstep(Clamp01((std::fabs(xs) - 0.16f) * 3.846154f));
       const float pinch = (1.0f - Smoothstep(Clamp01((std::fabs(xs) - 0.12f) * 2.777778f))) *
@@ -319,10 +318,10 @@ void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const Musi
       const float mx = xs * (1.0f + 0.055f * low * f.widen - 0.1f * f.squeeze * pinch) +
                        0.001f * f.jitter * std::sin(6.1f * ph + 1.3f * fr);
       const float my = y0 - 0.13f * drop + 0.025f * f.brow * side;
-      const float mz = (0.1972f * u + 0.3828f) * (1.0f - 0.028f * c * c) + 0.03f +
-                       (0.06f - 0.04f * e) * e * e + 0.03f * cheek + 0.07f * drop +
-                       0.022f * (f.brow + f.lift) * side +
-                       0.0025f * f.jitter * std::sin(9.7f * ph + 1.91f * static_cast<float>(col) + 0.73f * fr);
+      const float mz =
+          (0.1972f * u + 0.3828f) * (1.0f - 0.028f * c * c) + 0.03f + (0.06f - 0.04f * e) * e * e +
+          0.03f * cheek + 0.07f * drop + 0.022f * (f.brow + f.lift) * side +
+          0.0025f * f.jitter * std::sin(9.7f * ph + 1.91f * static_cast<float>(col) + 0.73f * fr);
       grid[row][col] = {mx, ProjectHead(view, mx, my, mz)};
     }
   }
@@ -355,8 +354,8 @@ void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const Musi
   DrawFace(fb, view, f, line_colour, voice, amount, alpha_scale, radius_scale);
 }
 
-void DrawOracleSubtitles(Framebuffer& fb, const OverlayStyle& style, const MusicViz& mv,
-                         float loop_bar, float bpm, float strength, float greets) {
+void DrawOracleSubtitles(Framebuffer& fb, const OverlayStyle& style, const MusicViz& mv, float loop_bar,
+                         float bpm, float strength, float greets) {
   const float tempo = std::max(bpm, 1.0f);
   const OracleCue cue = EvaluateOracle(loop_bar, tempo / 240.0f, tempo / 80.0f);
   if (!(cue.head_level > 0.001f) || !(greets < 0.995f)) return;
@@ -371,13 +370,11 @@ void DrawOracleSubtitles(Framebuffer& fb, const OverlayStyle& style, const Music
   DrawOracleWord(fb, style, mv, LayoutOracleWord(cue.text, cue, s, style.glow, W));
 }
 
-void DrawOracleWord(Framebuffer& fb, const OverlayStyle& style, const MusicViz& mv,
-                    const OracleWord& word) {
+void DrawOracleWord(Framebuffer& fb, const OverlayStyle& style, const MusicViz& mv, const OracleWord& word) {
   if (!(word.strength > 0.0f)) return;
   // Pale cyan, a little smaller dots than the title text, clipped to the box under the head.
   const float jitter = 0.03f + 0.08f * mv.lead + 0.13f * word.voice;
   const float phase = 5.2f * word.speech_progress + style.flicker + 1.6f * word.fraction;
-  GlowTextClipped(fb, style, word.x, word.y, word.text, Vec3{1.332f, 1.728f, 1.8f}, word.strength,
-                  0.78f, word.cell, jitter, phase, word.box_x0, word.box_y0, word.box_x1,
-                  word.box_y1);
+  GlowTextClipped(fb, style, word.x, word.y, word.text, Vec3{1.332f, 1.728f, 1.8f}, word.strength, 0.78f,
+                  word.cell, jitter, phase, word.box_x0, word.box_y0, word.box_x1, word.box_y1);
 }

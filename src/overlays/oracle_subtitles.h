@@ -38,19 +38,16 @@ struct OracleWord {
 };
 
 // Picks the word of `text` for the cue's progress and lays it out centred under the head.
-OracleWord LayoutOracleWord(const char* text, const OracleCue& cue, float strength, float glow,
-                            float width);
+OracleWord LayoutOracleWord(const char* text, const OracleCue& cue, float strength, float glow, float width);
 
 // Draws a laid-out word in pale cyan glow, clipped to its box; nothing when its strength is 0.
-void DrawOracleWord(Framebuffer& fb, const OverlayStyle& style, const MusicViz& mv,
-                    const OracleWord& word);
+void DrawOracleWord(Framebuffer& fb, const OverlayStyle& style, const MusicViz& mv, const OracleWord& word);
 
 // The head centred at (x, y); nothing when amount <= 0.
-void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const MusicViz& mv,
-                    float amount, float glow, float voice, float radius_scale,
-                    float alpha_scale);
+void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const MusicViz& mv, float amount,
+                    float glow, float voice, float radius_scale, float alpha_scale);
 
 // The caller's side: head and word at the loop bar for subtitle strength `strength`; nothing
 // while the greetings are (nearly) full.
-void DrawOracleSubtitles(Framebuffer& fb, const OverlayStyle& style, const MusicViz& mv,
-                         float loop_bar, float bpm, float strength, float greets);
+void DrawOracleSubtitles(Framebuffer& fb, const OverlayStyle& style, const MusicViz& mv, float loop_bar,
+                         float bpm, float strength, float greets);

@@ -10,8 +10,9 @@
 #include "timeline/director.h"
 
 const char* const kGreetings[kGreetingCount] = {
-    "QUILL7070", "MOSSRIG",     "TOV/KLN", "VIX77",   "Varnholt",          "ORVAL/KLN",
-    "SOLVIK/DNQX", "Ydra",      "KESTREL", "SOFTWARE RENDERED", "NO GPU WAS WOKEN",
+    "QUILL7070", "MOSSRIG",           "TOV/KLN",          "VIX77",
+    "Varnholt",  "ORVAL/KLN",         "SOLVIK/DNQX",      "Ydra",
+    "KESTREL",   "SOFTWARE RENDERED", "NO GPU WAS WOKEN",
 };
 
 namespace {
@@ -42,8 +43,8 @@ void DrawGlowPasses(Framebuffer& fb, float x, float y, const char* text, const V
     const float pass_jitter = jitter + kPassJitter[pass];
     const float pass_phase = phase + kPassPhase[pass];
     if (clip.on) {
-      DrawSplatTextClipped(fb, x, y, text, colours[pass], pass_intensity, pass_radius, cell,
-                           pass_jitter, pass_phase, clip.x0, clip.y0, clip.x1, clip.y1);
+      DrawSplatTextClipped(fb, x, y, text, colours[pass], pass_intensity, pass_radius, cell, pass_jitter,
+                           pass_phase, clip.x0, clip.y0, clip.x1, clip.y1);
     } else {
       DrawSplatText(fb, x, y, text, colours[pass], pass_intensity, pass_radius, cell, pass_jitter,
                     pass_phase);
@@ -51,14 +52,13 @@ void DrawGlowPasses(Framebuffer& fb, float x, float y, const char* text, const V
   }
 }
 
-void GlowTextIn(Framebuffer& fb, const OverlayStyle& style, float x, float y, const char* text,
-                Vec3 colour, float amount, float size, float cell, float jitter, float phase,
-                const TextClip& clip) {
+void GlowTextIn(Framebuffer& fb, const OverlayStyle& style, float x, float y, const char* text, Vec3 colour,
+                float amount, float size, float cell, float jitter, float phase, const TextClip& clip) {
   if (!(amount > 0.0f) || text == nullptr) return;
   // Halo, middle and core brighten the colour more the tighter they are.
   const Vec3 colours[3] = {colour * 1.25f, colour * 1.55f, colour * 2.35f};
-  DrawGlowPasses(fb, x, y, text, colours, amount * style.alpha_scale, size * style.radius_scale,
-                 cell, jitter, phase, clip);
+  DrawGlowPasses(fb, x, y, text, colours, amount * style.alpha_scale, size * style.radius_scale, cell, jitter,
+                 phase, clip);
 }
 
 // A string centred on the frame at y_centre with the given cell, drawn as one glowing layer.
@@ -71,15 +71,16 @@ void CentredGlowText(Framebuffer& fb, const OverlayStyle& style, float y_centre,
 
 // The size factor of a zooming string never leaves this band, so a 5.9 times larger title does
 // not turn into a few huge blobs.
-float ZoomSize(float scale) { return std::clamp(scale, 0.42f, 4.35f); }
+float ZoomSize(float scale) {
+  return std::clamp(scale, 0.42f, 4.35f);
+}
 
 // ---- Frame steps -------------------------------------------------------------------------------
 
 // 1. The loop opens from black over bars 0.1 to 4.8.
 void DrawStartFade(Framebuffer& fb, float loop_bar) {
   const float u = 1.0f - Smoothstep((loop_bar - 0.1f) * 0.21276595f);
-  if (u > 0.001f)
-    fb.BlendRect(0, 0, static_cast<int>(fb.width), static_cast<int>(fb.height), Vec3{}, u);
+  if (u > 0.001f) fb.BlendRect(0, 0, static_cast<int>(fb.width), static_cast<int>(fb.height), Vec3{}, u);
 }
 
 // 2. The ring of light orbiting the title: three interleaved rings spinning at their own speeds,
@@ -125,27 +126,25 @@ void DrawTitleBlock(Framebuffer& fb, const OverlayStyle& style, float loop_bar, 
   const float cyan_size = 1.62f + 0.55f * glow;
   const float magenta_jitter = 0.42f + 1.15f * glow;
   const float cyan_jitter = 0.16f + 0.55f * glow;
-  EchoText(fb, style, "KESTREL", 159.4f, 6.4f, magenta_size, magenta, 0.135f * o, A,
-           magenta_jitter);
+  EchoText(fb, style, "KESTREL", 159.4f, 6.4f, magenta_size, magenta, 0.135f * o, A, magenta_jitter);
   EchoText(fb, style, "KESTREL", 161.4f, 6.4f, cyan_size, cyan, 0.105f * o, A, cyan_jitter);
 
   const float tc = 6.4f * A.scale;
   const float title_phase = 1.9f * A.progress + ph;
   if (0.135f * LA > 0.0f)
-    CentredGlowText(fb, style, 159.4f, "KESTREL", magenta, 0.135f * LA,
-                    ZoomSize(A.scale) * magenta_size, tc, magenta_jitter, title_phase);
+    CentredGlowText(fb, style, 159.4f, "KESTREL", magenta, 0.135f * LA, ZoomSize(A.scale) * magenta_size, tc,
+                    magenta_jitter, title_phase);
   if (0.105f * LA > 0.0f)
-    CentredGlowText(fb, style, 161.4f, "KESTREL", cyan, 0.105f * LA, ZoomSize(A.scale) * cyan_size,
-                    tc, cyan_jitter, title_phase + 0.35f);
+    CentredGlowText(fb, style, 161.4f, "KESTREL", cyan, 0.105f * LA, ZoomSize(A.scale) * cyan_size, tc,
+                    cyan_jitter, title_phase + 0.35f);
 
   const Vec3 pale{1.209f, 1.519f, 1.55f};
   const float sub_size = 0.86f + 0.18f * glow;
   const float sub_jitter = 0.1f + 0.28f * glow;
   EchoText(fb, style, "CPU-ONLY SIGNAL", 214.525f, 2.15f, sub_size, pale, 0.09f * o, B, sub_jitter);
   if (0.09f * LB > 0.0f)
-    CentredGlowText(fb, style, 214.525f, "CPU-ONLY SIGNAL", pale, 0.09f * LB,
-                    sub_size * ZoomSize(B.scale), 2.15f * B.scale, sub_jitter,
-                    1.2f * B.progress + ph);
+    CentredGlowText(fb, style, 214.525f, "CPU-ONLY SIGNAL", pale, 0.09f * LB, sub_size * ZoomSize(B.scale),
+                    2.15f * B.scale, sub_jitter, 1.2f * B.progress + ph);
 }
 
 // 3. The presenter line, from bar 0.7 over 1.45 bars.
@@ -162,8 +161,7 @@ void DrawPresenterLine(Framebuffer& fb, const OverlayStyle& style, float loop_ba
 
 // 5. The end flourish under the greetings while the music ducks at the end of the show: two dots
 //    swinging in and two bars settling under the text.
-void DrawEndFlourish(Framebuffer& fb, const OverlayStyle& style, float time, float greets,
-                     float I) {
+void DrawEndFlourish(Framebuffer& fb, const OverlayStyle& style, float time, float greets, float I) {
   if (!(I > 0.001f && I < 0.999f)) return;
   const float W = static_cast<float>(fb.width);
   const float R = std::sin((34.0f - 24.0f * I) * time) * (1.0f - I);
@@ -173,10 +171,10 @@ void DrawEndFlourish(Framebuffer& fb, const OverlayStyle& style, float time, flo
   const float intensity = 0.095f * I * greets * style.alpha_scale;
   Splat(fb, W * 0.5f - Lx, 214.0f + R, radius, Vec3{0.228f, 1.748f, 1.9f}, intensity);
   Splat(fb, W * 0.5f + Lx, 214.0f - R, radius, Vec3{1.9f, 0.342f, 1.33f}, intensity);
-  fb.AddRect(static_cast<int>(W * 0.5f - K), 214, static_cast<int>(2.0f * K), 3,
-             Vec3{0.78f, 0.96f, 1.0f}, 0.18f * I * greets);
-  fb.AddRect(static_cast<int>(W * 0.5f - Lx), 223, static_cast<int>(2.0f * Lx), 2,
-             Vec3{1.0f, 0.28f, 0.72f}, 0.16f * I * greets);
+  fb.AddRect(static_cast<int>(W * 0.5f - K), 214, static_cast<int>(2.0f * K), 3, Vec3{0.78f, 0.96f, 1.0f},
+             0.18f * I * greets);
+  fb.AddRect(static_cast<int>(W * 0.5f - Lx), 223, static_cast<int>(2.0f * Lx), 2, Vec3{1.0f, 0.28f, 0.72f},
+             0.16f * I * greets);
 }
 
 // 5. Greetings clock: bars since the greetings section began at bar 100. The director's clock
@@ -197,12 +195,12 @@ void DrawGreetings(Framebuffer& fb, const OverlayStyle& style, float time, float
   const float gbar = GreetingsBar(clock, time);
 
   // A deep blue backdrop for the names.
-  fb.BlendRect(0, 0, static_cast<int>(fb.width), static_cast<int>(fb.height),
-               Vec3{0.0f, 0.004f, 0.01f}, 0.48f * greets);
+  fb.BlendRect(0, 0, static_cast<int>(fb.width), static_cast<int>(fb.height), Vec3{0.0f, 0.004f, 0.01f},
+               0.48f * greets);
 
   if (0.115f * greets > 0.0f)
-    GlowText(fb, style, W * 0.5f - 58.5f, 78.0f, "GREETZ", Vec3{1.632f, 1.666f, 1.7f},
-             0.115f * greets, 1.14f, 3.25f, 0.18f + 0.5f * style.glow, style.flicker);
+    GlowText(fb, style, W * 0.5f - 58.5f, 78.0f, "GREETZ", Vec3{1.632f, 1.666f, 1.7f}, 0.115f * greets, 1.14f,
+             3.25f, 0.18f + 0.5f * style.glow, style.flicker);
 
   GreetScroller(fb, style, gbar, greets, 178.0f, 3.35f, 1.18f, 0.118f, 1.26f, 0.0f, true);
   GreetScroller(fb, style, gbar, greets, 246.0f, 1.85f, 0.66f, 0.07f, 0.92f, 380.0f, false);
@@ -216,8 +214,8 @@ void DrawGreetings(Framebuffer& fb, const OverlayStyle& style, float time, float
 
 OverlayStyle MakeOverlayStyle(float time, float loop_bar, const MusicViz& mv) {
   OverlayStyle style;
-  style.glow = Clamp01(0.4f * mv.cue_finale + 0.42f * mv.build + 0.85f * mv.impact +
-                       0.18f * mv.lead + 0.28f * mv.kick);
+  style.glow = Clamp01(0.4f * mv.cue_finale + 0.42f * mv.build + 0.85f * mv.impact + 0.18f * mv.lead +
+                       0.28f * mv.kick);
   const float flicker = std::floor(18.0f * time) * 0.06944445f + std::floor(6.0f * loop_bar) * 0.045f;
   style.flicker = std::isfinite(flicker) ? flicker : 0.0f;
   // The canyon's bright sky and dense light would swallow thin text.
@@ -244,20 +242,20 @@ float CentredTextX(float width, std::size_t length, float cell) {
   return width * 0.5f - 3.0f * static_cast<float>(length) * cell;
 }
 
-void GlowText(Framebuffer& fb, const OverlayStyle& style, float x, float y, const char* text,
-              Vec3 colour, float amount, float size, float cell, float jitter, float phase) {
+void GlowText(Framebuffer& fb, const OverlayStyle& style, float x, float y, const char* text, Vec3 colour,
+              float amount, float size, float cell, float jitter, float phase) {
   GlowTextIn(fb, style, x, y, text, colour, amount, size, cell, jitter, phase, TextClip{});
 }
 
-void GlowTextClipped(Framebuffer& fb, const OverlayStyle& style, float x, float y,
-                     const char* text, Vec3 colour, float amount, float size, float cell,
-                     float jitter, float phase, int x0, int y0, int x1, int y1) {
+void GlowTextClipped(Framebuffer& fb, const OverlayStyle& style, float x, float y, const char* text,
+                     Vec3 colour, float amount, float size, float cell, float jitter, float phase, int x0,
+                     int y0, int x1, int y1) {
   GlowTextIn(fb, style, x, y, text, colour, amount, size, cell, jitter, phase,
              TextClip{true, x0, y0, x1, y1});
 }
 
-void EchoText(Framebuffer& fb, const OverlayStyle& style, const char* text, float y, float cell,
-              float size, Vec3 colour, float amount, const TitleCurve& curve, float jitter) {
+void EchoText(Framebuffer& fb, const OverlayStyle& style, const char* text, float y, float cell, float size,
+              Vec3 colour, float amount, const TitleCurve& curve, float jitter) {
   if (!(amount > 0.0f) || !(curve.echo > 0.001f)) return;
   for (int i = 1; i <= 3; ++i) {
     const float fi = static_cast<float>(i);
@@ -266,13 +264,12 @@ void EchoText(Framebuffer& fb, const OverlayStyle& style, const char* text, floa
     const float v = u * cell;
     const Vec3 echo_colour = colour * (1.05f + 0.25f * fi);
     const float echo_amount = amount * curve.echo * 0.105f / fi;
-    CentredGlowText(fb, style, y, text, echo_colour, echo_amount, ZoomSize(u) * size, v,
-                    0.42f * fi + jitter, style.flicker - 0.58f * fi);
+    CentredGlowText(fb, style, y, text, echo_colour, echo_amount, ZoomSize(u) * size, v, 0.42f * fi + jitter,
+                    style.flicker - 0.58f * fi);
   }
 }
 
-GreetStrip LayoutGreetStrip(float width, float cell, float speed, float offset, float gbar,
-                            bool align) {
+GreetStrip LayoutGreetStrip(float width, float cell, float speed, float offset, float gbar, bool align) {
   GreetStrip strip;
   for (int j = 0; j < kGreetingCount; ++j) {
     if (j == kGreetingAlignEntry) strip.align_entry = strip.length;
@@ -296,8 +293,8 @@ GreetStrip LayoutGreetStrip(float width, float cell, float speed, float offset, 
   return strip;
 }
 
-void GreetScroller(Framebuffer& fb, const OverlayStyle& style, float gbar, float greets, float y,
-                   float cell, float size, float amount, float speed, float offset, bool align) {
+void GreetScroller(Framebuffer& fb, const OverlayStyle& style, float gbar, float greets, float y, float cell,
+                   float size, float amount, float speed, float offset, bool align) {
   const float W = static_cast<float>(fb.width);
   const GreetStrip strip = LayoutGreetStrip(W, cell, speed, offset, gbar, align);
   const float Ls = strip.length;
@@ -318,11 +315,10 @@ void GreetScroller(Framebuffer& fb, const OverlayStyle& style, float gbar, float
         if (ag > 0.0f) {
           const float y_entry = y + 2.2f * std::sin(2.0f * ph + 0.55f * fj);
           // Cyan for the first names, turning magenta along the list.
-          const Vec3 base{0.23125f + 0.208125f * fj, 2.1275f - 0.17575f * fj,
-                          2.3125f - 0.078625f * fj};
+          const Vec3 base{0.23125f + 0.208125f * fj, 2.1275f - 0.17575f * fj, 2.3125f - 0.078625f * fj};
           const Vec3 colours[3] = {base, base * 1.24f, base * 1.88f};
-          DrawGlowPasses(fb, x, y_entry, name, colours, ag * style.alpha_scale, radius, cell,
-                         jitter, ph + 0.15f * fj, TextClip{});
+          DrawGlowPasses(fb, x, y_entry, name, colours, ag * style.alpha_scale, radius, cell, jitter,
+                         ph + 0.15f * fj, TextClip{});
         }
       }
       x += wj + 82.0f;
@@ -330,8 +326,7 @@ void GreetScroller(Framebuffer& fb, const OverlayStyle& style, float gbar, float
   }
 }
 
-void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv,
-                      const TitleOverlayClock& clock) {
+void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv, const TitleOverlayClock& clock) {
   const float loop_bar = WrapBar(mv.bar, clock.loop_bars);
   const OverlayStyle style = MakeOverlayStyle(time, loop_bar, mv);
   const float greets = Clamp01(mv.cue_greets);
@@ -348,8 +343,8 @@ void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv,
   if (p > 0.001f) DrawPresenterLine(fb, style, loop_bar, p);
 
   // 4. Oracle head and subtitles; the greetings hide them.
-  const float spoken = std::max({0.46f * mv.cue_nova, 0.86f * mv.cue_veil, 0.82f * mv.cue_scan,
-                                 0.54f * mv.cue_beams});
+  const float spoken =
+      std::max({0.46f * mv.cue_nova, 0.86f * mv.cue_veil, 0.82f * mv.cue_scan, 0.54f * mv.cue_beams});
   const float s = Clamp01(spoken + 0.48f * mv.cue_reveal) * (1.0f - greets);
   DrawOracleSubtitles(fb, style, mv, loop_bar, clock.bpm, std::isfinite(s) ? s : 0.0f, greets);
 

@@ -36,18 +36,18 @@ TitleCurve MakeTitleCurve(float x);
 
 // One glowing string: a wide halo, a middle and a core pass of DrawSplatText at the same place.
 // Nothing when amount <= 0.
-void GlowText(Framebuffer& fb, const OverlayStyle& style, float x, float y, const char* text,
-              Vec3 colour, float amount, float size, float cell, float jitter, float phase);
+void GlowText(Framebuffer& fb, const OverlayStyle& style, float x, float y, const char* text, Vec3 colour,
+              float amount, float size, float cell, float jitter, float phase);
 
 // GlowText restricted to the clip rectangle x0 <= px < x1, y0 <= py < y1.
-void GlowTextClipped(Framebuffer& fb, const OverlayStyle& style, float x, float y,
-                     const char* text, Vec3 colour, float amount, float size, float cell,
-                     float jitter, float phase, int x0, int y0, int x1, int y1);
+void GlowTextClipped(Framebuffer& fb, const OverlayStyle& style, float x, float y, const char* text,
+                     Vec3 colour, float amount, float size, float cell, float jitter, float phase, int x0,
+                     int y0, int x1, int y1);
 
 // Three expanding echoes of a string centred on the frame at y, driven by a title curve.
 // Skipped when amount <= 0 or the curve's echo is spent.
-void EchoText(Framebuffer& fb, const OverlayStyle& style, const char* text, float y, float cell,
-              float size, Vec3 colour, float amount, const TitleCurve& curve, float jitter);
+void EchoText(Framebuffer& fb, const OverlayStyle& style, const char* text, float y, float cell, float size,
+              Vec3 colour, float amount, const TitleCurve& curve, float jitter);
 
 // Left edge of a string of `length` characters at `cell` centred on x = width / 2 (a glyph
 // cell is 6 cells wide).
@@ -66,12 +66,11 @@ struct GreetStrip {
   float align_entry = 0;  // start of "SOFTWARE RENDERED" within the strip
   float start = 0;        // x of the first copy's first entry
 };
-GreetStrip LayoutGreetStrip(float width, float cell, float speed, float offset, float gbar,
-                            bool align);
+GreetStrip LayoutGreetStrip(float width, float cell, float speed, float offset, float gbar, bool align);
 
 // One scrolling row of the greetings list at greetings bar `gbar`, faded by `greets`.
-void GreetScroller(Framebuffer& fb, const OverlayStyle& style, float gbar, float greets, float y,
-                   float cell, float size, float amount, float speed, float offset, bool align);
+void GreetScroller(Framebuffer& fb, const OverlayStyle& style, float gbar, float greets, float y, float cell,
+                   float size, float amount, float speed, float offset, bool align);
 
 // ---- The whole overlay -------------------------------------------------------------------------
 
@@ -86,8 +85,7 @@ struct TitleOverlayClock {
 
 // Draws the overlay over the scene already in fb, for frame time `time` (seconds). mv.scene is
 // the active scene.
-void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv,
-                      const TitleOverlayClock& clock);
+void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv, const TitleOverlayClock& clock);
 
 // True when the production named by the two compiled-in constants shows this overlay: its name
 // contains "kestrel" or its default sequence is data/kestrel/kestrel_sequence.txt.

@@ -2,6 +2,8 @@
 // the speech, the word cut and clipped to its box, the head alone at subtitle strength 0, and the
 // one schedule the voices and the subtitles share.
 
+#include "overlays/oracle_subtitles.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +11,6 @@
 #include <string>
 
 #include "audio/oracle_voice.h"
-#include "overlays/oracle_subtitles.h"
 #include "overlays/title_overlay.h"
 #include "render/framebuffer.h"
 
@@ -32,7 +33,9 @@ bool SamePixels(const Framebuffer& a, const Framebuffer& b) {
 constexpr float kOneSecond = 140.0f / 240.0f;
 constexpr float kThreeSeconds = 140.0f / 80.0f;
 
-OracleCue At(float bar) { return EvaluateOracle(bar, kOneSecond, kThreeSeconds); }
+OracleCue At(float bar) {
+  return EvaluateOracle(bar, kOneSecond, kThreeSeconds);
+}
 
 std::string WordAt(float bar) {
   const OracleCue cue = At(bar);
@@ -105,7 +108,7 @@ TEST(OracleSchedule, WordsFollowTheSpeech) {
   struct Case {
     float bar;
     const char* word;
-  } cases[] = {{16.02f, "WAKE"}, {16.15f, "WAKE"}, {16.3f, "THE"},
+  } cases[] = {{16.02f, "WAKE"}, {16.15f, "WAKE"},  {16.3f, "THE"},
                {16.5f, "STONE"}, {16.64f, "STONE"}, {17.5f, "STONE"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bar);
@@ -176,8 +179,8 @@ TEST(OracleSubtitles, AtStrengthZeroTheHeadShowsFaintlyAndNoWords) {
 
   Framebuffer subtitles(kW, kH), head_only(kW, kH);
   DrawOracleSubtitles(subtitles, style, mv, 16.3f, 140.0f, 0.0f, 0.0f);
-  DrawOracleHead(head_only, kW - 80.0f, 86.0f, style.flicker, mv, 0.46f * cue.head_level,
-                 style.glow, 0.0f, 1.0f, 1.0f);
+  DrawOracleHead(head_only, kW - 80.0f, 86.0f, style.flicker, mv, 0.46f * cue.head_level, style.glow, 0.0f,
+                 1.0f, 1.0f);
   EXPECT_TRUE(SamePixels(subtitles, head_only));
 
   // With full strength the head is brighter and the word box lights up.
@@ -237,8 +240,8 @@ TEST(OracleSchedule, VoicesAndSubtitlesShareOneSchedule) {
     ASSERT_GE(start, 0.0f) << "slot " << slot;
     const OracleCue cue = At(start + 0.1f);
     ASSERT_NE(cue.text, nullptr) << "slot " << slot;
-    EXPECT_NEAR(cue.speech_progress * (kOracleLines[slot].speech_end - kOracleLines[slot].start),
-                0.1f, 1e-3f);
+    EXPECT_NEAR(cue.speech_progress * (kOracleLines[slot].speech_end - kOracleLines[slot].start), 0.1f,
+                1e-3f);
     EXPECT_GT(cue.voice_level, 0.0f);
 
     // The recording's name is the line's words.

@@ -2,13 +2,14 @@
 // centred and settled title, the greetings dimming and the scroller's start, checked on real
 // frames where the picture is what matters.
 
+#include "overlays/title_overlay.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
 #include "config/app_options.h"
-#include "overlays/title_overlay.h"
 #include "render/framebuffer.h"
 #include "render/primitives.h"
 #include "timeline/sequence.h"
@@ -84,7 +85,9 @@ TitleOverlayClock ClockAt(float bar) {
 }
 
 // The frame time that goes with a bar at 140 BPM.
-float TimeAt(float bar) { return bar * 240.0f / 140.0f; }
+float TimeAt(float bar) {
+  return bar * 240.0f / 140.0f;
+}
 
 }  // namespace
 
@@ -93,11 +96,8 @@ TEST(TitleCurve, StartsLargeAndInvisibleAndSettlesAtItsSize) {
   struct Case {
     float x, progress, fade, scale, echo;
   } cases[] = {
-      {-1.0f, 0.0f, 0.0f, 5.9f, 0.0f},
-      {0.0f, 0.0f, 0.0f, 5.9f, 0.0f},
-      {0.5f, 0.5f, 1.0f, 3.26254f, 0.42525f},
-      {1.0f, 1.0f, 1.0f, 1.0f, 0.0f},
-      {7.0f, 1.0f, 1.0f, 1.0f, 0.0f},
+      {-1.0f, 0.0f, 0.0f, 5.9f, 0.0f}, {0.0f, 0.0f, 0.0f, 5.9f, 0.0f}, {0.5f, 0.5f, 1.0f, 3.26254f, 0.42525f},
+      {1.0f, 1.0f, 1.0f, 1.0f, 0.0f},  {7.0f, 1.0f, 1.0f, 1.0f, 0.0f},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.x);
@@ -148,8 +148,8 @@ TEST(TitleOverlay, TheTitleIsInvisibleAtBar4_25AndSettledAndCentredBy5_95) {
   EXPECT_NEAR(settled.scale * 6.4f, 6.4f, 1e-4f);
   EXPECT_LE(settled.echo, 0.001f);
   fb.Fill(Vec3{});
-  EchoText(fb, OverlayStyle{}, "KESTREL", 159.4f, 6.4f, 2.25f, Vec3{2.2f, 0.396f, 1.54f}, 0.135f,
-           settled, 0.42f);
+  EchoText(fb, OverlayStyle{}, "KESTREL", 159.4f, 6.4f, 2.25f, Vec3{2.2f, 0.396f, 1.54f}, 0.135f, settled,
+           0.42f);
   EXPECT_TRUE(AllPixelsAre(fb, Vec3{}));
 
   // The settled title on a frame of its own (bar 8, all curves done): the core dots of "KESTREL"
@@ -207,8 +207,8 @@ TEST(TitleOverlay, OverTheCanyonTextIsLargerAndBrighter) {
   canyon.alpha_scale = 2.35f;
   Framebuffer a(kW, kH), b(kW, kH);
   GlowText(a, canyon, 100, 100, "GREETZ", Vec3{1, 1, 1}, 0.1f, 1.25f, 3.0f, 0.3f, 0.7f);
-  GlowText(b, OverlayStyle{}, 100, 100, "GREETZ", Vec3{1, 1, 1}, 0.1f * 2.35f, 1.25f * 1.24f,
-           3.0f, 0.3f, 0.7f);
+  GlowText(b, OverlayStyle{}, 100, 100, "GREETZ", Vec3{1, 1, 1}, 0.1f * 2.35f, 1.25f * 1.24f, 3.0f, 0.3f,
+           0.7f);
   EXPECT_TRUE(SamePixels(a, b));
   EXPECT_FALSE(AllPixelsAre(a, Vec3{}));
 }
