@@ -55,9 +55,10 @@ FaceState MakeFaceState(const MusicViz& mv, float ph, float amount, float glow, 
 
 // The head's view: three small rotations, then a perspective divide, centred at (X, Y).
 struct HeadView {
-  float c1, s1, c2, s2, c3, s3;
-  float K;  // pixels per model unit
-  float X, Y;
+  float c1 = 1, s1 = 0, c2 = 1, s2 = 0, c3 = 1, s3 = 0;  // cosines and sines of a1, a2, a3
+  float K = 66;                                          // pixels per model unit
+  float X = 0, Y = 0;
+  float a2 = 0;  // the turn, for shading the side of the face
 };
 
 struct Projected {
@@ -107,14 +108,21 @@ float FeatureDepth(float x, float y, float forward) {
 void DrawFeature(Framebuffer& fb, const HeadView& view, const Vec3* points, int count, Vec3 colour,
                  float intensity, float radius) {
   if (!(intensity > 0.0f)) return;
-  Vec2 screen[10];
+  HeadPoint projected[10];
   for (int i = 0; i < count; ++i) {
     const Vec3& m = points[i];
-    screen[i] = ProjectHead(view, m.x, m.y, FeatureDepth(m.x, m.y, m.z)).screen;
+    projected[i] = {m.x, ProjectHead(view, m.x, m.y, FeatureDepth(m.x, m.y, m.z))};
   }
-  for (int i = 0; i + 1 < count; ++i) SplatLine(fb, screen[i], screen[i + 1], colour, intensity, radius);
-  for (int i = 0; i < count; ++i)
-    Splat(fb, screen[i].x, screen[i].y, radius * 1.35f, colour * 1.24f, intensity * 1.8f);
+  // Shaded like the wires, so the features turn with the face.
+  for (int i = 0; i + 1 < count; ++i) {
+    const float shade = SegmentShade(projected[i], projected[i + 1], view.a2);
+    SplatLine(fb, projected[i].p.screen, projected[i + 1].p.screen, colour, shade * intensity, radius);
+  }
+  for (int i = 0; i < count; ++i) {
+    const float shade = SegmentShade(projected[i], projected[i], view.a2);
+    const Vec2 at = projected[i].p.screen;
+    Splat(fb, at.x, at.y, radius * 1.35f, colour * 1.24f, shade * intensity * 1.8f);
+  }
 }
 
 void DrawFace(Framebuffer& fb, const HeadView& view, const FaceState& f, Vec3 colour, float voice,
@@ -274,15 +282,17 @@ void DrawOracleHead(Framebuffer& fb, float x, float y, float flicker, const Musi
   const float a2 = 0.025f * mv.cue_veil - (0.05f * std::sin(0.17f * bars + 0.31f * ph) + 0.04f * mv.cue_scan +
                                            0.13f * std::sin(0.86f * ph) + 0.23f);
   const float a3 = 0.006f * std::sin(0.28f * ph);
-  const HeadView view{std::cos(a1),
-                      std::sin(a1),
-                      std::cos(a2),
-                      std::sin(a2),
-                      std::cos(a3),
-                      std::sin(a3),
-                      66.0f + 4.62f * glow + 2.64f * mv.cue_reveal,
-                      x,
-                      y};
+  HeadView view;
+  view.c1 = std::cos(a1);
+  view.s1 = std::sin(a1);
+  view.c2 = std::cos(a2);
+  view.s2 = std::sin(a2);
+  view.c3 = std::cos(a3);
+  view.s3 = std::sin(a3);
+  view.K = 66.0f + 4.62f * glow + 2.64f * mv.cue_reveal;
+  view.X = x;
+  view.Y = y;
+  view.a2 = a2;
 
   // 1. Halo: cyan, turning violet with the veil and scan cues, and a warmer inner glow.
   const float w = Clamp01(0.55f * mv.cue_veil + 0.25f * mv.cue_scan);
