@@ -9,6 +9,7 @@
 #include "app/frame_capture.h"
 #include "config/command_line.h"
 #include "config/settings.h"
+#include "overlays/title_overlay.h"
 
 namespace {
 
@@ -287,8 +288,9 @@ void App::RenderFrame(float t) {
   // 11. The tracker display over the scene.
   if (!options.bench && active != 1 && !behind) DrawTrackerViz(active);
 
-  // 12. Title, credits, greetings and oracle subtitles (DrawTitleOverlay joins here). The sibling
-  //     production's vector greetings and bloom are not part of this build.
+  // 12. Title, credits, greetings and oracle subtitles. The sibling production's vector
+  //     greetings and bloom are not part of this build.
+  DrawTitleOverlay(*this, t, mv);
 
   // 13. The end of the show fades to black.
   const float fade = director.FadeToBlack();

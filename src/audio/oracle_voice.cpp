@@ -7,16 +7,17 @@
 #include <fstream>
 #include <system_error>
 
-const std::array<OracleVoiceCue, kOracleVoiceCount> kOracleVoiceCues = {{
-    {"oracle_01_wake_the_stone.wav", 16.0f},
-    {"oracle_02_body_optional.wav", 20.0f},
-    {"oracle_03_nova_is_signal.wav", 33.0f},
-    {"oracle_04_stone_dreams.wav", 45.0f},
-    {"oracle_05_operator_near.wav", 61.5f},
-    {"oracle_06_the_floor_remembers.wav", 72.0f},
-    {"oracle_07_do_not_trust_the_sky.wav", 84.0f},
-    {"oracle_08_transmit_the_night.wav", 93.0f},
-}};
+#include "timeline/oracle_lines.h"
+
+// The voices are the spoken form of the subtitle lines: file and trigger bar come from the one
+// table both use.
+static_assert(kOracleVoiceCount == kOracleLineCount, "one voice per oracle line");
+constinit const std::array<OracleVoiceCue, kOracleVoiceCount> kOracleVoiceCues = [] {
+  std::array<OracleVoiceCue, kOracleVoiceCount> cues{};
+  for (int slot = 0; slot < kOracleVoiceCount; ++slot)
+    cues[slot] = {kOracleLines[slot].voice_file, kOracleLines[slot].start};
+  return cues;
+}();
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <GLFW/glfw3.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -18,6 +19,7 @@ constexpr int kGlfwKeys[] = {
     GLFW_KEY_END,
 };
 constexpr int kKeyCount = static_cast<int>(sizeof(kGlfwKeys) / sizeof(kGlfwKeys[0]));
+static_assert(kKeyCount == kKeyEnd + 1, "one GLFW key per logical Key");
 
 [[noreturn]] void FailWindowSystem(const char* message) {
   std::fputs(message, stderr);
@@ -61,6 +63,10 @@ GlfwOpenGLPlatform::GlfwOpenGLPlatform(const PlatformConfig& config)
   glfwMakeContextCurrent(window);
   glfwSwapInterval(vsync ? 1 : 0);
 
+  // Every press is counted as it arrives, so that none is lost between two polls.
+  glfwSetWindowUserPointer(window, this);
+  glfwSetKeyCallback(window, &GlfwOpenGLPlatform::OnKey);
+
   // Nearest filtering keeps the 640 x 360 pixels hard-edged when scaled up.
   GLuint id = 0;
   glGenTextures(1, &id);
@@ -87,14 +93,40 @@ bool GlfwOpenGLPlatform::ShouldClose() { return glfwWindowShouldClose(window) !=
 
 void GlfwOpenGLPlatform::RequestClose() { glfwSetWindowShouldClose(window, GLFW_TRUE); }
 
-void GlfwOpenGLPlatform::PollEvents() { glfwPollEvents(); }
+// Presses that arrive outside a poll (GLFW may deliver events inside other calls) are kept for
+// the next one.
+void GlfwOpenGLPlatform::PollEvents() {
+  glfwPollEvents();
+  reported_presses = pending_presses;
+  reported_any = pending_any;
+  pending_presses.fill(0);
+  pending_any = false;
+}
+
+void GlfwOpenGLPlatform::OnKey(GLFWwindow* window, int key, int, int action, int) {
+  auto* self = static_cast<GlfwOpenGLPlatform*>(glfwGetWindowUserPointer(window));
+  if (self == nullptr || action != GLFW_PRESS) return;  // auto-repeat is not a new press
+  if (key != GLFW_KEY_ESCAPE && key >= GLFW_KEY_SPACE && key <= GLFW_KEY_LAST)
+    self->pending_any = true;
+  for (int logical = 0; logical < kKeyCount; ++logical) {
+    if (kGlfwKeys[logical] != key) continue;
+    int32_t& count = self->pending_presses[logical];
+    if (count < INT32_MAX) ++count;
+  }
+}
 
 bool GlfwOpenGLPlatform::IsKeyDown(int key) {
   if (key < 0 || key >= kKeyCount) return false;  // not a logical key: never pressed
   return glfwGetKey(window, kGlfwKeys[key]) == GLFW_PRESS;
 }
 
+int GlfwOpenGLPlatform::KeyPresses(int key) {
+  if (key < 0 || key >= kKeyCount) return 0;
+  return reported_presses[key];
+}
+
 bool GlfwOpenGLPlatform::AnyKeyDown() {
+  if (reported_any) return true;  // a tap already released again still counts
   for (int code = GLFW_KEY_SPACE; code <= GLFW_KEY_LAST; ++code) {
     if (code == GLFW_KEY_ESCAPE) continue;  // Escape quits; it never counts as "any key"
     if (glfwGetKey(window, code) == GLFW_PRESS) return true;

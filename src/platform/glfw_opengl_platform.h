@@ -2,6 +2,7 @@
 // The one Platform: GLFW for the window, keyboard and clock; legacy fixed-function OpenGL 2.1 for
 // display (one texture uploaded per frame, one quad).
 
+#include <array>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -20,6 +21,7 @@ class GlfwOpenGLPlatform final : public Platform {
   void RequestClose() override;
   void PollEvents() override;
   bool IsKeyDown(int key) override;
+  int KeyPresses(int key) override;
   bool AnyKeyDown() override;
   bool IsFullscreen() override;
   void SetFullscreen(bool on) override;
@@ -36,4 +38,13 @@ class GlfwOpenGLPlatform final : public Platform {
   int32_t windowed_height = 0;
   bool vsync = true;
   bool is_fullscreen = false;
+  // Key presses counted by the key callback as the window system delivers them (pending) and
+  // those of the last PollEvents (reported), per logical Key; a tap shorter than a frame is
+  // released again before the show looks, so its state alone would lose it.
+  std::array<int32_t, kKeyEnd + 1> pending_presses{};
+  std::array<int32_t, kKeyEnd + 1> reported_presses{};
+  bool pending_any = false;   // a key other than Escape was pressed
+  bool reported_any = false;
+
+  static void OnKey(GLFWwindow* window, int key, int scancode, int action, int mods);
 };

@@ -44,7 +44,15 @@ class Platform {
   virtual void RequestClose() = 0;
   virtual void PollEvents() = 0;
   virtual bool IsKeyDown(int key) = 0;
-  virtual bool AnyKeyDown() = 0;  // any key but Escape
+  // Presses of one Key that the last PollEvents delivered, however short: a key pressed and
+  // released between two polls is down at neither, yet each of its presses counts here.
+  // Platforms that only know the current state report none.
+  virtual int KeyPresses(int key) {
+    (void)key;
+    return 0;
+  }
+  // Any key but Escape held, or pressed during the last PollEvents.
+  virtual bool AnyKeyDown() = 0;
   virtual bool IsFullscreen() = 0;
   virtual void SetFullscreen(bool on) = 0;
   virtual void SetTitle(const char* text) = 0;

@@ -1,5 +1,6 @@
 #include "timeline/status_title.h"
 
+#include <algorithm>
 #include <cstdio>
 
 std::string StatusTitle(const char* production, int active_scene, bool director, bool frozen, double fps) {
@@ -95,4 +96,25 @@ KeyActions DecideKeyActions(const KeyInput& input, KeyMemory& memory, bool finis
     if (Pressed(input, memory, binding.key) && !frozen) Push(actions, binding.action);
   }
   return actions;
+}
+
+int KeyRounds(const KeyInput& input) {
+  int rounds = 1;
+  for (const int32_t presses : input.presses) rounds = std::max(rounds, static_cast<int>(presses));
+  return std::min(rounds, kMaxKeyRounds);
+}
+
+KeyInput KeyRoundInput(const KeyInput& input, int round, KeyMemory& memory) {
+  KeyInput state = input;
+  for (int key = 0; key < kKeyCount; ++key) {
+    if (input.presses[key] <= round) continue;
+    state.down[key] = true;
+    memory.previous[key] = false;
+    // A fresh press of a key other than Escape is a fresh "any key" too.
+    if (key != kKeyEscape) {
+      state.any = true;
+      memory.any = false;
+    }
+  }
+  return state;
 }

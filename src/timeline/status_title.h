@@ -18,8 +18,9 @@ constexpr int kKeyCount = kKeyEnd + 1;
 
 // The platform's keyboard at one HandleKeys call.
 struct KeyInput {
-  std::array<bool, kKeyCount> down{};  // IsKeyDown(key) for every Key
-  bool any = false;                     // AnyKeyDown(): any key but Escape
+  std::array<bool, kKeyCount> down{};     // IsKeyDown(key) for every Key
+  bool any = false;                        // AnyKeyDown(): any key but Escape
+  std::array<int32_t, kKeyCount> presses{};  // KeyPresses(key): presses the last poll delivered
 };
 
 // What HandleKeys remembers between calls: the previous state of the twelve edge-triggered keys
@@ -61,3 +62,14 @@ struct KeyActions {
 // press in the same call counts); after the finale only Esc, F11 and "any key" are handled, and an
 // F11 press does not restart the show.
 KeyActions DecideKeyActions(const KeyInput& input, KeyMemory& memory, bool finished, bool frozen);
+
+// A key may be pressed and released between two polls (a quick tap, or any tap while a heavy scene
+// runs slowly), or pressed several times. The rules then run once per press: round r sees every
+// key pressed more than r times as freshly pressed, and every other key in its current state.
+// KeyRounds is the number of rounds for one poll (at least 1, at most kMaxKeyRounds).
+inline constexpr int kMaxKeyRounds = 8;
+int KeyRounds(const KeyInput& input);
+// The keyboard as round `round` sees it. A press starts from a released key, so the memory of a
+// key pressed in this round is cleared: the press acts even if the key was down at the last poll
+// (released and pressed again in between) or is already up again now.
+KeyInput KeyRoundInput(const KeyInput& input, int round, KeyMemory& memory);

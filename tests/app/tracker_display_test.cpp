@@ -92,9 +92,9 @@ TEST(TrackerDisplay, DrawnForEveryScene2To8InWindowsAndCapturesOnly) {
     }
   }
 
-  // Over a scene, the panel changes the picture.
-  Show front(RunKind::kWindow, {"--scene", "5", "--no-director"});
-  Show hidden(RunKind::kWindow, {"--scene", "5", "--no-director", "--hide-tracker"});
+  // Over a scene, the panel changes the picture (bar 20: past the fade in from black).
+  Show front(RunKind::kWindow, {"--scene", "5", "--no-director", "--bar-offset", "20"});
+  Show hidden(RunKind::kWindow, {"--scene", "5", "--no-director", "--hide-tracker", "--bar-offset", "20"});
   front->RenderFrame(0.0f);
   hidden->RenderFrame(0.0f);
   EXPECT_FALSE(front->frame.rgba == hidden->frame.rgba);

@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "timeline/status_title.h"
@@ -142,4 +143,75 @@ TEST(StatusTitle, FormatsTheStatusLine) {
   // The text fits 160 bytes with its terminator.
   const std::string long_name(300, 'k');
   EXPECT_EQ(StatusTitle(long_name.c_str(), 1, true, false, 60.0), long_name.substr(0, 159));
+}
+
+namespace {
+
+// One HandleKeys call as the App runs it: `held` are down at the poll, `presses` the presses the
+// poll delivered (a tap shorter than a frame is pressed but no longer down). Returns every
+// action of every round, in order.
+std::vector<KeyAction> PollWithPresses(Keyboard& keys, std::initializer_list<Key> held,
+                                       std::initializer_list<std::pair<Key, int>> presses) {
+  KeyInput input;
+  for (Key key : held) {
+    input.down[key] = true;
+    if (key != kKeyEscape) input.any = true;
+  }
+  for (const auto& [key, count] : presses) {
+    input.presses[key] = count;
+    if (key != kKeyEscape) input.any = true;
+  }
+  std::vector<KeyAction> all;
+  const int rounds = keys.finished ? 1 : KeyRounds(input);
+  for (int round = 0; round < rounds; ++round) {
+    const KeyInput state = KeyRoundInput(input, round, keys.memory);
+    const KeyActions actions = DecideKeyActions(state, keys.memory, keys.finished, keys.frozen);
+    if (actions.Has(KeyAction::kToggleFreeze)) keys.frozen = !keys.frozen;
+    if (actions.Has(KeyAction::kRestartShow)) keys.finished = false;
+    for (const KeyAction action : List(actions)) all.push_back(action);
+  }
+  return all;
+}
+
+}  // namespace
+
+TEST(Keys, EveryPressActsOnceHoweverShortAndHoweverManyBetweenPolls) {
+  using Actions = std::vector<KeyAction>;
+  Keyboard keys;
+  // A tap released before the poll acts once, and not again at the next poll.
+  EXPECT_EQ(PollWithPresses(keys, {}, {{kKeyRight, 1}}), Actions{KeyAction::kSeekForward});
+  EXPECT_EQ(PollWithPresses(keys, {}, {}), Actions{});
+  // Two taps between two polls act twice; Space twice freezes and unfreezes.
+  EXPECT_EQ(PollWithPresses(keys, {}, {{kKeyD, 2}}),
+            (Actions{KeyAction::kToggleDirector, KeyAction::kToggleDirector}));
+  EXPECT_EQ(PollWithPresses(keys, {}, {{kKeySpace, 2}}),
+            (Actions{KeyAction::kToggleFreeze, KeyAction::kToggleFreeze}));
+  EXPECT_FALSE(keys.frozen);
+  // A key held at the last poll, released and pressed again before this one acts again.
+  EXPECT_EQ(PollWithPresses(keys, {kKeyLeft}, {{kKeyLeft, 1}}), Actions{KeyAction::kSeekBack});
+  EXPECT_EQ(PollWithPresses(keys, {kKeyLeft}, {{kKeyLeft, 1}}), Actions{KeyAction::kSeekBack});
+  // Held on, it does not act again.
+  EXPECT_EQ(PollWithPresses(keys, {kKeyLeft}, {}), Actions{});
+  // A digit tapped between polls still chooses its scene; a tapped Esc still closes.
+  const Actions digit = PollWithPresses(keys, {}, {{static_cast<Key>(4), 1}});
+  EXPECT_EQ(digit, Actions{KeyAction::kSelectScene});
+  EXPECT_EQ(PollWithPresses(keys, {}, {{kKeyEscape, 1}}), Actions{KeyAction::kRequestClose});
+
+  // Frozen: a tap of M is remembered but does nothing; a Space tap then M tap in one poll runs
+  // the rules for each press in turn.
+  keys.frozen = true;
+  EXPECT_EQ(PollWithPresses(keys, {}, {{kKeyM, 1}}), Actions{});
+  EXPECT_EQ(PollWithPresses(keys, {}, {}), Actions{});
+  EXPECT_EQ(PollWithPresses(keys, {}, {{kKeySpace, 1}, {kKeyM, 1}}),
+            (Actions{KeyAction::kToggleFreeze, KeyAction::kToggleMusic}));
+
+  // After the finale a tap restarts the show once, even with presses of other keys in the same
+  // poll.
+  keys.finished = true;
+  EXPECT_EQ(PollWithPresses(keys, {}, {{kKeyR, 1}, {kKeyD, 3}}), Actions{KeyAction::kRestartShow});
+  EXPECT_EQ(PollWithPresses(keys, {}, {}), Actions{});
+  // Rounds are bounded.
+  KeyInput flood;
+  flood.presses[kKeyD] = 1000;
+  EXPECT_EQ(KeyRounds(flood), kMaxKeyRounds);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "audio/runtime_synth.h"
+#include "overlays/title_overlay.h"
 #include "overlays/tracker_viz.h"
 #include "render/framebuffer.h"
 #include "render/parallel.h"
@@ -166,6 +167,30 @@ TEST(FrameDrawing, CanyonFramesAllocateNothingAfterTheFirst) {
               }),
               0)
         << "shadows and interlace " << shadows;
+  }
+}
+
+TEST(FrameDrawing, TheTitleOverlayAllocatesNothing) {
+  // Its busiest moments: the zooming title with echoes over the canyon, the greetings, and the
+  // oracle head with a word under the greetings.
+  Framebuffer frame(640, 360);
+  struct Moment {
+    float bar, title, greets, scan;
+    int scene;
+  } moments[] = {{4.6f, 1.0f, 0.0f, 0.0f, 1}, {104.0f, 0.0f, 1.0f, 0.0f, 2},
+                 {16.3f, 0.0f, 0.9f, 1.0f, 3}};
+  for (const Moment& m : moments) {
+    MusicViz mv;
+    mv.active = true;
+    mv.bar = m.bar;
+    mv.scene = m.scene;
+    mv.cue_title = m.title;
+    mv.cue_greets = m.greets;
+    mv.cue_scan = m.scan;
+    TitleOverlayClock clock;
+    clock.clock_bar = m.bar;
+    EXPECT_EQ(AllocationsDuring([&] { DrawTitleOverlay(frame, m.bar * 1.7f, mv, clock); }), 0)
+        << "bar " << m.bar;
   }
 }
 

@@ -12,6 +12,12 @@
 #                  screen, presses a letter key, photographs it again. Leaves title_start,
 #                  finished_after (seconds), title_finished, finished.xwd, title_restarted,
 #                  restarted.xwd.
+#   MODE taps:     taps keys the way `xdotool key` does (about 12 ms down), each while the show
+#                  runs and while it is stopped (SIGSTOP: a frame that lasts 0.3 s, so the press
+#                  and the release both arrive in one poll). Leaves title_start, title_d_running,
+#                  title_d_stopped, title_dd_stopped, title_space_stopped, title_space_running,
+#                  title_digit_stopped, and closed_by_tap ("yes" when a stopped Escape tap ended the
+#                  show).
 # Every mode ends by holding Escape until the show has ended, and leaves show.out, show.err and
 # show.status in DIR.
 mode=$1
@@ -45,6 +51,16 @@ hold_until() {
   wait_for "$2" 300
   xdotool keyup "$1"
   sleep 0.5  # let the show see the release before the next press
+}
+
+# Taps the keys $@ (`xdotool key`: about 12 ms down, 12 ms between keys) while the show is
+# stopped, then lets it run on: every press and release reaches it in one poll.
+tap_stopped() {
+  kill -STOP $pid
+  sleep 0.1
+  xdotool key "$@"
+  sleep 0.2
+  kill -CONT $pid
 }
 
 # One press of key $1.
@@ -97,6 +113,34 @@ case "$mode" in
     sleep 1.5
     title > title_restarted
     screenshot restarted.xwd
+    ;;
+  taps)
+    wait_for 'title | grep -q "| scene 1 directed |"' 100
+    title > title_start
+    xdotool key d
+    wait_for 'title | grep -q "| scene 1 |"' 30
+    title > title_d_running
+    tap_stopped d
+    wait_for 'title | grep -q "| scene 1 directed |"' 30
+    title > title_d_stopped
+    # Two taps in one frame toggle twice: back where it was, seen a second after.
+    tap_stopped d d
+    sleep 1
+    title > title_dd_stopped
+    tap_stopped space
+    wait_for 'title | grep -q " frozen |"' 30
+    title > title_space_stopped
+    xdotool key space
+    wait_for '! title | grep -q " frozen |"' 30
+    title > title_space_running
+    tap_stopped 5
+    wait_for 'title | grep -q "| scene 5 |"' 30
+    title > title_digit_stopped
+    tap_stopped Escape
+    # Ended means gone or a zombie waiting to be reaped.
+    ended() { ! grep -qs '^State:[[:space:]]*[RSDT]' /proc/$pid/status; }
+    wait_for ended 50
+    if ended; then echo yes > closed_by_tap; else echo no > closed_by_tap; fi
     ;;
 esac
 

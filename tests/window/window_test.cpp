@@ -291,6 +291,33 @@ TEST(Window, DirectorFollowsKeysInTheTitle) {
   EXPECT_EQ(ReadFileText(dir / "show.err"), "");
 }
 
+// Every key press acts exactly once however short it is and however slowly the show runs: taps
+// of about 12 ms (xdotool's own), both while the show runs and while it is stopped so that press
+// and release arrive together in one frame of 0.3 s. Two taps in one frame act twice.
+TEST(Window, ShortTapsActOnceEachEvenWithinOneFrame) {
+  ScratchDir dir;
+  const ProcessResult r =
+      RunUnderXvfb({"/bin/sh", KESTREL_SOURCE_DIR "/tests/window/drive_show.sh", "taps",
+                    dir.path.string(), kProgram, "--windowed", "--no-audio"},
+                   dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto starts_with = [&](const char* file, const std::string& prefix) {
+    const std::string title = ReadFileText(dir / file);
+    EXPECT_EQ(title.rfind(prefix, 0), 0u) << file << ": " << title;
+  };
+  starts_with("title_start", "kestrel_prod | scene 1 directed | ");
+  starts_with("title_d_running", "kestrel_prod | scene 1 | ");
+  starts_with("title_d_stopped", "kestrel_prod | scene 1 directed | ");
+  starts_with("title_dd_stopped", "kestrel_prod | scene 1 directed | ");
+  starts_with("title_space_stopped", "kestrel_prod | scene 1 directed frozen | ");
+  starts_with("title_space_running", "kestrel_prod | scene 1 directed | ");
+  starts_with("title_digit_stopped", "kestrel_prod | scene 5 | ");
+  EXPECT_EQ(ReadFileText(dir / "closed_by_tap"), "yes\n");
+  EXPECT_EQ(ReadFileText(dir / "show.status"), "0\n");
+  EXPECT_EQ(ReadFileText(dir / "show.out"), "");
+  EXPECT_EQ(ReadFileText(dir / "show.err"), "");
+}
+
 // Started at bar 121 the finale ends by itself about 4 s later (FinaleEnd() is bar 123.35 at
 // 140 BPM): the clock goes back to bar 0, whose section is the canyon, yet the screen stays black
 // until a key press restarts the show from there.
