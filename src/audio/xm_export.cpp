@@ -335,8 +335,15 @@ bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices,
     cell(R, kXmVoice) = note;
   }
 
-  // 3. Levels: each instrument's loudest note plays its sample at full scale and volume 64; one
-  //    export gain keeps the loudest instrument's sample inside 16 bits.
+  // The kick and the spoken lines doubled on their second channels.
+  for (long R = 0; R < total_rows; ++R) {
+    cell(R, kXmKickLayer) = cell(R, kXmKick);
+    cell(R, kXmVoiceLayer) = cell(R, kXmVoice);
+  }
+
+  // 3. Levels: each instrument's loudest note plays its sample at volume 64, all instruments in
+  //    the synthesiser's balance, with one export gain that keeps the loudest (per channel)
+  //    inside 16 bits.
   double loudest[kXmExportInstruments + 1] = {};
   for (long R = 0; R < total_rows; ++R) {
     for (int c = 0; c < kXmExportChannels; ++c) {
@@ -344,14 +351,16 @@ bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices,
       if (n.instrument > 0) loudest[n.instrument] = std::max(loudest[n.instrument], n.gain);
     }
   }
-  double need[kXmExportInstruments + 1] = {};
+  double full_scale[kXmExportInstruments + 1] = {};  // the sample's peak, per channel
   double most = 0.0;
   for (int i = 1; i <= kXmExportInstruments; ++i) {
     const double peak = std::max(Peak(v[i].data), Peak(v[i].data2));
-    need[i] = peak * v[i].weight * loudest[i] * kSynthGain / kPlayerScale / kChannelFullScale;
-    most = std::max(most, need[i]);
+    const double layers = (i == kXmInsKick || i >= kXmInsVoice) ? 2.0 : 1.0;
+    full_scale[i] = peak * v[i].weight * loudest[i] * kSynthGain / kPlayerScale / kChannelFullScale / layers;
+    most = std::max(most, full_scale[i]);
   }
-  const double export_gain = most > 1.0 ? 0.98 / most : 0.98;
+  const double export_gain = most > 0.98 ? 0.98 / most : 1.0;
+  for (double& f : full_scale) f *= export_gain;
 
   // 4. The module.
   module = XmModule{};
@@ -364,7 +373,7 @@ bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices,
     XmInstrument instrument;
     instrument.name = v[i].name;
     const double peak = std::max(Peak(v[i].data), Peak(v[i].data2));
-    const double scale = peak > 0.0 && loudest[i] > 0.0 ? need[i] * export_gain / peak * 32767.0 : 0.0;
+    const double scale = peak > 0.0 && loudest[i] > 0.0 ? full_scale[i] / peak * 32767.0 : 0.0;
     for (const std::vector<float>* data : {&v[i].data, &v[i].data2}) {
       if (data->empty()) continue;
       XmSample s;

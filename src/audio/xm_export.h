@@ -8,7 +8,10 @@
 // at a typical cutoff (the lead has a plain, a bright octave-layered and a long variant, chosen
 // per note by the arrangement), the sidechain ducking under the kick becomes per-row volumes, the
 // echo becomes a quieter copy of each lead note a dotted eighth later on its own channel, and
-// the slow pad glide and the noise roll before drops are left out.
+// the slow pad glide and the noise roll before drops are left out. One channel of the module can
+// reach only a fraction of the synthesiser's level before its soft clip, so the whole mix is
+// scaled down to fit the kick; the kick and the spoken lines play on two channels each, which
+// halves that loss.
 
 #include <cstdint>
 #include <string>
@@ -32,7 +35,9 @@ enum XmExportChannel : int {
   kXmPad = 8,  // 8 ... 11: the four notes of the chord
   kXmVoice = 12,
   kXmImpact = 13,
-  kXmExportChannels = 14,
+  kXmKickLayer = 14,   // the kick again: one channel cannot play it as loud as the synthesiser
+  kXmVoiceLayer = 15,  // the spoken lines again, likewise
+  kXmExportChannels = 16,
 };
 
 // Instruments, 1-based as patterns name them.
