@@ -89,8 +89,7 @@ int main(int argc, char** argv) {
     if (status.rfind("Invalid synth track ", 0) == 0 || options.track.empty()) {
       std::fprintf(stderr, "kestrel_xm_export: %s\n", status.c_str());
     } else {
-      std::fprintf(stderr, "kestrel_xm_export: could not read synth track %s\n",
-                   options.track.c_str());
+      std::fprintf(stderr, "kestrel_xm_export: could not read synth track %s\n", options.track.c_str());
     }
     return 1;
   }

@@ -27,9 +27,8 @@ struct Noise {
   float lp = 0.0f;
   std::uint32_t c = 0;
   float Next() {
-    const float white = static_cast<float>(Hash32(c * 1664525u + 1013904223u) & 0xFFFFFFu) * 0x1p-24f -
-                        0.5f + static_cast<float>(Hash32(c * 22695477u + 1u) & 0xFFFFFFu) * 0x1p-24f -
-                        0.5f;
+    const float white = static_cast<float>(Hash32(c * 1664525u + 1013904223u) & 0xFFFFFFu) * 0x1p-24f - 0.5f +
+                        static_cast<float>(Hash32(c * 22695477u + 1u) & 0xFFFFFFu) * 0x1p-24f - 0.5f;
     ++c;
     lp += (white - lp) * 0.12f;
     return white - lp;
@@ -41,7 +40,9 @@ float OnePole(float cutoff) {
   return 1.0f - std::exp(-kTwoPi * limited / static_cast<float>(kRate));
 }
 
-std::size_t Frames(double seconds) { return static_cast<std::size_t>(std::ceil(seconds * kRate)); }
+std::size_t Frames(double seconds) {
+  return static_cast<std::size_t>(std::ceil(seconds * kRate));
+}
 
 // ---- The voices, one trigger each, at level 1 -------------------------------------------------
 // t is the time since the trigger in seconds; the envelopes are the synthesiser's, written in t.
@@ -75,7 +76,7 @@ std::vector<float> RenderNoiseHit(double seconds, std::uint32_t seed, Decay deca
 
 // Bass: the saw through two one-pole filters, opened by the note's envelope.
 std::vector<float> RenderBass(double sixteenth, float midi) {
-  constexpr float kCutoff = 0.6f;  // a typical bass_cutoff of the arrangement
+  constexpr float kCutoff = 0.6f;                          // a typical bass_cutoff of the arrangement
   const float sweep = 0.5f * (180.0f + 260.0f * kCutoff);  // the 8-bar filter sweep's mean
   const float frequency = std::exp2((midi - 69.0f) / 12.0f) * 440.0f;
   std::vector<float> out(Frames(0.85 * sixteenth));
@@ -96,8 +97,7 @@ std::vector<float> RenderBass(double sixteenth, float midi) {
 
 // Lead: five detuned saws (and an octave-up layer) through the note's opening filter.
 std::vector<float> RenderLead(double sixteenth, float midi, bool long_lead, float octave_layer) {
-  static constexpr float kDetune[5] = {440.0f * 0.992519f, 438.47772f, 440.0f, 441.78268f,
-                                       443.57257f};
+  static constexpr float kDetune[5] = {440.0f * 0.992519f, 438.47772f, 440.0f, 441.78268f, 443.57257f};
   constexpr float kCutoff = 0.65f;  // a typical lead_cutoff
   const float d = long_lead ? -0.9f : -2.2f;
   const float gate = long_lead ? 0.94f : 0.72f;
@@ -164,9 +164,9 @@ std::vector<float> RenderImpact(double bar_seconds) {
 // ---- Notes --------------------------------------------------------------------------------------
 
 struct Note {
-  int note = 0;      // XM note, or kXmKeyOff; 0: volume only
+  int note = 0;  // XM note, or kXmKeyOff; 0: volume only
   int instrument = 0;
-  double gain = 0;   // linear level in the synthesiser's mix (before its output gain)
+  double gain = 0;  // linear level in the synthesiser's mix (before its output gain)
   int effect = 0;
   int param = 0;
 };
@@ -191,8 +191,8 @@ bool XmExportTempoValid(float bpm) {
   return bpm >= 80.0f && bpm <= 180.0f && std::floor(bpm) == bpm;
 }
 
-bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices, float bpm,
-                          XmModule& module, std::string& error) {
+bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices, float bpm, XmModule& module,
+                          std::string& error) {
   if (!XmExportTempoValid(bpm)) {
     error = "tempo must be a whole number of beats per minute between 80 and 180";
     return false;
@@ -224,28 +224,43 @@ bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices,
   };
   Voice v[kXmExportInstruments + 1];
   v[kXmInsKick] = {RenderKick(), {}, 1.0, kDrumNote, false, "kick"};
-  v[kXmInsClap] = {RenderNoiseHit(spb, 101, [&](float t) { return std::exp(-18.0f * t / static_cast<float>(spb)); }),
-                   {}, 0.98, kDrumNote, false, "clap"};
-  v[kXmInsHat] = {RenderNoiseHit(sixteenth, 202, [](float t) { return std::exp(-48.0f * t); }), {},
-                  0.075, kDrumNote, false, "hat"};
+  v[kXmInsClap] = {
+      RenderNoiseHit(spb, 101, [&](float t) { return std::exp(-18.0f * t / static_cast<float>(spb)); }),
+      {},
+      0.98,
+      kDrumNote,
+      false,
+      "clap"};
+  v[kXmInsHat] = {RenderNoiseHit(sixteenth, 202, [](float t) { return std::exp(-48.0f * t); }),
+                  {},
+                  0.075,
+                  kDrumNote,
+                  false,
+                  "hat"};
   // Ride: on the beat the eighth-note tick, off the beat the tick and the open offbeat hat.
-  v[kXmInsRide] = {RenderNoiseHit(spb / 2, 303, [](float t) { return 0.1f * std::exp(-36.0f * t); }),
-                   RenderNoiseHit(spb / 2, 404, [](float t) {
-                     return 0.1f * std::exp(-36.0f * t) + 0.144f * std::exp(-13.0f * t);
-                   }),
-                   1.0, kDrumNote, false, "ride"};
+  v[kXmInsRide] = {
+      RenderNoiseHit(spb / 2, 303, [](float t) { return 0.1f * std::exp(-36.0f * t); }),
+      RenderNoiseHit(spb / 2, 404,
+                     [](float t) { return 0.1f * std::exp(-36.0f * t) + 0.144f * std::exp(-13.0f * t); }),
+      1.0,
+      kDrumNote,
+      false,
+      "ride"};
   // Noise percussion: quieter on the beat's eighth, with the offbeat layer off the beat.
-  v[kXmInsPerc] = {RenderNoiseHit(spb / 2, 505, [](float t) { return 0.0713f * std::exp(-36.0f * t); }),
-                   RenderNoiseHit(spb / 2, 606, [](float t) {
-                     return 0.115f * std::exp(-36.0f * t) + 0.036f * std::exp(-13.0f * t);
-                   }),
-                   1.0, kDrumNote, false, "noise perc"};
+  v[kXmInsPerc] = {
+      RenderNoiseHit(spb / 2, 505, [](float t) { return 0.0713f * std::exp(-36.0f * t); }),
+      RenderNoiseHit(spb / 2, 606,
+                     [](float t) { return 0.115f * std::exp(-36.0f * t) + 0.036f * std::exp(-13.0f * t); }),
+      1.0,
+      kDrumNote,
+      false,
+      "noise perc"};
   v[kXmInsBass] = {RenderBass(sixteenth, 31.0f), {}, 1.0, 31 + kMidiToXm, false, "bass"};
   v[kXmInsLead] = {RenderLead(sixteenth, 55.0f, false, 0.0f), {}, 0.96, 55 + kMidiToXm, false, "lead"};
-  v[kXmInsLeadBright] = {RenderLead(sixteenth, 55.0f, false, 0.8f), {}, 0.96, 55 + kMidiToXm, false,
-                         "lead bright"};
-  v[kXmInsLeadLong] = {RenderLead(sixteenth, 50.0f, true, 0.3f), {}, 0.96, 50 + kMidiToXm, false,
-                       "lead long"};
+  v[kXmInsLeadBright] = {
+      RenderLead(sixteenth, 55.0f, false, 0.8f), {}, 0.96, 55 + kMidiToXm, false, "lead bright"};
+  v[kXmInsLeadLong] = {
+      RenderLead(sixteenth, 50.0f, true, 0.3f), {}, 0.96, 50 + kMidiToXm, false, "lead long"};
   float pad_midi = 43.0f;
   v[kXmInsPad] = {RenderPadLoop(pad_midi), {}, 0.98, 43 + kMidiToXm, true, "pad"};
   v[kXmInsImpact] = {RenderImpact(bar_seconds), {}, 1.01, kDrumNote, false, "impact"};
@@ -303,8 +318,8 @@ bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices,
       const int base = long_lead ? 50 : 55;
       const int octave = (A.fill > 0.88f && r >= 12) ? 12 : 0;
       const int note = std::clamp(base + std::clamp(lead_step, -127, 127) + octave + kMidiToXm, 1, 96);
-      const int instrument = long_lead ? kXmInsLeadLong
-                                       : (A.lead_octave > 0.4f ? kXmInsLeadBright : kXmInsLead);
+      const int instrument =
+          long_lead ? kXmInsLeadLong : (A.lead_octave > 0.4f ? kXmInsLeadBright : kXmInsLead);
       const double gain = A.lead * duck * mix;
       cell(R, kXmLead) = {note, instrument, gain};
       const double send = (0.65 + 0.95 * A.echo) * 0.4 * A.echo;

@@ -65,5 +65,5 @@ bool XmExportTempoValid(float bpm);
 
 // The module of `track` at `bpm` with the spoken lines of `voices`. False with `error` set when
 // the track does not fit a module (more than 256 bars) or the tempo is not valid.
-bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices, float bpm,
-                          XmModule& module, std::string& error);
+bool ExportSynthTrackToXm(const SynthTrack& track, const OracleVoiceSet& voices, float bpm, XmModule& module,
+                          std::string& error);

@@ -12,11 +12,15 @@ namespace {
 
 constexpr int kDefaultBpm = 125;
 constexpr float kSampleScale = 1.35f / 32768.0f;  // 16-bit sample to the show's level
-constexpr std::size_t kFrameFields = 10;           // FrameInfo's scalar fields, in order
+constexpr std::size_t kFrameFields = 10;          // FrameInfo's scalar fields, in order
 
-xmp_context Context(void* context) { return static_cast<xmp_context>(context); }
+xmp_context Context(void* context) {
+  return static_cast<xmp_context>(context);
+}
 
-const xmp_module* Module(const void* module) { return static_cast<const xmp_module*>(module); }
+const xmp_module* Module(const void* module) {
+  return static_cast<const xmp_module*>(module);
+}
 
 float ClampVolume(float x) {
   if (!(x >= 0.0f)) return 0.0f;
@@ -35,8 +39,7 @@ int InspectXmModule(const std::vector<std::uint8_t>& bytes, XmModuleFacts& facts
   if (bytes.empty() || bytes.size() > static_cast<std::size_t>(LONG_MAX)) return -XMP_ERROR_LOAD;
   xmp_context context = xmp_create_context();
   if (!context) return -XMP_ERROR_SYSTEM;
-  const int error =
-      xmp_load_module_from_memory(context, bytes.data(), static_cast<long>(bytes.size()));
+  const int error = xmp_load_module_from_memory(context, bytes.data(), static_cast<long>(bytes.size()));
   if (error != 0) {
     xmp_free_context(context);
     return error;
@@ -60,7 +63,9 @@ int InspectXmModule(const std::vector<std::uint8_t>& bytes, XmModuleFacts& facts
   return 0;
 }
 
-XmPlayer::XmPlayer() { Publish(FrameInfo{}); }
+XmPlayer::XmPlayer() {
+  Publish(FrameInfo{});
+}
 
 XmPlayer::~XmPlayer() {
   Stop();
@@ -264,8 +269,8 @@ MusicPosition XmPlayer::GetPosition() const {
   position.seconds = static_cast<double>(f.time_ms) * 0.001;
   position.bpm = static_cast<float>(f.bpm);
   position.beats = static_cast<float>(position.bpm * position.seconds / 60.0);
-  position.bars = static_cast<float>(f.order) +
-                  static_cast<float>(f.row) / static_cast<float>(std::max(f.rows, 1));
+  position.bars =
+      static_cast<float>(f.order) + static_cast<float>(f.row) / static_cast<float>(std::max(f.rows, 1));
   position.level = level_.load(std::memory_order_relaxed);
   return position;
 }
@@ -291,8 +296,7 @@ TrackerSnapshot XmPlayer::GetVizSnapshot() const {
   float sum = 0.0f;
   for (int c = 0; c < kTrackerChannels; ++c) {
     const bool present = c < std::min(channels, kMaxChannels);
-    const float v = present ? std::clamp(static_cast<float>(f.volume[c]) / 64.0f, 0.0f, 1.0f)
-                            : 0.0f;
+    const float v = present ? std::clamp(static_cast<float>(f.volume[c]) / 64.0f, 0.0f, 1.0f) : 0.0f;
     snap.channel_volume[c] = v;
     snap.channel_note[c] = present ? f.note[c] : 0;
     sum += v;
@@ -428,9 +432,8 @@ void XmPlayer::Publish(const FrameInfo& f) {
   const std::uint32_t s = published_.sequence.load(std::memory_order_relaxed);
   published_.sequence.store(s + 1, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_release);
-  const std::int32_t scalars[kFrameFields] = {f.order, f.pattern,  f.row,      f.rows,
-                                              f.tick,  f.speed,    f.bpm,      f.time_ms,
-                                              f.total_ms, f.voices};
+  const std::int32_t scalars[kFrameFields] = {f.order, f.pattern, f.row,     f.rows,     f.tick,
+                                              f.speed, f.bpm,     f.time_ms, f.total_ms, f.voices};
   for (std::size_t i = 0; i < kFrameFields; ++i) v[i].store(scalars[i], std::memory_order_relaxed);
   for (int c = 0; c < kMaxChannels; ++c) {
     v[kFrameFields + c].store(f.note[c], std::memory_order_relaxed);

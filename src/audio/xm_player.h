@@ -17,8 +17,7 @@
 #include "audio/audio_output.h"
 
 static_assert(std::atomic<std::int32_t>::is_always_lock_free &&
-                  std::atomic<std::uint32_t>::is_always_lock_free &&
-                  std::atomic<float>::is_always_lock_free,
+                  std::atomic<std::uint32_t>::is_always_lock_free && std::atomic<float>::is_always_lock_free,
               "the module player's published values must be lock-free atomics");
 
 // The default module of the show.

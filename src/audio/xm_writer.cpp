@@ -10,11 +10,13 @@ namespace {
 constexpr double kC4Rate = 8363.0;
 constexpr int kC4Note = 49;
 
-constexpr std::uint32_t kHeaderSize = 276;             // from the header size field to the orders' end
+constexpr std::uint32_t kHeaderSize = 276;            // from the header size field to the orders' end
 constexpr std::uint32_t kInstrumentHeaderSize = 263;  // FastTracker 2 writes this with samples
 constexpr std::uint32_t kSampleHeaderSize = 40;
 
-void Put8(std::vector<std::uint8_t>& out, int v) { out.push_back(static_cast<std::uint8_t>(v)); }
+void Put8(std::vector<std::uint8_t>& out, int v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+}
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v & 0xFF));
@@ -72,8 +74,8 @@ void PutSampleHeader(std::vector<std::uint8_t>& out, const XmSample& s) {
 void PutSampleData(std::vector<std::uint8_t>& out, const XmSample& s) {
   std::int16_t previous = 0;
   for (std::int16_t v : s.data) {
-    const auto delta = static_cast<std::uint16_t>(static_cast<std::uint16_t>(v) -
-                                                  static_cast<std::uint16_t>(previous));
+    const auto delta =
+        static_cast<std::uint16_t>(static_cast<std::uint16_t>(v) - static_cast<std::uint16_t>(previous));
     Put16(out, delta);
     previous = v;
   }
@@ -98,12 +100,12 @@ void PutInstrument(std::vector<std::uint8_t>& out, const XmInstrument& in) {
     const int index = note < static_cast<int>(in.keymap.size()) ? in.keymap[note] : 0;
     Put8(out, std::clamp(index, 0, static_cast<int>(count) - 1));
   }
-  for (int i = 0; i < 48 + 48; ++i) Put8(out, 0);  // volume and panning envelope points
-  for (int i = 0; i < 8; ++i) Put8(out, 0);        // point counts, sustain and loop points
-  Put8(out, 0);                                    // volume envelope off
-  Put8(out, 0);                                    // panning envelope off
-  for (int i = 0; i < 4; ++i) Put8(out, 0);        // no vibrato
-  Put16(out, 0);                                   // no fadeout
+  for (int i = 0; i < 48 + 48; ++i) Put8(out, 0);                   // volume and panning envelope points
+  for (int i = 0; i < 8; ++i) Put8(out, 0);                         // point counts, sustain and loop points
+  Put8(out, 0);                                                     // volume envelope off
+  Put8(out, 0);                                                     // panning envelope off
+  for (int i = 0; i < 4; ++i) Put8(out, 0);                         // no vibrato
+  Put16(out, 0);                                                    // no fadeout
   while (out.size() - start < kInstrumentHeaderSize) Put8(out, 0);  // reserved
   for (std::size_t i = 0; i < count; ++i) PutSampleHeader(out, in.samples[i]);
   for (std::size_t i = 0; i < count; ++i) PutSampleData(out, in.samples[i]);

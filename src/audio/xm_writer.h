@@ -28,7 +28,7 @@ struct XmPattern {
 struct XmSample {
   std::string name;
   std::vector<std::int16_t> data;
-  bool loop = false;  // forward loop over [loop_start, loop_start + loop_length)
+  bool loop = false;              // forward loop over [loop_start, loop_start + loop_length)
   std::uint32_t loop_start = 0;   // frames
   std::uint32_t loop_length = 0;  // frames
   int volume = 64;

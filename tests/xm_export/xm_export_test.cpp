@@ -4,6 +4,8 @@
 // rises and falls with the synthesiser's, the oracle lines at their bars. Damaged copies of it
 // fail with the player's status line and never crash.
 
+#include "audio/xm_export.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +19,6 @@
 #include <vector>
 
 #include "audio/runtime_synth.h"
-#include "audio/xm_export.h"
 #include "audio/xm_player.h"
 #include "audio/xm_writer.h"
 
@@ -46,7 +47,8 @@ std::vector<float> RenderMono(std::size_t frames, Render render) {
   std::vector<float> mono(frames);
   std::vector<float> block(2 * kAudioDefaultPeriodFrames);
   for (std::size_t done = 0; done < frames;) {
-    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(kAudioDefaultPeriodFrames, frames - done));
+    const auto n =
+        static_cast<std::uint32_t>(std::min<std::size_t>(kAudioDefaultPeriodFrames, frames - done));
     render(block.data(), n);
     for (std::uint32_t i = 0; i < n; ++i) mono[done + i] = 0.5f * (block[2 * i] + block[2 * i + 1]);
     done += n;
@@ -128,8 +130,8 @@ TEST(XmExport, ShippedModuleIsWhatTheToolMakesToday) {
 
 TEST(XmExport, ToolRefusesWhatItCannotExport) {
   const std::string out = (std::filesystem::temp_directory_path() / "kestrel_export_bad.xm").string();
-  for (const std::string args : {"--bpm 140.5", "--bpm 300", "--track /nonexistent_kestrel/t.txt",
-                                 "--frobnicate", ""}) {
+  for (const std::string args :
+       {"--bpm 140.5", "--bpm 300", "--track /nonexistent_kestrel/t.txt", "--frobnicate", ""}) {
     SCOPED_TRACE(args);
     const std::string command = kExportTool + " " + args + " " + (args.empty() ? "" : out) + " 2>/dev/null";
     EXPECT_NE(std::system(command.c_str()), 0);
@@ -172,8 +174,8 @@ TEST(XmExport, LibxmpLoadsItWithTheTracksShape) {
     for (std::size_t i = 0; i < a.cells.size(); ++i) {
       const XmCell& x = a.cells[i];
       const XmCell& y = b.cells[i];
-      if (x.note != y.note || x.instrument != y.instrument || x.volume != y.volume ||
-          x.effect != y.effect || x.param != y.param)
+      if (x.note != y.note || x.instrument != y.instrument || x.volume != y.volume || x.effect != y.effect ||
+          x.param != y.param)
         return false;
     }
     return true;
@@ -210,9 +212,10 @@ TEST(XmExport, KicksFallOnTheSynthesisersBeats) {
       ++compared;
     }
   }
-  std::printf("kick onsets: %d beats, module ahead of the synthesiser by at most %.2f ms, "
-              "%.2f ms off libxmp's tick grid\n",
-              compared, worst * 1000.0, worst_on_grid * 1000.0);
+  std::printf(
+      "kick onsets: %d beats, module ahead of the synthesiser by at most %.2f ms, "
+      "%.2f ms off libxmp's tick grid\n",
+      compared, worst * 1000.0, worst_on_grid * 1000.0);
   EXPECT_LT(worst_on_grid, 0.003);
   EXPECT_LT(worst, 0.040);
 }
@@ -275,9 +278,9 @@ TEST(XmExport, OracleLinesAreAudibleAtTheirBars) {
 TEST(XmExport, DamagedCopiesFailWithTheStatusLineOrPlayWhatIsThere) {
   const std::vector<std::uint8_t> shipped = ReadBytes(kShippedModule);
   ASSERT_GT(shipped.size(), 100000u);
-  for (std::size_t length : {std::size_t{1}, std::size_t{16}, std::size_t{60}, std::size_t{80},
-                             std::size_t{336}, std::size_t{2000}, std::size_t{60000},
-                             shipped.size() / 2, shipped.size() - 1}) {
+  for (std::size_t length :
+       {std::size_t{1}, std::size_t{16}, std::size_t{60}, std::size_t{80}, std::size_t{336},
+        std::size_t{2000}, std::size_t{60000}, shipped.size() / 2, shipped.size() - 1}) {
     SCOPED_TRACE(length);
     std::vector<std::uint8_t> cut(shipped.begin(), shipped.begin() + static_cast<long>(length));
     XmPlayer xm;

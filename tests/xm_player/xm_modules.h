@@ -45,8 +45,8 @@ inline XmModule SteadyModule(const std::string& name, std::vector<int> pattern_r
   return m;
 }
 
-inline std::vector<std::uint8_t> SteadyModuleBytes(const std::string& name,
-                                                    std::vector<int> pattern_rows, int bpm = 125) {
+inline std::vector<std::uint8_t> SteadyModuleBytes(const std::string& name, std::vector<int> pattern_rows,
+                                                   int bpm = 125) {
   return WriteXm(SteadyModule(name, std::move(pattern_rows), bpm));
 }
 

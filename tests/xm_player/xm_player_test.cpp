@@ -2,6 +2,8 @@
 // looping without a gap, the snapshot for the tracker display, and the real device (miniaudio's
 // null backend on machines without a sound card).
 
+#include "audio/xm_player.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "audio/xm_player.h"
 #include "xm_modules.h"
 
 namespace {
@@ -18,7 +19,8 @@ namespace {
 std::vector<float> RenderFrames(XmPlayer& xm, std::size_t frames) {
   std::vector<float> out(frames * 2);
   for (std::size_t done = 0; done < frames; done += kAudioDefaultPeriodFrames) {
-    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(kAudioDefaultPeriodFrames, frames - done));
+    const auto n =
+        static_cast<std::uint32_t>(std::min<std::size_t>(kAudioDefaultPeriodFrames, frames - done));
     xm.RenderOffline(out.data() + 2 * done, n);
   }
   return out;
@@ -65,14 +67,9 @@ TEST(XmPlayer, SeeksByOrderWrappingIntoTheSong) {
     int row;
   };
   const Case cases[] = {
-      {5.5, 1, 16},   // 5.5 in 4 orders: order 1, the middle row
-      {-1.0, 3, 0},   // the last order
-      {-0.25, 3, 12},
-      {4.0, 0, 0},
-      {0.5, 0, 8},
-      {2.999, 2, 15},
-      {1.0, 1, 0},
-      {NAN, 0, 0},
+      {5.5, 1, 16},  // 5.5 in 4 orders: order 1, the middle row
+      {-1.0, 3, 0},  // the last order
+      {-0.25, 3, 12}, {4.0, 0, 0}, {0.5, 0, 8}, {2.999, 2, 15}, {1.0, 1, 0}, {NAN, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
@@ -174,14 +171,16 @@ TEST(XmPlayer, EveryLoadFailureHasItsStatusAndLeavesThePlayerUsable) {
     std::string status;
   };
   const std::vector<Case> cases = {
-      {"missing file", "/nonexistent_kestrel/missing.xm", {},
+      {"missing file",
+       "/nonexistent_kestrel/missing.xm",
+       {},
        "XM load failed (-6): /nonexistent_kestrel/missing.xm"},
       {"empty file", dir + "empty.bin", {}, "XM load failed (-3): " + dir + "empty.bin"},
       {"text file", dir + "not_an_image.txt", {}, "XM load failed (-3): " + dir + "not_an_image.txt"},
       {"damaged image", dir + "truncated.png", {}, "XM load failed (-3): " + dir + "truncated.png"},
       {"a directory", dir, {}, "XM load failed (-6): " + dir},
-      {"header only, from bytes", "cut.xm",
-       std::vector<std::uint8_t>(good.begin(), good.begin() + 100), "XM load failed (-4): cut.xm"},
+      {"header only, from bytes", "cut.xm", std::vector<std::uint8_t>(good.begin(), good.begin() + 100),
+       "XM load failed (-4): cut.xm"},
       {"not a module, from bytes", "junk.xm", std::vector<std::uint8_t>(500, 0x5A),
        "XM load failed (-3): junk.xm"},
   };
@@ -242,7 +241,7 @@ TEST(XmPlayer, SnapshotCarriesThePatternRowsAndChannels) {
     }
     EXPECT_EQ(row.row, r);
     EXPECT_EQ(row.channels[2].volume, r + 1);  // libxmp stores volumes one up, 0 meaning none
-    EXPECT_EQ(row.channels[4].note, 0);  // beyond the module's four channels
+    EXPECT_EQ(row.channels[4].note, 0);        // beyond the module's four channels
   }
   EXPECT_EQ(s.pattern_rows[10].channels[1].note, 0);
   // Row 0 of pattern 1 holds XM note 14; libxmp counts notes from an octave lower.
