@@ -8,6 +8,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -208,6 +211,28 @@ TEST(XmPlayer, EveryLoadFailureHasItsStatusAndLeavesThePlayerUsable) {
     EXPECT_TRUE(xm.BeginOfflineRender()) << xm.GetStatus();
     EXPECT_EQ(xm.GetStatus(), "XM playing: good");
   }
+}
+
+TEST(XmPlayer, EveryDamagedAssetFixtureIsRefused) {
+  // The asset tests' damaged and foreign files, from the path and as held bytes.
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(KESTREL_TEST_DATA "/assets")) {
+    const std::string path = entry.path().string();
+    SCOPED_TRACE(path);
+    ++files;
+    XmPlayer from_path;
+    from_path.SetModulePath(path);
+    EXPECT_FALSE(from_path.BeginOfflineRender());
+    EXPECT_EQ(from_path.GetStatus().rfind("XM load failed (-", 0), 0u) << from_path.GetStatus();
+    EXPECT_EQ(from_path.GetStatus().substr(from_path.GetStatus().find("): ") + 3), path);
+    std::ifstream in(path, std::ios::binary);
+    XmPlayer from_bytes;
+    from_bytes.SetModuleData(path, std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
+    EXPECT_FALSE(from_bytes.Start());
+    EXPECT_EQ(from_bytes.GetStatus().rfind("XM load failed (-", 0), 0u) << from_bytes.GetStatus();
+    EXPECT_FALSE(from_bytes.IsPlaying());
+  }
+  EXPECT_GE(files, 8);
 }
 
 TEST(XmPlayer, SnapshotCarriesThePatternRowsAndChannels) {
