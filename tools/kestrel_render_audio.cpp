@@ -1,9 +1,11 @@
-// kestrel_render_audio: renders the runtime synthesiser (track and oracle voices) offline to a
-// 48 kHz stereo 16-bit WAV file, through the same render code the audio device runs, in blocks
-// of the device's default period. Files are found as the show finds them (working directory,
+// kestrel_render_audio: renders a music source offline to a 48 kHz stereo 16-bit WAV file,
+// through the same render code the audio device runs, in blocks of the device's default period:
+// the runtime synthesiser (track and oracle voices), or with --source xm the tracker module
+// through libxmp, one bar per order. Files are found as the show finds them (working directory,
 // next to the executable, manifest, asset pack). Prints nothing but errors.
 //
-//   kestrel_render_audio [--from BAR] [--to BAR] [--track FILE] [--bpm X] OUT.wav
+//   kestrel_render_audio [--from BAR] [--to BAR] [--track FILE] [--bpm X]
+//                        [--source synth|xm] [--xm-path FILE] OUT.wav
 
 #include <algorithm>
 #include <cerrno>
@@ -19,15 +21,19 @@
 #include "audio/audio_output.h"
 #include "audio/runtime_synth.h"
 #include "audio/wav_file.h"
+#include "audio/xm_player.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrel_render_audio [--from BAR] [--to BAR] [--track FILE] [--bpm X] OUT.wav\n"
-    "  --from BAR    first bar to render (default 0)\n"
-    "  --to BAR      bar to stop at (default: the end of the track's loop)\n"
-    "  --track FILE  synth track file (default: the show's own track)\n"
-    "  --bpm X       tempo, 80 to 180 beats per minute (default 140)\n";
+    "usage: kestrel_render_audio [--from BAR] [--to BAR] [--track FILE] [--bpm X]\n"
+    "                            [--source synth|xm] [--xm-path FILE] OUT.wav\n"
+    "  --from BAR      first bar to render (default 0)\n"
+    "  --to BAR        bar to stop at (default: the end of the track's loop, or of the song)\n"
+    "  --track FILE    synth track file (default: the show's own track)\n"
+    "  --bpm X         tempo, 80 to 180 beats per minute (default 140); a bar's length\n"
+    "  --source S      synth (default) or xm: the module player, one bar per order\n"
+    "  --xm-path FILE  module for --source xm (default: data/modules/KOBALT.XM)\n";
 
 // Far beyond any track; keeps bar numbers well inside single precision's range.
 constexpr double kMaxBar = 1000000.0;
@@ -38,6 +44,8 @@ struct Options {
   bool to_given = false;
   std::string track;
   float bpm = 140.0f;
+  bool module = false;  // --source xm
+  std::string xm_path = kDefaultXmModulePath;
   std::string out;
 };
 
@@ -55,13 +63,20 @@ bool ParseNumber(const char* text, double& value) {
 std::string ParseArguments(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const bool takes_value = arg == "--from" || arg == "--to" || arg == "--track" || arg == "--bpm";
+    const bool takes_value = arg == "--from" || arg == "--to" || arg == "--track" ||
+                             arg == "--bpm" || arg == "--source" || arg == "--xm-path";
     if (takes_value) {
       if (i + 1 >= argc) return "missing value for " + arg;
       const char* value = argv[++i];
       double number = 0.0;
       if (arg == "--track") {
         options.track = value;
+      } else if (arg == "--xm-path") {
+        options.xm_path = value;
+      } else if (arg == "--source") {
+        const std::string source = value;
+        if (source != "synth" && source != "xm") return "--source must be synth or xm";
+        options.module = source == "xm";
       } else if (!ParseNumber(value, number)) {
         return "invalid number for " + arg + ": " + value;
       } else if (arg == "--from") {
@@ -103,39 +118,59 @@ int main(int argc, char** argv) {
   AssetStore assets;
   assets.SetBase(argc > 0 ? argv[0] : "");
   RuntimeSynth synth;
-  synth.SetPathResolver([&assets](const std::string& name) { return assets.ResolvePath(name); });
-  synth.SetFileReader([&assets](const std::string& name, std::vector<std::uint8_t>& bytes) {
-    return assets.ReadAsset(name, bytes);
-  });
-  const std::string track_path = options.track.empty() ? kDefaultSynthTrackPath : options.track;
-  const std::string resolved_track = assets.ResolvePath(track_path);
-  synth.SetTrackPath(resolved_track);
-
-  // 2. Prepare as the device would start, at the show's gain.
-  synth.BeginOfflineRender(kAudioSampleRate);
-  synth.SetTempo(options.bpm);
-  synth.SetMasterVolume(1.0f);
-  // The show falls back to other files or the built-in track; for this tool a render of
-  // something else than was asked for is an error.
-  const SynthTrack& track = synth.GetTrack();
-  const std::string& status = synth.GetTrackStatus();
-  const bool invalid = status.rfind("Invalid synth track ", 0) == 0;
-  if (!options.track.empty() && !(track.loaded && track.source_path == resolved_track)) {
-    if (invalid) {
-      std::fprintf(stderr, "kestrel_render_audio: %s\n", status.c_str());
+  XmPlayer xm;
+  double song_bars = 0.0;  // the default end: the track's loop, or the module's orders
+  if (options.module) {
+    // 2. The module, through the asset layer as the show loads it, at the show's gain.
+    const std::string path = assets.ResolvePath(options.xm_path);
+    std::vector<std::uint8_t> bytes;
+    if (assets.ReadAsset(path, bytes) && !bytes.empty()) {
+      xm.SetModuleData(path, std::move(bytes));
     } else {
-      std::fprintf(stderr, "kestrel_render_audio: could not read synth track %s\n",
-                   options.track.c_str());
+      xm.SetModulePath(path);
     }
-    return 1;
-  }
-  if (!track.loaded) {
-    std::fprintf(stderr, "kestrel_render_audio: %s\n", status.c_str());
-    return 1;
+    xm.SetVolume(1.0f);
+    if (!xm.BeginOfflineRender()) {
+      std::fprintf(stderr, "kestrel_render_audio: %s\n", xm.GetStatus().c_str());
+      return 1;
+    }
+    song_bars = xm.GetVizSnapshot().length;
+  } else {
+    synth.SetPathResolver([&assets](const std::string& name) { return assets.ResolvePath(name); });
+    synth.SetFileReader([&assets](const std::string& name, std::vector<std::uint8_t>& bytes) {
+      return assets.ReadAsset(name, bytes);
+    });
+    const std::string track_path = options.track.empty() ? kDefaultSynthTrackPath : options.track;
+    const std::string resolved_track = assets.ResolvePath(track_path);
+    synth.SetTrackPath(resolved_track);
+
+    // 2. Prepare as the device would start, at the show's gain.
+    synth.BeginOfflineRender(kAudioSampleRate);
+    synth.SetTempo(options.bpm);
+    synth.SetMasterVolume(1.0f);
+    // The show falls back to other files or the built-in track; for this tool a render of
+    // something else than was asked for is an error.
+    const SynthTrack& track = synth.GetTrack();
+    const std::string& status = synth.GetTrackStatus();
+    const bool invalid = status.rfind("Invalid synth track ", 0) == 0;
+    if (!options.track.empty() && !(track.loaded && track.source_path == resolved_track)) {
+      if (invalid) {
+        std::fprintf(stderr, "kestrel_render_audio: %s\n", status.c_str());
+      } else {
+        std::fprintf(stderr, "kestrel_render_audio: could not read synth track %s\n",
+                     options.track.c_str());
+      }
+      return 1;
+    }
+    if (!track.loaded) {
+      std::fprintf(stderr, "kestrel_render_audio: %s\n", status.c_str());
+      return 1;
+    }
+    song_bars = static_cast<double>(track.loop_bars);
   }
 
   // 3. The bar range in output frames.
-  const double to = options.to_given ? options.to : static_cast<double>(track.loop_bars);
+  const double to = options.to_given ? options.to : song_bars;
   if (!(to > options.from)) {
     std::fprintf(stderr, "kestrel_render_audio: --to must lie after --from\n");
     return 2;
@@ -147,7 +182,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const auto frame_count = static_cast<std::uint32_t>(total);
-  synth.SeekToBar(static_cast<float>(options.from));
+  if (options.module) {
+    xm.SeekToOrder(options.from);
+  } else {
+    synth.SeekToBar(static_cast<float>(options.from));
+  }
 
   // 4. Render block by block and write.
   std::FILE* file = std::fopen(options.out.c_str(), "wb");
@@ -162,7 +201,11 @@ int main(int argc, char** argv) {
   pcm.reserve(block.size() * 2);
   for (std::uint32_t done = 0; ok && done < frame_count;) {
     const std::uint32_t frames = std::min(kAudioDefaultPeriodFrames, frame_count - done);
-    synth.RenderOffline(block.data(), frames);
+    if (options.module) {
+      xm.RenderOffline(block.data(), frames);
+    } else {
+      synth.RenderOffline(block.data(), frames);
+    }
     pcm.clear();
     AppendPcm16(block.data(), static_cast<std::size_t>(frames) * kAudioChannels, pcm);
     ok = std::fwrite(pcm.data(), 1, pcm.size(), file) == pcm.size();

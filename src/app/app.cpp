@@ -82,6 +82,7 @@ App::App(int argc, char** argv, const PlatformFactory& make_platform) {
 App::~App() {
   // The music stops before the window goes; the rest is released in reverse declaration order.
   synth->Stop();
+  xm->Stop();
   platform.reset();
 }
 
@@ -95,38 +96,50 @@ void App::ConfigureAudio() {
   synth->SetSpeed(1.0f);
   synth->SetLoopRegion(100.0f, 116.0f);
   synth->SetTrackPath(assets.ResolvePath(kDefaultSynthTrackPath));
-  // The module player's configuration (module bytes or path, volume) joins here.
+  // The module comes through the asset layer (a pack or the manifest may hold it); when no
+  // source has it the player tries the path itself and reports what it could not load.
+  std::vector<uint8_t> module_bytes;
+  if (assets.ReadAsset(options.xm_path, module_bytes) && !module_bytes.empty()) {
+    xm->SetModuleData(options.xm_path, std::move(module_bytes));
+  } else {
+    xm->SetModulePath(options.xm_path);
+  }
+  xm->SetVolume(options.audio_gain);
 }
 
 bool App::RestartAudio() {
   StopAudio();
   ConfigureAudio();
-  if (options.audio_source != kAudioSourceSynth) return false;  // module player joins here
+  const bool module = options.audio_source == kAudioSourceModule;
   if (Capturing()) {
     // The capture pulls the music block by block itself, through the device's render code.
-    if (!synth->BeginOfflineRender()) return false;
+    if (!(module ? xm->BeginOfflineRender() : synth->BeginOfflineRender())) return false;
     offline_music = true;
-  } else if (!synth->Start()) {
+  } else if (!(module ? xm->Start() : synth->Start())) {
     return false;
   }
 
   // A start bar chosen while no music played (--bar-offset, or a seek while stopped).
   if (std::fabs(options.bar_offset) > 0.001f) {
     const float bar = PendingStartBar(options.bar_offset, options.audio_bpm);
-    if (synth->SeekToBar(bar)) options.bar_offset = 0.0f;
+    if (SeekSource(bar)) options.bar_offset = 0.0f;
   }
   return true;
 }
 
 void App::StopAudio() {
   synth->Stop();
+  xm->Stop();
   offline_music = false;
-  // The module player stops here too once it joins.
 }
 
 void App::RenderMusicOffline(float* out, std::uint32_t frames) {
   if (offline_music && options.audio_source == kAudioSourceSynth) {
     synth->RenderOffline(out, frames);
+    return;
+  }
+  if (offline_music && options.audio_source == kAudioSourceModule) {
+    xm->RenderOffline(out, frames);
     return;
   }
   std::fill(out, out + static_cast<std::size_t>(frames) * kAudioChannels, 0.0f);
@@ -161,21 +174,24 @@ double App::Now() {
 
 uint64_t App::FrameCount() { return frame_count; }
 
-// The selected source is the synthesiser or the module player; until the module player joins,
-// selecting it means silence.
+// The selected source is the synthesiser or the module player (one bar per order).
 bool App::SourcePlaying() {
+  if (options.audio_source == kAudioSourceModule) return xm->IsPlaying() || offline_music;
   return options.audio_source == kAudioSourceSynth && (synth->IsPlaying() || offline_music);
 }
 
 float App::SourceBars() {
+  if (options.audio_source == kAudioSourceModule) return xm->GetPosition().bars;
   return options.audio_source == kAudioSourceSynth ? synth->GetPosition().bars : 0.0f;
 }
 
 TrackerSnapshot App::SourceSnapshot() {
+  if (options.audio_source == kAudioSourceModule) return xm->GetVizSnapshot();
   return options.audio_source == kAudioSourceSynth ? synth->GetVizSnapshot() : TrackerSnapshot{};
 }
 
 bool App::SeekSource(float bar) {
+  if (options.audio_source == kAudioSourceModule) return xm->SeekToOrder(bar);
   return options.audio_source == kAudioSourceSynth && synth->SeekToBar(bar);
 }
 
@@ -185,7 +201,7 @@ void App::SetSynthMusicLevel(float level) { synth->SetMusicLevel(level); }
 
 void App::SetSynthSpeed(float speed) { synth->SetSpeed(speed); }
 
-void App::SetModuleVolume(float) {}
+void App::SetModuleVolume(float volume) { xm->SetVolume(volume); }
 
 void App::ClearFramebuffers() {
   frame.Fill(kBlack);

@@ -11,6 +11,7 @@
 
 #include "assets/asset_store.h"
 #include "audio/runtime_synth.h"
+#include "audio/xm_player.h"
 #include "config/app_options.h"
 #include "config/scene_params.h"
 #include "platform/platform.h"
@@ -81,7 +82,7 @@ class App final : private ShowHost {
   ObjectsScene objects;  // scene 2; builds its point clouds before the first frame
   OrbStage stage;        // scenes 4 to 8
   std::unique_ptr<RuntimeSynth> synth = std::make_unique<RuntimeSynth>();  // built-in music
-  // XmPlayer `xm` (the tracker-module source, always created) joins here.
+  std::unique_ptr<XmPlayer> xm = std::make_unique<XmPlayer>();  // tracker-module music
 
   AppOptions options;  // every option- and settings-backed member, with its default
 

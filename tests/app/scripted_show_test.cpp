@@ -452,6 +452,90 @@ TEST(ScriptedShow, ModuleThatCannotStartLeavesTheShowSilentAtThePendingBar) {
   EXPECT_EQ(app.Run(), 0);
   EXPECT_FLOAT_EQ(app.DirectorView().ClockBar(), 30.0f);
   EXPECT_FLOAT_EQ(app.options.bar_offset, 30.0f);
+  EXPECT_EQ(app.xm->GetStatus(), "XM load failed (-6): /nonexistent_kestrel/missing.xm");
+  EXPECT_FALSE(app.xm->IsPlaying());
+}
+
+// The show's own module on the real device: the clock follows its orders, a seek moves it,
+// freezing stops it and unfreezing plays on from the held bar.
+TEST(ScriptedShow, ModulePlayerDrivesTheClockSeeksFreezesAndResumes) {
+  ScriptedShow show({"--xm", "--bar-offset", "50"}, /*music=*/true);
+  App& app = *show.app;
+  ScriptedPlatform& p = *show.platform;
+  ASSERT_TRUE(app.xm->IsPlaying()) << app.xm->GetStatus();
+  EXPECT_FALSE(app.synth->IsPlaying());
+  EXPECT_EQ(app.xm->GetStatus(), "XM playing: KESTREL SYNTH VM");
+  EXPECT_EQ(app.options.bar_offset, 0.0f);  // used up by the start
+  EXPECT_GE(app.xm->GetPosition().bars, 50.0f);
+  EXPECT_LT(app.xm->GetPosition().bars, 50.0f + kRealTimeSlack);
+
+  struct Look {
+    bool playing = false;
+    bool frozen = false;
+    float clock = 0;
+    float module_bars = 0;
+    float volume = 0;
+    TrackerSnapshot snapshot;
+  };
+  std::map<int, Look> looks;
+  p.script = [&](int frame) {
+    looks[frame] = Look{app.xm->IsPlaying(), app.director_state.frozen, app.DirectorView().ClockBar(),
+                        app.xm->GetPosition().bars, app.xm->GetVolume(), app.xm->GetVizSnapshot()};
+    p.down.fill(false);
+    if (frame == 2) p.down[kKeyRight] = true;
+    if (frame == 6 || frame == 14) p.down[kKeySpace] = true;
+    if (frame == 10) p.time += 10.0;  // a pause while frozen
+    if (frame == 18) p.down[kKeyEscape] = true;
+  };
+  EXPECT_EQ(app.Run(), 0);
+  ASSERT_EQ(looks.size(), 19u);
+
+  // Every frame gives the module the configured gain.
+  EXPECT_FLOAT_EQ(looks[1].volume, 1.0f);
+  EXPECT_EQ(looks[1].snapshot.source, 1);
+  EXPECT_EQ(looks[1].snapshot.length, 128);
+  // Right: four orders on.
+  const Look& sought = looks[4];
+  EXPECT_TRUE(sought.playing);
+  EXPECT_GE(sought.module_bars, looks[2].module_bars + 4.0f - 0.1f);
+  EXPECT_NEAR(sought.clock, sought.module_bars, 0.1f);
+  // Space: stopped, the clock held through the pause.
+  const Look& frozen = looks[8];
+  EXPECT_TRUE(frozen.frozen);
+  EXPECT_FALSE(frozen.playing);
+  EXPECT_FLOAT_EQ(looks[13].clock, frozen.clock);
+  // Space again: the module plays on from the held bar.
+  const Look& thawed = looks[16];
+  EXPECT_FALSE(thawed.frozen);
+  EXPECT_TRUE(thawed.playing);
+  EXPECT_GE(thawed.module_bars, frozen.clock - 1.0f / 16.0f);
+  EXPECT_LT(thawed.module_bars, frozen.clock + kRealTimeSlack);
+}
+
+// From bar 119.5, half way down the duck, the finale fades the module to silence and stops it
+// at the show's end (bar 123.35, 6.6 s later).
+TEST(ScriptedShow, FinaleFadesAndStopsTheModulePlayer) {
+  ScriptedShow show({"--xm", "--bar-offset", "119.5"}, /*music=*/true);
+  App& app = *show.app;
+  ScriptedPlatform& p = *show.platform;
+  ASSERT_TRUE(app.xm->IsPlaying()) << app.xm->GetStatus();
+  std::vector<float> volumes;
+  bool stopped_when_finished = false;
+  p.script = [&](int frame) {
+    volumes.push_back(app.xm->GetVolume());
+    if (app.director_state.finished) stopped_when_finished = !app.xm->IsPlaying();
+    if (frame == 160) p.down[kKeyEscape] = true;
+  };
+  EXPECT_EQ(app.Run(), 0);
+  EXPECT_TRUE(app.director_state.finished);
+  EXPECT_TRUE(stopped_when_finished);
+  EXPECT_FALSE(app.xm->IsPlaying());
+  // The volume only falls, from the duck's middle to nothing.
+  ASSERT_GT(volumes.size(), 150u);
+  for (std::size_t i = 2; i < volumes.size(); ++i) EXPECT_LE(volumes[i], volumes[i - 1] + 1e-6f);
+  EXPECT_GT(volumes[1], 0.2f);
+  EXPECT_LT(volumes[1], 0.8f);
+  EXPECT_EQ(volumes.back(), 0.0f);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -227,6 +228,58 @@ TEST(Capture, WavEqualsTheOfflineRender) {
   const std::string show = ReadFileText(dir / "show.wav");
   EXPECT_EQ(show.size(), 44u + 192000u * 4u);
   EXPECT_TRUE(show == ReadFileText(dir / "tool.wav"));
+}
+
+// With the module player the WAV comes from libxmp's own rendering, the same samples the render
+// tool writes for the same bars, and the clock follows the module's orders.
+TEST(Capture, ModuleRendersOfflineInStepLikeTheRenderTool) {
+  ScratchDir dir;
+  ProcessResult capture = RunShow({"--capture", "frames", "--capture-fps", "1", "--xm", "--bar-offset", "16",
+                                   "--frames", "4", "--capture-audio", "show.wav", "--capture-report", "r.csv"},
+                                  dir);
+  ASSERT_EQ(capture.status, 0) << capture.err;
+  ProcessResult tool = RunProcess({kRenderTool, "--source", "xm", "--from", "16", "--to", "18", "tool.wav"}, dir.path);
+  ASSERT_EQ(tool.status, 0) << tool.err;
+  EXPECT_EQ(tool.err, "");
+  const std::string show = ReadFileText(dir / "show.wav");
+  const std::string rendered = ReadFileText(dir / "tool.wav");
+  ASSERT_EQ(show.size(), 44u + 192000u * 4u);
+  ASSERT_EQ(rendered.size(), 44u + 164571u * 4u);  // two bars at 140 BPM
+  EXPECT_TRUE(show.compare(44, rendered.size() - 44, rendered, 44) == 0);
+  EXPECT_NE(show.find_first_not_of('\0', 44), std::string::npos);
+  // One frame a second: the module has moved 140 / 240 bars per frame, counted in its rows.
+  const std::vector<ReportRow> rows = ReadReport(dir / "r.csv");
+  ASSERT_EQ(rows.size(), 4u);
+  for (const ReportRow& r : rows) {
+    SCOPED_TRACE(r.frame);
+    EXPECT_NEAR(r.bar, 16.0 + r.frame * 140.0 / 240.0, 1.0 / 16.0 + 1e-3);
+  }
+}
+
+// A module that cannot be loaded leaves the capture silent, and standard error carries only the
+// capture's own summary, as without audio.
+TEST(Capture, UnloadableModuleCapturesSilentlyAndSaysNothingMore) {
+  ScratchDir dir;
+  const std::vector<std::string> args = {"--capture", "out.y4m", "--capture-fps", "10", "--frames", "3",
+                                         "--bar-offset", "8", "--capture-audio", "a.wav", "--capture-report", "r.csv"};
+  for (const std::string& module : {std::string(KESTREL_TEST_DATA "/assets/truncated.png"),
+                                    std::string("/nonexistent_kestrel/missing.xm")}) {
+    SCOPED_TRACE(module);
+    std::vector<std::string> a = args;
+    a.insert(a.end(), {"--xm", "--xm-path", module});
+    ProcessResult r = RunShow(a, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> quiet_args = args;
+    quiet_args.push_back("--no-audio");
+    ProcessResult quiet = RunShow(quiet_args, dir);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), std::count(quiet.err.begin(), quiet.err.end(), '\n'))
+        << r.err;
+    EXPECT_EQ(r.err.find("XM"), std::string::npos) << r.err;
+    const std::string wav = ReadFileText(dir / "a.wav");
+    EXPECT_EQ(wav.size(), 44u + 3u * 4800u * 4u);
+    EXPECT_EQ(wav.find_first_not_of('\0', 44), std::string::npos);
+    for (const ReportRow& row : ReadReport(dir / "r.csv")) EXPECT_FLOAT_EQ(row.bar, 8.0f);
+  }
 }
 
 // From bar 122 the show ends by itself at the finale's end (bar 123.35 at 140 BPM, 2.31 s later),

@@ -148,6 +148,11 @@ TEST(RenderAudioTool, RefusesBadRequests) {
       {"--track " + (dir.path() / "bad.txt").string() + " " + wav, 1,
        "Invalid synth track " + (dir.path() / "bad.txt").string() + ": line 1: invalid loop_bars"},
       {"--to 1 " + (dir.path() / "no_such_dir" / "x.wav").string(), 1, "Could not save"},
+      {"--source midi " + wav, 2, "--source must be synth or xm"},
+      {"--source xm --xm-path " + (dir.path() / "missing.xm").string() + " " + wav, 1,
+       "kestrel_render_audio: XM load failed (-6): " + (dir.path() / "missing.xm").string()},
+      {"--source xm --xm-path " + (dir.path() / "bad.txt").string() + " " + wav, 1,
+       "kestrel_render_audio: XM load failed (-3): " + (dir.path() / "bad.txt").string()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -156,4 +161,31 @@ TEST(RenderAudioTool, RefusesBadRequests) {
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
+}
+
+TEST(RenderAudioTool, ModuleSourceRendersTheShowsModuleOverTheSameBars) {
+  // The whole song by default: 128 orders played as 128 bars at 140 BPM.
+  TempDir dir;
+  const std::string wav = (dir.path() / "module.wav").string();
+  const RunResult run = RunTool("--source xm " + wav, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  std::ifstream in(wav, std::ios::binary);
+  const std::string bytes(std::istreambuf_iterator<char>(in), {});
+  const std::uint32_t frames = 10532571;  // 128 bars of 240 / 140 s at 48 kHz, rounded
+  ASSERT_EQ(bytes.size(), 44u + frames * 4u);
+  EXPECT_EQ(U32At(bytes, 40), frames * 4u);
+  // Bars 8 to 9 alone are the same samples as in the whole render (a seek to order 8), after the
+  // first millisecond, where the whole render still ramps out the notes of bar 7.
+  const std::string part = (dir.path() / "part.wav").string();
+  ASSERT_EQ(RunTool("--source xm --from 8 --to 9 " + part, dir).status, 0);
+  std::ifstream pin(part, std::ios::binary);
+  const std::string piece(std::istreambuf_iterator<char>(pin), {});
+  ASSERT_EQ(piece.size(), 44u + 82286u * 4u);
+  const std::size_t ramp = 48 * 4;
+  const std::size_t at = 44 + static_cast<std::size_t>(8 * 82272) * 4;  // order 8 in libxmp's ticks
+  const std::size_t length = static_cast<std::size_t>(82272 - 48) * 4;
+  EXPECT_TRUE(bytes.compare(at + ramp, length, piece, 44 + ramp, length) == 0);
+  EXPECT_FALSE(bytes.compare(at, length, piece, 44, length) == 0);  // the ramp is there
 }
