@@ -308,3 +308,34 @@ TEST(XmPlayer, RealDevicePlaysStopsAndSeeksWhilePlaying) {
 }
 
 }  // namespace
+
+namespace {
+
+// A device that cannot be opened or started: the module is released, the status names the
+// device's code, and with the device back the same player plays.
+TEST(XmPlayer, DeviceFailuresHaveTheirStatusAndTheNextStartPlays) {
+  struct Case {
+    AudioDeviceFault fault;
+    const char* status;
+  };
+  const Case cases[] = {
+      {AudioDeviceFault::kInitFails, "Audio init failed (-401)"},
+      {AudioDeviceFault::kStartFails, "Audio start failed (-402)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    XmPlayer xm;
+    xm.SetModuleData("steady.xm", SteadyModuleBytes("steady", {16}));
+    SetAudioDeviceFault(c.fault);
+    EXPECT_FALSE(xm.Start());
+    SetAudioDeviceFault(AudioDeviceFault::kNone);
+    EXPECT_EQ(xm.GetStatus(), c.status);
+    EXPECT_FALSE(xm.IsPlaying());
+    EXPECT_FALSE(xm.IsModuleLoaded());
+    ASSERT_TRUE(xm.Start()) << xm.GetStatus();
+    EXPECT_TRUE(xm.IsPlaying());
+    xm.Stop();
+  }
+}
+
+}  // namespace
