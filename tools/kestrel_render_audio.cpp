@@ -107,6 +107,12 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   Options options;
   const std::string error = ParseArguments(argc, argv, options);
   if (!error.empty()) {
@@ -151,7 +157,11 @@ int main(int argc, char** argv) {
     // The show falls back to other files or the built-in track; for this tool a render of
     // something else than was asked for is an error.
     const SynthTrack& track = synth.GetTrack();
-    const std::string& status = synth.GetTrackStatus();
+    // The show's status line says what it falls back to; this tool stops instead, so that part
+    // of the line is left off.
+    std::string status = synth.GetTrackStatus();
+    const std::size_t fallback = status.rfind("; using fallback");
+    if (fallback != std::string::npos) status.erase(fallback);
     const bool invalid = status.rfind("Invalid synth track ", 0) == 0;
     if (!options.track.empty() && !(track.loaded && track.source_path == resolved_track)) {
       if (invalid) {

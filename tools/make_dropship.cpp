@@ -112,8 +112,15 @@ void AppendDots(const dropship::Edge& e, int dots, bool mirrored, std::vector<fl
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 2) {
-    std::fputs("usage: make_dropship [OUT.cpp]\n", stderr);
+  static const char kUsage[] = "usage: make_dropship [OUT.cpp]\n";
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // One output file at most; a word starting with '-' is an option this tool does not have.
+  if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+    if (argc == 2) std::fprintf(stderr, "make_dropship: unknown option %s\n", argv[1]);
+    std::fputs(kUsage, stderr);
     return 2;
   }
 

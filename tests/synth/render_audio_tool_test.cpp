@@ -160,6 +160,8 @@ TEST(RenderAudioTool, RefusesBadRequests) {
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    // The tool stops where the show would fall back: no message may claim otherwise.
+    EXPECT_EQ(run.err.find("fallback"), std::string::npos) << run.err;
   }
 }
 
