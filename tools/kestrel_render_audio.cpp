@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/synth_assets.h"
 #include "assets/asset_store.h"
 #include "audio/audio_output.h"
 #include "audio/runtime_synth.h"
@@ -142,40 +143,17 @@ int main(int argc, char** argv) {
     }
     song_bars = xm.GetVizSnapshot().length;
   } else {
-    synth.SetPathResolver([&assets](const std::string& name) { return assets.ResolvePath(name); });
-    synth.SetFileReader([&assets](const std::string& name, std::vector<std::uint8_t>& bytes) {
-      return assets.ReadAsset(name, bytes);
-    });
-    const std::string track_path = options.track.empty() ? kDefaultSynthTrackPath : options.track;
-    const std::string resolved_track = assets.ResolvePath(track_path);
-    synth.SetTrackPath(resolved_track);
+    const std::string track_error = LoadTrackForTool(synth, assets, options.track);
+    if (!track_error.empty()) {
+      std::fprintf(stderr, "kestrel_render_audio: %s\n", track_error.c_str());
+      return 1;
+    }
 
     // 2. Prepare as the device would start, at the show's gain.
     synth.BeginOfflineRender(kAudioSampleRate);
     synth.SetTempo(options.bpm);
     synth.SetMasterVolume(1.0f);
-    // The show falls back to other files or the built-in track; for this tool a render of
-    // something else than was asked for is an error.
     const SynthTrack& track = synth.GetTrack();
-    // The show's status line says what it falls back to; this tool stops instead, so that part
-    // of the line is left off.
-    std::string status = synth.GetTrackStatus();
-    const std::size_t fallback = status.rfind("; using fallback");
-    if (fallback != std::string::npos) status.erase(fallback);
-    const bool invalid = status.rfind("Invalid synth track ", 0) == 0;
-    if (!options.track.empty() && !(track.loaded && track.source_path == resolved_track)) {
-      if (invalid) {
-        std::fprintf(stderr, "kestrel_render_audio: %s\n", status.c_str());
-      } else {
-        std::fprintf(stderr, "kestrel_render_audio: could not read synth track %s\n",
-                     options.track.c_str());
-      }
-      return 1;
-    }
-    if (!track.loaded) {
-      std::fprintf(stderr, "kestrel_render_audio: %s\n", status.c_str());
-      return 1;
-    }
     song_bars = static_cast<double>(track.loop_bars);
   }
 

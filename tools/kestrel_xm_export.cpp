@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/synth_assets.h"
 #include "assets/asset_store.h"
 #include "audio/runtime_synth.h"
 #include "audio/xm_export.h"
@@ -81,25 +82,13 @@ int main(int argc, char** argv) {
   AssetStore assets;
   assets.SetBase(argc > 0 ? argv[0] : "");
   RuntimeSynth synth;
-  synth.SetPathResolver([&assets](const std::string& name) { return assets.ResolvePath(name); });
-  synth.SetFileReader([&assets](const std::string& name, std::vector<std::uint8_t>& bytes) {
-    return assets.ReadAsset(name, bytes);
-  });
-  const std::string track_path = options.track.empty() ? kDefaultSynthTrackPath : options.track;
-  const std::string resolved_track = assets.ResolvePath(track_path);
-  synth.SetTrackPath(resolved_track);
-  const SynthTrack& track = synth.GetTrack();
-  // The show falls back to the built-in track; a module of something else than was asked for is
-  // an error here.
-  if (!track.loaded || (!options.track.empty() && track.source_path != resolved_track)) {
-    const std::string& status = synth.GetTrackStatus();
-    if (status.rfind("Invalid synth track ", 0) == 0 || options.track.empty()) {
-      std::fprintf(stderr, "kestrel_xm_export: %s\n", status.c_str());
-    } else {
-      std::fprintf(stderr, "kestrel_xm_export: could not read synth track %s\n", options.track.c_str());
-    }
+  const std::string track_error = LoadTrackForTool(synth, assets, options.track);
+  if (!track_error.empty()) {
+    std::fprintf(stderr, "kestrel_xm_export: %s\n", track_error.c_str());
     return 1;
   }
+  const SynthTrack& track = synth.GetTrack();
+
 
   // 2. The module.
   XmModule module;

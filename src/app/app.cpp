@@ -7,6 +7,7 @@
 #include <new>
 
 #include "app/frame_capture.h"
+#include "app/synth_assets.h"
 #include "config/command_line.h"
 #include "config/settings.h"
 #include "overlays/title_overlay.h"
@@ -31,10 +32,7 @@ App::App(int argc, char** argv, const PlatformFactory& make_platform) {
   assets.SetBase(exe_path);
 
   // 4. The synthesiser finds and reads its files through the asset store.
-  synth->SetPathResolver([this](const std::string& name) { return assets.ResolvePath(name); });
-  synth->SetFileReader([this](const std::string& name, std::vector<uint8_t>& bytes) {
-    return assets.ReadAsset(name, bytes);
-  });
+  ConnectSynthToAssets(*synth, assets);
 
   // 5. The settings files override the defaults.
   SettingsFileAccess files;
