@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "process.h"
@@ -30,6 +31,24 @@ TEST(ToolConventions, HelpAndUnknownOptions) {
       EXPECT_NE(bad.err.find("sage: "), std::string::npos) << bad.err;
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+  }
+}
+
+// The show falls back to the built-in track; the tools stop instead, and say only that.
+TEST(ToolConventions, AToolThatStopsClaimsNoFallback) {
+  ScratchDir dir;
+  {
+    std::ofstream bad(dir / "bad.txt");
+    bad << "tempo = 140\n";
+  }
+  for (const char* name : {"kestrel_render_audio", "kestrel_xm_export"}) {
+    SCOPED_TRACE(name);
+    const std::string out = (dir / "out.bin").string();
+    const ProcessResult r =
+        RunProcess({std::string(KESTREL_BINARY_DIR) + "/" + name, "--track", "bad.txt", out}, dir.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string(name) + ": Invalid synth track bad.txt: line 1: unknown key 'tempo'\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
   }
 }
 
