@@ -117,10 +117,19 @@ class StoryboardFiles : public ::testing::Test {
     std::fwrite(png.data(), 1, png.size(), f);
     std::fclose(f);
     assets.SetBase((dir / "marlin_prod").string());
+    // Run from an empty directory, so that only the files beside the pretend executable count
+    // (not a data/ of the working directory).
+    std::filesystem::create_directories(dir / "elsewhere");
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir / "elsewhere");
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
+  void TearDown() override {
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+  }
 
   std::filesystem::path dir;
+  std::filesystem::path previous;
   AssetStore assets;
 };
 
