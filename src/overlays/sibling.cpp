@@ -43,6 +43,13 @@ KeyedPixel GreenKey(Vec3 c) {
 
 namespace {
 
+// One axis of a bilinear lookup: the two neighbouring source indices and the weight of the second.
+struct LinearTap {
+  int i0 = 0;
+  int i1 = 0;
+  float f = 0.0f;
+};
+
 bool LoadOne(AssetStore& assets, const char* format, int scene, StoryboardImage& slot, bool key) {
   char path[160];
   std::snprintf(path, sizeof path, format, scene);
@@ -108,6 +115,22 @@ void DrawStoryboardImage(Framebuffer& fb, const StoryboardImage& image, bool cov
   const float inv = 1.0f / s;
   const int last_x = image.width - 1;
   const int last_y = image.height - 1;
+  // The source columns of every frame column, worked out once per call (scratch kept between
+  // calls, main thread only); -1 marks a column outside the picture.
+  static std::vector<LinearTap> columns;
+  columns.resize(fb.width);
+  for (int x = x_begin; x < x_end; ++x) {
+    const float u = (static_cast<float>(x) + 0.5f - left) * inv - 0.5f;
+    LinearTap& tap = columns[static_cast<size_t>(x)];
+    if (u < -0.5f || u > iw - 0.5f) {
+      tap.i0 = -1;
+      continue;
+    }
+    const float uf = std::floor(u);
+    tap.f = u - uf;
+    tap.i0 = std::clamp(static_cast<int>(uf), 0, last_x) * 4;
+    tap.i1 = std::clamp(static_cast<int>(uf) + 1, 0, last_x) * 4;
+  }
   for (int y = y_begin; y < y_end; ++y) {
     // Source position of the pixel centre, bilinear between the four nearest texels.
     const float v = (static_cast<float>(y) + 0.5f - top) * inv - 0.5f;
@@ -120,20 +143,24 @@ void DrawStoryboardImage(Framebuffer& fb, const StoryboardImage& image, bool cov
     const float* row1 = image.rgba.data() + static_cast<size_t>(y1) * image.width * 4;
     Vec3* out = fb.pixels.data() + static_cast<size_t>(y) * fb.width;
     for (int x = x_begin; x < x_end; ++x) {
-      const float u = (static_cast<float>(x) + 0.5f - left) * inv - 0.5f;
-      if (u < -0.5f || u > iw - 0.5f) continue;
-      const float uf = std::floor(u);
-      const float fx = u - uf;
-      const int x0 = std::clamp(static_cast<int>(uf), 0, last_x);
-      const int x1 = std::clamp(static_cast<int>(uf) + 1, 0, last_x);
-      float texel[4];
-      for (int c = 0; c < 4; ++c) {
-        const float top_mix = row0[x0 * 4 + c] + (row0[x1 * 4 + c] - row0[x0 * 4 + c]) * fx;
-        const float bottom_mix = row1[x0 * 4 + c] + (row1[x1 * 4 + c] - row1[x0 * 4 + c]) * fx;
+      const LinearTap& tap = columns[static_cast<size_t>(x)];
+      if (tap.i0 < 0) continue;
+      const float fx = tap.f;
+      const float* a0 = row0 + tap.i0;
+      const float* a1 = row0 + tap.i1;
+      const float* b0 = row1 + tap.i0;
+      const float* b1 = row1 + tap.i1;
+      // Alpha first: fully keyed-away texels cost no more.
+      const float alpha_top = a0[3] + (a1[3] - a0[3]) * fx;
+      const float alpha_bottom = b0[3] + (b1[3] - b0[3]) * fx;
+      const float a = alpha_top + (alpha_bottom - alpha_top) * fy;
+      if (a <= 0.0f) continue;
+      float texel[3];
+      for (int c = 0; c < 3; ++c) {
+        const float top_mix = a0[c] + (a1[c] - a0[c]) * fx;
+        const float bottom_mix = b0[c] + (b1[c] - b0[c]) * fx;
         texel[c] = top_mix + (bottom_mix - top_mix) * fy;
       }
-      const float a = texel[3];
-      if (a <= 0.0f) continue;
       Vec3& p = out[x];
       p.r = p.r * (1.0f - a) + texel[0] * brightness * a;
       p.g = p.g * (1.0f - a) + texel[1] * brightness * a;
@@ -549,21 +576,28 @@ void Bloom(Framebuffer& fb, float threshold, float strength) {
 
   // Add back, bilinear from the half-size image: a full pixel's centre x + 0.5 sits at half-size
   // position (x + 0.5) / 2 - 0.5.
+  auto tap_at = [](size_t i, int last) {
+    const float u = (static_cast<float>(i) + 0.5f) * 0.5f - 0.5f;
+    const float uf = std::floor(u);
+    LinearTap tap;
+    tap.f = u - uf;
+    tap.i0 = std::clamp(static_cast<int>(uf), 0, last);
+    tap.i1 = std::clamp(static_cast<int>(uf) + 1, 0, last);
+    return tap;
+  };
+  static std::vector<LinearTap> columns;
+  columns.resize(w);
+  for (size_t x = 0; x < w; ++x) columns[x] = tap_at(x, iw - 1);
   for (size_t y = 0; y < h; ++y) {
-    const float v = (static_cast<float>(y) + 0.5f) * 0.5f - 0.5f;
-    const float vf = std::floor(v);
-    const float fy = v - vf;
-    const size_t y0 = static_cast<size_t>(std::clamp(static_cast<int>(vf), 0, ih - 1));
-    const size_t y1 = static_cast<size_t>(std::clamp(static_cast<int>(vf) + 1, 0, ih - 1));
+    const LinearTap row = tap_at(y, ih - 1);
+    const Vec3* r0 = bright.data() + static_cast<size_t>(row.i0) * hw;
+    const Vec3* r1 = bright.data() + static_cast<size_t>(row.i1) * hw;
+    Vec3* out = fb.pixels.data() + y * w;
     for (size_t x = 0; x < w; ++x) {
-      const float u = (static_cast<float>(x) + 0.5f) * 0.5f - 0.5f;
-      const float uf = std::floor(u);
-      const float fx = u - uf;
-      const size_t x0 = static_cast<size_t>(std::clamp(static_cast<int>(uf), 0, iw - 1));
-      const size_t x1 = static_cast<size_t>(std::clamp(static_cast<int>(uf) + 1, 0, iw - 1));
-      const Vec3 top = Lerp(bright[y0 * hw + x0], bright[y0 * hw + x1], fx);
-      const Vec3 bottom = Lerp(bright[y1 * hw + x0], bright[y1 * hw + x1], fx);
-      fb.pixels[y * w + x] += Lerp(top, bottom, fy) * strength;
+      const LinearTap& c = columns[x];
+      const Vec3 top = Lerp(r0[c.i0], r0[c.i1], c.f);
+      const Vec3 bottom = Lerp(r1[c.i0], r1[c.i1], c.f);
+      out[x] += Lerp(top, bottom, row.f) * strength;
     }
   }
 }
