@@ -480,16 +480,20 @@ void DrawVectorGreetings(Framebuffer& fb, float time, float loop_bar, const Musi
     const Vec3 amber{1.0f, 0.72f, 0.26f};
     const Vec3 green{0.42f, 1.0f, 0.36f};
     const float core = 0.9f + 0.5f * g;
+    // Early in the loop the cards write themselves on with the bars; a card called up by its cue
+    // later in the loop shows whole, fading with its amount.
+    auto write_on = [b](float start, float rate) { return b < 8.0f ? Clamp01((b - start) * rate) : 1.0f; };
     if (w > 0.001f)
-      CentredStrokeText(fb, 78.0f, "T-BOLT PRESENTS", amber, 0.55f * w * core, 3.0f, 0.7f,
-                        Clamp01((b - 0.15f) * 0.9f + mv.cue_intro), 1.0f);
+      CentredStrokeText(fb, 56.0f, "T-BOLT PRESENTS", amber, 0.55f * w * core, 3.0f, 0.7f,
+                        write_on(0.15f, 0.9f), 1.0f);
     if (o > 0.001f) {
-      CentredStrokeText(fb, 136.0f, "MARLIN", cyan, 0.7f * o * core, 8.0f, 1.3f, Clamp01((b - 0.35f) * 0.7f + mv.cue_title),
+      CentredStrokeText(fb, 136.0f, "MARLIN", cyan, 0.7f * o * core, 8.0f, 1.3f, write_on(0.35f, 0.7f),
                         1.0f + g);
-      CentredStrokeText(fb, 214.0f, "VECTOR GREETINGS", green, 0.5f * o * core, 2.6f, 0.65f,
-                        Clamp01((b - 1.6f) * 0.8f + mv.cue_title), 1.0f);
-      CentredStrokeText(fb, 246.0f, "NO SPLATS JUST LINES", cyan, 0.4f * o * core, 2.0f, 0.55f,
-                        Clamp01((b - 2.4f) * 0.8f + mv.cue_title), 1.0f);
+      // Below the rings.
+      CentredStrokeText(fb, 284.0f, "VECTOR GREETINGS", green, 0.5f * o * core, 2.6f, 0.65f,
+                        write_on(1.6f, 0.8f), 1.0f);
+      CentredStrokeText(fb, 316.0f, "NO SPLATS JUST LINES", cyan, 0.4f * o * core, 2.0f, 0.55f,
+                        write_on(2.4f, 0.8f), 1.0f);
     }
   }
 
