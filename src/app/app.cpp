@@ -282,7 +282,13 @@ void App::RenderFrame(float t) {
   mv.section_bar = clock.section_bar;
   mv.section_time = clock.section_time;
 
-  // 8. The storyboard scene belongs to the sibling production: never drawn in this build.
+  // 8. The sibling production's storyboard replaces the scene when its image exists; it skips
+  //    the overlays and the fade (never drawn in this production).
+  if (DrawStoryboardScene(*this, t, mv)) {
+    if (!options.bench && active != 1 && options.tracker_viz) DrawTrackerViz(active);
+    frame.ResolveRgba8();
+    return;
+  }
 
   // 9. The tracker display under the scene.
   if (behind && !options.bench) DrawTrackerViz(active);
@@ -302,9 +308,11 @@ void App::RenderFrame(float t) {
   // 11. The tracker display over the scene.
   if (!options.bench && active != 1 && !behind) DrawTrackerViz(active);
 
-  // 12. Title, credits, greetings and oracle subtitles. The sibling production's vector
-  //     greetings and bloom are not part of this build.
+  // 12. Title, credits, greetings and oracle subtitles; in the sibling production its vector
+  //     greetings and the bloom that ends its frame instead.
   DrawTitleOverlay(*this, t, mv);
+  DrawVectorGreetings(*this, t, mv);
+  FinishSiblingFrame(*this);
 
   // 13. The end of the show fades to black.
   const float fade = director.FadeToBlack();

@@ -14,6 +14,7 @@
 #include "audio/xm_player.h"
 #include "config/app_options.h"
 #include "config/scene_params.h"
+#include "overlays/sibling.h"
 #include "platform/platform.h"
 #include "render/framebuffer.h"
 #include "scenes/canyon.h"
@@ -27,8 +28,13 @@
 // The image size every framebuffer of the show has, for its whole life.
 inline constexpr size_t kFrameWidth = 640;
 inline constexpr size_t kFrameHeight = 360;
-// The production's name: the window title and the start of the status line.
+// The production's name: the window title and the start of the status line. The build sets it
+// (the executable's name); it also decides which production's overlays run.
+#ifdef KESTREL_PRODUCTION_NAME
+inline constexpr const char* kProductionName = KESTREL_PRODUCTION_NAME;
+#else
 inline constexpr const char* kProductionName = "kestrel_prod";
+#endif
 
 class App final : private ShowHost {
  public:
@@ -98,7 +104,7 @@ class App final : private ShowHost {
 
   DebugParams debug_params[kSceneCount];         // per-scene tuning, index scene - 1
   SceneCameraParams camera_params[kSceneCount];  // per-scene camera offsets, index scene - 1
-  std::array<Image, 8> storyboard;  // the sibling production's storyboard; never filled here
+  Storyboard storyboard;  // the sibling production's storyboard images; never filled in this one
 
   DirectorState director_state;   // finale, freeze and frame-time state of the director
   DirectorConfig director_config;  // refreshed from the options by DirectorView()

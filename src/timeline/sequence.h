@@ -10,7 +10,12 @@
 
 class AssetStore;
 
+// The build sets the default sequence with the production (the sibling production has its own).
+#ifdef KESTREL_DEFAULT_SEQUENCE_PATH
+inline constexpr const char* kDefaultSequencePath = KESTREL_DEFAULT_SEQUENCE_PATH;
+#else
 inline constexpr const char* kDefaultSequencePath = "data/kestrel/kestrel_sequence.txt";
+#endif
 inline constexpr const char* kDefaultModulePath = "data/modules/KOBALT.XM";
 inline constexpr float kBuiltInLoopBars = 128.0f;
 

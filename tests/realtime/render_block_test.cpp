@@ -18,6 +18,7 @@
 #include "audio/xm_player.h"
 #include "overlays/title_overlay.h"
 #include "overlays/tracker_viz.h"
+#include "overlays/sibling.h"
 #include "render/framebuffer.h"
 #include "render/parallel.h"
 #include "render/primitives.h"
@@ -402,4 +403,28 @@ TEST(FrameDrawing, TheTrackerDisplayAllocatesNothing) {
                     0)
               << "source " << snap->source << " mode " << mode << " effect " << effect;
         }
+}
+
+TEST(FrameDrawing, SiblingFramesAllocateNothingAfterTheFirst) {
+  // The storyboard frame (its image drawing and bloom keep their scratch storage), the vector
+  // greetings' cards and page, and the closing bloom.
+  Storyboard board;
+  board.loaded = true;
+  for (StoryboardImage* image : {&board.background[6], &board.foreground[6]}) {
+    image->width = 32;
+    image->height = 18;
+    image->loaded = true;
+    image->rgba.assign(32 * 18 * 4, 0.6f);
+  }
+  Framebuffer frame(640, 360);
+  MusicViz mv;
+  mv.cue_greets = 0.7f;
+  auto draw = [&](float time) {
+    DrawStoryboardFrame(frame, board, 7, time, 2.0f + time, mv);
+    DrawVectorGreetings(frame, time, 2.0f + time, mv);
+    Bloom(frame, 0.38f, 0.18f);
+    frame.ResolveRgba8();
+  };
+  draw(0.0f);
+  for (const float time : {0.5f, 1.0f, 4.0f}) EXPECT_EQ(AllocationsDuring([&] { draw(time); }), 0) << time;
 }
