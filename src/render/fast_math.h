@@ -1,0 +1,81 @@
+#pragma once
+// Polynomial sine and cosine for the per-pixel and per-dot hot paths, where libm's sinf/cosf
+// cost more than the rest of the work together. The argument is reduced to [-pi/4, pi/4] by the
+// nearest multiple of pi/2 in three parts (so the reduction itself loses nothing for the
+// arguments the show uses, |x| up to about 10^4), then a degree-7 odd polynomial gives the
+// sine and a degree-8 even one the cosine of the reduced argument. Both are within 2e-7 of the
+// true value (absolute) for |x| <= 8192 and stay deterministic: plain float operations in a
+// fixed order, no fused multiply-add unless the caller's build asks for it. Non-finite
+// arguments give NaN, as sinf does. Larger arguments lose accuracy the same way the reduction
+// constants run out of bits; callers keep their arguments small.
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace fast_math_detail {
+
+// pi/2 split into three floats whose products with a small integer are exact (the first two
+// have short mantissas), so x - k*pi/2 is formed without cancellation error.
+constexpr float kHalfPiA = 1.5703125f;
+constexpr float kHalfPiB = 4.837512969970703125e-4f;
+constexpr float kHalfPiC = 7.54978995489188216e-8f;
+constexpr float kTwoOverPi = 0.636619772367581343f;
+
+// sin(r) and cos(r) for |r| <= pi/4 (minimax coefficients of the classic single-precision
+// library polynomials).
+inline float SinReduced(float r) {
+  const float z = r * r;
+  return ((-1.9515295891e-4f * z + 8.3321608736e-3f) * z - 1.6666654611e-1f) * z * r + r;
+}
+inline float CosReduced(float r) {
+  const float z = r * r;
+  return ((2.443315711809948e-5f * z - 1.388731625493765e-3f) * z + 4.166664568298827e-2f) *
+             z * z -
+         0.5f * z + 1.0f;
+}
+
+// The reduced argument and the quadrant (0..3) of x.
+struct Reduced {
+  float r;
+  std::uint32_t quadrant;
+};
+inline Reduced Reduce(float x) {
+  const float k = std::nearbyint(x * kTwoOverPi);
+  const float r = ((x - k * kHalfPiA) - k * kHalfPiB) - k * kHalfPiC;
+  // k is a whole number; its two's-complement low bits give the quadrant for negative k too.
+  const std::int64_t whole = static_cast<std::int64_t>(std::isfinite(k) ? k : 0.0f);
+  return {r, static_cast<std::uint32_t>(whole) & 3u};
+}
+
+}  // namespace fast_math_detail
+
+// sin(x) and cos(x) together (one reduction for both).
+inline void FastSinCos(float x, float& s, float& c) {
+  using namespace fast_math_detail;
+  if (!std::isfinite(x)) {
+    s = c = std::numeric_limits<float>::quiet_NaN();
+    return;
+  }
+  const Reduced red = Reduce(x);
+  const float sr = SinReduced(red.r);
+  const float cr = CosReduced(red.r);
+  switch (red.quadrant) {
+    case 0: s = sr; c = cr; break;
+    case 1: s = cr; c = -sr; break;
+    case 2: s = -sr; c = -cr; break;
+    default: s = -cr; c = sr; break;
+  }
+}
+
+inline float FastSin(float x) {
+  float s, c;
+  FastSinCos(x, s, c);
+  return s;
+}
+
+inline float FastCos(float x) {
+  float s, c;
+  FastSinCos(x, s, c);
+  return c;
+}
