@@ -1,20 +1,18 @@
 #include "render/primitives.h"
 
+#include "render/splat_kernel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include <emmintrin.h>
 
 namespace {
 
 // Inclusive pixel range of a splat footprint along one axis, already clipped. Worked out in
 // double, where floor(x) -/+ ceil(radius) of any finite float is exact enough and cannot
 // overflow, so only in-image values are ever converted to int.
-struct PixelRange {
-  int lo;
-  int hi;  // inclusive; empty when lo > hi
-};
+using PixelRange = splat_kernel::Span;
 PixelRange FootprintRange(float centre, float radius, double clip_lo, double clip_hi) {
   const double c = std::floor(static_cast<double>(centre));
   const double r = std::ceil(static_cast<double>(radius));
@@ -22,58 +20,6 @@ PixelRange FootprintRange(float centre, float radius, double clip_lo, double cli
   const double hi = std::min(clip_hi, c + r);
   if (lo > hi) return {1, 0};
   return {static_cast<int>(lo), static_cast<int>(hi)};
-}
-
-// The splat kernel over an already clipped pixel range. The weight uses one reciprocal per
-// splat and no square root per pixel.
-void SplatKernel(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
-                 float intensity, PixelRange cols, PixelRange rows) {
-  const float r2 = radius * radius + 0.0001f;
-  const float inv_r2 = 1.0f / r2;
-  // Weights of four neighbouring pixels at a time in SSE2 lanes, the same operations as the
-  // one-pixel loop after it; only the pixels inside the disc are touched.
-  const __m128 lane_offset = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
-  const __m128 half = _mm_set1_ps(0.5f);
-  const __m128 centre_x = _mm_set1_ps(x);
-  const __m128 r2_lanes = _mm_set1_ps(r2);
-  const __m128 inv_r2_lanes = _mm_set1_ps(inv_r2);
-  const __m128 one = _mm_set1_ps(1.0f);
-  const __m128 intensity_lanes = _mm_set1_ps(intensity);
-  for (int py = rows.lo; py <= rows.hi; ++py) {
-    const float dy = static_cast<float>(py) + 0.5f - y;
-    const float dy2 = dy * dy;
-    const __m128 dy2_lanes = _mm_set1_ps(dy2);
-    Vec3* row = pixels + static_cast<std::size_t>(py) * width;
-    int px = cols.lo;
-    for (; px + 3 <= cols.hi; px += 4) {
-      // Pixel indices are far below 2^24, so px + k is exact in float.
-      const __m128 column = _mm_add_ps(_mm_set1_ps(static_cast<float>(px)), lane_offset);
-      const __m128 dx = _mm_sub_ps(_mm_add_ps(column, half), centre_x);
-      const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), dy2_lanes);
-      const int inside = _mm_movemask_ps(_mm_cmplt_ps(d2, r2_lanes));
-      if (inside == 0) continue;
-      const __m128 falloff = _mm_sub_ps(one, _mm_mul_ps(d2, inv_r2_lanes));
-      alignas(16) float weights[4];
-      _mm_store_ps(weights, _mm_mul_ps(_mm_mul_ps(falloff, falloff), intensity_lanes));
-      for (int k = 0; k < 4; ++k) {
-        if (!(inside & (1 << k))) continue;
-        Vec3& p = row[px + k];
-        p.x += weights[k] * colour.x;
-        p.y += weights[k] * colour.y;
-        p.z += weights[k] * colour.z;
-      }
-    }
-    for (; px <= cols.hi; ++px) {
-      const float dx = static_cast<float>(px) + 0.5f - x;
-      const float d2 = dx * dx + dy2;
-      if (!(d2 < r2)) continue;
-      const float falloff = 1.0f - d2 * inv_r2;
-      const float weight = falloff * falloff * intensity;
-      row[px].x += weight * colour.x;
-      row[px].y += weight * colour.y;
-      row[px].z += weight * colour.z;
-    }
-  }
 }
 
 // Every argument a splat needs is a finite number and there is light to add. Non-finite input
@@ -94,7 +40,7 @@ void Splat(Vec3* pixels, std::size_t width, std::size_t height, float x, float y
   const PixelRange cols = FootprintRange(x, radius, 0.0, static_cast<double>(width) - 1.0);
   const PixelRange rows = FootprintRange(y, radius, 0.0, static_cast<double>(height) - 1.0);
   if (cols.lo > cols.hi || rows.lo > rows.hi) return;
-  SplatKernel(pixels, width, x, y, radius, colour, intensity, cols, rows);
+  splat_kernel::Selected()(pixels, width, x, y, radius, colour, intensity, cols, rows);
 }
 
 void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity,
@@ -110,7 +56,8 @@ void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, 
   const PixelRange cols = FootprintRange(x, radius, clip_x_lo, clip_x_hi);
   const PixelRange rows = FootprintRange(y, radius, clip_y_lo, clip_y_hi);
   if (cols.lo > cols.hi || rows.lo > rows.hi) return;
-  SplatKernel(fb.pixels.data(), fb.width, x, y, radius, colour, intensity, cols, rows);
+  splat_kernel::Selected()(fb.pixels.data(), fb.width, x, y, radius, colour, intensity, cols,
+                           rows);
 }
 
 void SplatLine(Framebuffer& fb, Vec2 a, Vec2 b, Vec3 colour, float intensity, float radius) {

@@ -1,0 +1,269 @@
+#include "render/splat_kernel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include <immintrin.h>
+
+namespace splat_kernel {
+
+namespace {
+
+// The constants of one splat, shared by every version.
+struct Disc {
+  float r2;      // R2 = radius^2 + 0.0001
+  float inv_r2;  // 1 / R2, the one reciprocal per splat
+};
+Disc MakeDisc(float radius) {
+  const float r2 = radius * radius + 0.0001f;
+  return {r2, 1.0f / r2};
+}
+
+// One pixel exactly as the reference adds it.
+inline void AddPixel(Vec3& p, float px, float x, float dy2, Disc disc, Vec3 colour,
+                     float intensity) {
+  const float dx = px + 0.5f - x;
+  const float d2 = dx * dx + dy2;
+  if (!(d2 < disc.r2)) return;
+  const float falloff = 1.0f - d2 * disc.inv_r2;
+  const float weight = falloff * falloff * intensity;
+  p.x += weight * colour.x;
+  p.y += weight * colour.y;
+  p.z += weight * colour.z;
+}
+
+// The columns of one row that can lie inside the disc: the square footprint's row narrowed to
+// the chord at this height, widened by a pixel on each side so float rounding of the chord can
+// never drop a pixel the per-pixel test would keep. Returns false when the row misses the disc
+// altogether (then dx*dx + dy2 >= dy2 >= R2 for every pixel, so nothing would be added).
+bool RowChord(float x, float dy2, Disc disc, Span cols, Span& out) {
+  const float rest = disc.r2 - dy2;
+  if (!(rest > 0.0f)) return false;
+  out = cols;
+  // Far-away centres or huge radii would make x - h lose its integer part; keep the square.
+  if (!(std::fabs(x) < 1.0e6f) || !(rest < 1.0e12f)) return true;
+  const float h = std::sqrt(rest);
+  const float lo = std::floor(x - 0.5f - h) - 1.0f;
+  const float hi = std::ceil(x - 0.5f + h) + 1.0f;
+  if (lo > static_cast<float>(out.lo)) out.lo = static_cast<int>(lo);
+  if (hi < static_cast<float>(out.hi)) out.hi = static_cast<int>(hi);
+  return out.lo <= out.hi;
+}
+
+// Lanes (a, b, c, d) of v picked in the order d, c, b, a of the shuffle's arguments.
+template <int D, int C, int B, int A>
+inline __m128 SpreadSse2(__m128 v) {
+  return _mm_shuffle_ps(v, v, _MM_SHUFFLE(D, C, B, A));
+}
+
+// Four floats of three pixels: p += weight * colour where `inside` is set, untouched elsewhere
+// (a blend rather than adding zero, which would turn a stored -0.0 into +0.0).
+inline void AddSpread(float* p, __m128 weight, __m128 inside, __m128 colour) {
+  const __m128 old = _mm_loadu_ps(p);
+  const __m128 sum = _mm_add_ps(old, _mm_mul_ps(weight, colour));
+  _mm_storeu_ps(p, _mm_or_ps(_mm_and_ps(inside, sum), _mm_andnot_ps(inside, old)));
+}
+
+}  // namespace
+
+void Reference(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
+               float intensity, Span cols, Span rows) {
+  const Disc disc = MakeDisc(radius);
+  for (int py = rows.lo; py <= rows.hi; ++py) {
+    const float dy = static_cast<float>(py) + 0.5f - y;
+    const float dy2 = dy * dy;
+    Vec3* row = pixels + static_cast<std::size_t>(py) * width;
+    for (int px = cols.lo; px <= cols.hi; ++px) {
+      AddPixel(row[px], static_cast<float>(px), x, dy2, disc, colour, intensity);
+    }
+  }
+}
+
+void Sse2(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
+          float intensity, Span cols, Span rows) {
+  const Disc disc = MakeDisc(radius);
+  const __m128 lane_offset = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
+  const __m128 half = _mm_set1_ps(0.5f);
+  const __m128 centre_x = _mm_set1_ps(x);
+  const __m128 r2 = _mm_set1_ps(disc.r2);
+  const __m128 inv_r2 = _mm_set1_ps(disc.inv_r2);
+  const __m128 one = _mm_set1_ps(1.0f);
+  const __m128 gain = _mm_set1_ps(intensity);
+  // Four pixels are twelve floats r g b r | g b r g | b r g b: the colour in that pattern, and
+  // each weight spread over its pixel's three floats by shuffles.
+  const __m128 colour0 = _mm_setr_ps(colour.x, colour.y, colour.z, colour.x);
+  const __m128 colour1 = _mm_setr_ps(colour.y, colour.z, colour.x, colour.y);
+  const __m128 colour2 = _mm_setr_ps(colour.z, colour.x, colour.y, colour.z);
+  for (int py = rows.lo; py <= rows.hi; ++py) {
+    const float dy = static_cast<float>(py) + 0.5f - y;
+    const float dy2 = dy * dy;
+    Span chord;
+    if (!RowChord(x, dy2, disc, cols, chord)) continue;
+    const __m128 dy2_lanes = _mm_set1_ps(dy2);
+    Vec3* row = pixels + static_cast<std::size_t>(py) * width;
+    int px = chord.lo;
+    for (; px + 3 <= chord.hi; px += 4) {
+      // Pixel indices are far below 2^24, so px + k is exact in float.
+      const __m128 column = _mm_add_ps(_mm_set1_ps(static_cast<float>(px)), lane_offset);
+      const __m128 dx = _mm_sub_ps(_mm_add_ps(column, half), centre_x);
+      const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), dy2_lanes);
+      const __m128 inside = _mm_cmplt_ps(d2, r2);
+      const __m128 falloff = _mm_sub_ps(one, _mm_mul_ps(d2, inv_r2));
+      const __m128 weight = _mm_mul_ps(_mm_mul_ps(falloff, falloff), gain);
+      float* p = &row[px].x;
+      AddSpread(p, SpreadSse2<1, 0, 0, 0>(weight), SpreadSse2<1, 0, 0, 0>(inside), colour0);
+      AddSpread(p + 4, SpreadSse2<2, 2, 1, 1>(weight), SpreadSse2<2, 2, 1, 1>(inside), colour1);
+      AddSpread(p + 8, SpreadSse2<3, 3, 3, 2>(weight), SpreadSse2<3, 3, 3, 2>(inside), colour2);
+    }
+    for (; px <= chord.hi; ++px) {
+      AddPixel(row[px], static_cast<float>(px), x, dy2, disc, colour, intensity);
+    }
+  }
+}
+
+__attribute__((target("avx2"))) void Avx2(Vec3* pixels, std::size_t width, float x, float y,
+                                          float radius, Vec3 colour, float intensity, Span cols,
+                                          Span rows) {
+  const Disc disc = MakeDisc(radius);
+  const __m256 lane_offset = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
+  const __m256 half = _mm256_set1_ps(0.5f);
+  const __m256 centre_x = _mm256_set1_ps(x);
+  const __m256 r2 = _mm256_set1_ps(disc.r2);
+  const __m256 inv_r2 = _mm256_set1_ps(disc.inv_r2);
+  const __m256 one = _mm256_set1_ps(1.0f);
+  const __m256 gain = _mm256_set1_ps(intensity);
+  // Eight pixels are 24 floats in three registers; colour pattern and weight spreading as in
+  // the SSE2 version, with lane permutes.
+  const float r = colour.x, g = colour.y, b = colour.z;
+  const __m256 colour0 = _mm256_setr_ps(r, g, b, r, g, b, r, g);
+  const __m256 colour1 = _mm256_setr_ps(b, r, g, b, r, g, b, r);
+  const __m256 colour2 = _mm256_setr_ps(g, b, r, g, b, r, g, b);
+  const __m256i spread0 = _mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2);
+  const __m256i spread1 = _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5);
+  const __m256i spread2 = _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7);
+  const __m256i float_index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  for (int py = rows.lo; py <= rows.hi; ++py) {
+    const float dy = static_cast<float>(py) + 0.5f - y;
+    const float dy2 = dy * dy;
+    Span chord;
+    if (!RowChord(x, dy2, disc, cols, chord)) continue;
+    const __m256 dy2_lanes = _mm256_set1_ps(dy2);
+    Vec3* row = pixels + static_cast<std::size_t>(py) * width;
+    for (int px = chord.lo; px <= chord.hi; px += 8) {
+      const __m256 column = _mm256_add_ps(_mm256_set1_ps(static_cast<float>(px)), lane_offset);
+      const __m256 dx = _mm256_sub_ps(_mm256_add_ps(column, half), centre_x);
+      const __m256 d2 = _mm256_add_ps(_mm256_mul_ps(dx, dx), dy2_lanes);
+      const __m256 inside = _mm256_cmp_ps(d2, r2, _CMP_LT_OQ);
+      const __m256 falloff = _mm256_sub_ps(one, _mm256_mul_ps(d2, inv_r2));
+      const __m256 weight = _mm256_mul_ps(_mm256_mul_ps(falloff, falloff), gain);
+      const __m256 add0 = _mm256_mul_ps(_mm256_permutevar8x32_ps(weight, spread0), colour0);
+      const __m256 add1 = _mm256_mul_ps(_mm256_permutevar8x32_ps(weight, spread1), colour1);
+      const __m256 add2 = _mm256_mul_ps(_mm256_permutevar8x32_ps(weight, spread2), colour2);
+      // Pixels outside the disc keep their bits (a blend rather than adding zero, which would
+      // turn a stored -0.0 into +0.0).
+      const __m256 keep0 = _mm256_permutevar8x32_ps(inside, spread0);
+      const __m256 keep1 = _mm256_permutevar8x32_ps(inside, spread1);
+      const __m256 keep2 = _mm256_permutevar8x32_ps(inside, spread2);
+      float* p = &row[px].x;
+      if (px + 7 <= cols.hi) {
+        const __m256 old0 = _mm256_loadu_ps(p);
+        const __m256 old1 = _mm256_loadu_ps(p + 8);
+        const __m256 old2 = _mm256_loadu_ps(p + 16);
+        _mm256_storeu_ps(p, _mm256_blendv_ps(old0, _mm256_add_ps(old0, add0), keep0));
+        _mm256_storeu_ps(p + 8, _mm256_blendv_ps(old1, _mm256_add_ps(old1, add1), keep1));
+        _mm256_storeu_ps(p + 16, _mm256_blendv_ps(old2, _mm256_add_ps(old2, add2), keep2));
+        continue;
+      }
+      // The last run at the range's edge: masked loads and stores touch only its pixels, and
+      // of those only the ones inside the disc are written.
+      const int floats = 3 * (chord.hi - px + 1);
+      const __m256i run0 = _mm256_cmpgt_epi32(_mm256_set1_epi32(floats), float_index);
+      const __m256i run1 = _mm256_cmpgt_epi32(_mm256_set1_epi32(floats - 8), float_index);
+      const __m256i run2 = _mm256_cmpgt_epi32(_mm256_set1_epi32(floats - 16), float_index);
+      const __m256i mask0 = _mm256_and_si256(run0, _mm256_castps_si256(keep0));
+      const __m256i mask1 = _mm256_and_si256(run1, _mm256_castps_si256(keep1));
+      const __m256i mask2 = _mm256_and_si256(run2, _mm256_castps_si256(keep2));
+      _mm256_maskstore_ps(p, mask0, _mm256_add_ps(_mm256_maskload_ps(p, mask0), add0));
+      _mm256_maskstore_ps(p + 8, mask1, _mm256_add_ps(_mm256_maskload_ps(p + 8, mask1), add1));
+      _mm256_maskstore_ps(p + 16, mask2,
+                          _mm256_add_ps(_mm256_maskload_ps(p + 16, mask2), add2));
+    }
+  }
+}
+
+__attribute__((target("avx512f,bmi2"))) void Avx512(Vec3* pixels, std::size_t width, float x,
+                                                     float y, float radius, Vec3 colour,
+                                                     float intensity, Span cols, Span rows) {
+  const Disc disc = MakeDisc(radius);
+  // Column + 0.5 for the sixteen lanes; px + k + 0.5 is exact in float, so adding it in one step
+  // gives the same bits as the reference's (px + 0.5) per pixel.
+  const __m512 lane_centre = _mm512_setr_ps(0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f, 8.5f,
+                                            9.5f, 10.5f, 11.5f, 12.5f, 13.5f, 14.5f, 15.5f);
+  const __m512 centre_x = _mm512_set1_ps(x);
+  const __m512 r2 = _mm512_set1_ps(disc.r2);
+  const __m512 inv_r2 = _mm512_set1_ps(disc.inv_r2);
+  const __m512 one = _mm512_set1_ps(1.0f);
+  const __m512 gain = _mm512_set1_ps(intensity);
+  // Sixteen pixels are 48 floats in three registers: r g b r ... with the pattern shifted by one
+  // colour per register, and each weight spread over its pixel's three floats.
+  const float r = colour.x, g = colour.y, b = colour.z;
+  const __m512 colour0 = _mm512_setr_ps(r, g, b, r, g, b, r, g, b, r, g, b, r, g, b, r);
+  const __m512 colour1 = _mm512_setr_ps(g, b, r, g, b, r, g, b, r, g, b, r, g, b, r, g);
+  const __m512 colour2 = _mm512_setr_ps(b, r, g, b, r, g, b, r, g, b, r, g, b, r, g, b);
+  const __m512i spread0 = _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+  const __m512i spread1 = _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+  const __m512i spread2 =
+      _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+  for (int py = rows.lo; py <= rows.hi; ++py) {
+    const float dy = static_cast<float>(py) + 0.5f - y;
+    const float dy2 = dy * dy;
+    Span chord;
+    if (!RowChord(x, dy2, disc, cols, chord)) continue;
+    const __m512 dy2_lanes = _mm512_set1_ps(dy2);
+    Vec3* row = pixels + static_cast<std::size_t>(py) * width;
+    for (int px = chord.lo; px <= chord.hi; px += 16) {
+      const __m512 column = _mm512_add_ps(_mm512_set1_ps(static_cast<float>(px)), lane_centre);
+      const __m512 dx = _mm512_sub_ps(column, centre_x);
+      const __m512 d2 = _mm512_add_ps(_mm512_mul_ps(dx, dx), dy2_lanes);
+      const int count = std::min(16, chord.hi - px + 1);
+      const __mmask16 run = static_cast<__mmask16>((1u << count) - 1u);
+      const __mmask16 inside = _mm512_mask_cmp_ps_mask(run, d2, r2, _CMP_LT_OQ);
+      if (inside == 0) continue;
+      const __m512 falloff = _mm512_sub_ps(one, _mm512_mul_ps(d2, inv_r2));
+      const __m512 weight = _mm512_mul_ps(_mm512_mul_ps(falloff, falloff), gain);
+      // Pixel k's bit becomes bits 3k, 3k+1, 3k+2 of a 48-bit float mask: only the floats of
+      // pixels inside the disc are read and written.
+      const std::uint64_t floats = _pdep_u64(inside, 0x249249249249ull) * 7u;
+      const __mmask16 keep0 = static_cast<__mmask16>(floats);
+      const __mmask16 keep1 = static_cast<__mmask16>(floats >> 16);
+      const __mmask16 keep2 = static_cast<__mmask16>(floats >> 32);
+      float* p = &row[px].x;
+      const __m512 add0 = _mm512_mul_ps(_mm512_permutexvar_ps(spread0, weight), colour0);
+      const __m512 add1 = _mm512_mul_ps(_mm512_permutexvar_ps(spread1, weight), colour1);
+      const __m512 add2 = _mm512_mul_ps(_mm512_permutexvar_ps(spread2, weight), colour2);
+      _mm512_mask_storeu_ps(p, keep0, _mm512_add_ps(_mm512_maskz_loadu_ps(keep0, p), add0));
+      _mm512_mask_storeu_ps(p + 16, keep1,
+                            _mm512_add_ps(_mm512_maskz_loadu_ps(keep1, p + 16), add1));
+      _mm512_mask_storeu_ps(p + 32, keep2,
+                            _mm512_add_ps(_mm512_maskz_loadu_ps(keep2, p + 32), add2));
+    }
+  }
+}
+
+bool CpuHasAvx512() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("bmi2");
+  return has;
+}
+
+bool CpuHasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+KernelFn Selected() {
+  static const KernelFn chosen = CpuHasAvx512() ? &Avx512 : CpuHasAvx2() ? &Avx2 : &Sse2;
+  return chosen;
+}
+
+}  // namespace splat_kernel

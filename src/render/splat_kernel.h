@@ -1,0 +1,48 @@
+#pragma once
+// The per-pixel loop of a splat, in three interchangeable versions that add exactly the same
+// bits: the plain one-pixel loop (kept as the reference the others are tested against), an SSE2
+// version, an AVX2 version and an AVX-512 version, chosen once at run time by what the processor supports. Splat
+// and SplatClipped (render/primitives.h) clip the footprint and then call `SplatKernel`.
+//
+// All three compute, for every pixel (px, py) of the clipped range, dx = px + 0.5 - x,
+// dy = py + 0.5 - y, d2 = dx*dx + dy*dy, and when d2 < R2 add ((1 - d2*(1/R2))^2 * intensity)
+// * colour, with the same float operations in the same order, so their images are identical
+// bit for bit. The vector versions gain by skipping the empty corners of the square footprint
+// row by row and by adding whole runs of pixels as packed floats (a pixel outside the disc is
+// blended back to its old bits); they never read or write a pixel outside the clipped range,
+// so parallel tasks drawing into disjoint ranges stay disjoint.
+
+#include <cstddef>
+
+#include "render/math.h"
+
+namespace splat_kernel {
+
+// Inclusive pixel range along one axis; empty when lo > hi.
+struct Span {
+  int lo;
+  int hi;
+};
+
+using KernelFn = void (*)(Vec3* pixels, std::size_t width, float x, float y, float radius,
+                          Vec3 colour, float intensity, Span cols, Span rows);
+
+void Reference(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
+               float intensity, Span cols, Span rows);
+void Sse2(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
+          float intensity, Span cols, Span rows);
+// Only to be called when `CpuHasAvx2()`.
+void Avx2(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
+          float intensity, Span cols, Span rows);
+
+// Only to be called when `CpuHasAvx512()` (AVX-512F with BMI2).
+void Avx512(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
+            float intensity, Span cols, Span rows);
+
+bool CpuHasAvx2();
+bool CpuHasAvx512();
+
+// The fastest version this processor runs (decided on first use).
+KernelFn Selected();
+
+}  // namespace splat_kernel

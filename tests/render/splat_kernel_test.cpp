@@ -1,0 +1,95 @@
+// The vector versions of the splat loop against the plain one: the same bits in every pixel,
+// and nothing touched outside the clipped range.
+
+#include "render/splat_kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "render/primitives.h"
+
+namespace {
+
+using splat_kernel::Span;
+
+struct Version {
+  const char* name;
+  splat_kernel::KernelFn fn;
+};
+
+std::vector<Version> FastVersions() {
+  std::vector<Version> versions{{"sse2", &splat_kernel::Sse2}};
+  if (splat_kernel::CpuHasAvx2()) versions.push_back({"avx2", &splat_kernel::Avx2});
+  if (splat_kernel::CpuHasAvx512()) versions.push_back({"avx512", &splat_kernel::Avx512});
+  return versions;
+}
+
+// A non-uniform starting image, so a lost or doubled add cannot hide behind zeros.
+std::vector<Vec3> Background(std::size_t count) {
+  std::vector<Vec3> pixels(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint32_t seed = static_cast<std::uint32_t>(i);
+    pixels[i] = Vec3{HashUnit(seed * 3u), HashUnit(seed * 3u + 1u), HashUnit(seed * 3u + 2u)};
+  }
+  return pixels;
+}
+
+// Thousands of splats of every size from a tenth of a pixel to beyond the image, centred on
+// and off pixel centres, partly or wholly outside, with clip ranges that cut them anywhere.
+TEST(SplatKernel, VectorVersionsAddTheSameBitsAsThePlainLoop) {
+  constexpr std::size_t kWidth = 97, kHeight = 61;  // odd, so rows end mid-vector
+  for (const Version& version : FastVersions()) {
+    std::vector<Vec3> expected = Background(kWidth * kHeight);
+    std::vector<Vec3> actual = expected;
+    for (std::uint32_t i = 0; i < 4000; ++i) {
+      const float radius = 0.1f + 40.0f * HashUnit(i * 7u) * HashUnit(i * 7u + 1u);
+      const float x = -20.0f + 137.0f * HashUnit(i * 7u + 2u);
+      const float y = -20.0f + 101.0f * HashUnit(i * 7u + 3u);
+      const Vec3 colour{HashUnit(i * 7u + 4u), 0.3f, 2.0f * HashUnit(i * 7u + 5u)};
+      const int c0 = static_cast<int>(HashUnit(i * 7u + 6u) * kWidth);
+      const int r0 = static_cast<int>(HashUnit(i * 11u) * kHeight);
+      const Span cols{c0, std::min<int>(kWidth - 1, c0 + static_cast<int>(i % 23))};
+      const Span rows{r0, std::min<int>(kHeight - 1, r0 + static_cast<int>(i % 17))};
+      splat_kernel::Reference(expected.data(), kWidth, x, y, radius, colour, 0.7f, cols, rows);
+      version.fn(actual.data(), kWidth, x, y, radius, colour, 0.7f, cols, rows);
+    }
+    EXPECT_EQ(0, std::memcmp(expected.data(), actual.data(), expected.size() * sizeof(Vec3)))
+        << version.name;
+  }
+}
+
+// A huge disc over a narrow clip range: every pixel of the range is inside, none outside it
+// may change (parallel tasks own neighbouring columns), and the far-centre path keeps the
+// whole square rather than a chord computed with no integer precision left.
+TEST(SplatKernel, ClippedRangesAndHugeDiscs) {
+  constexpr std::size_t kWidth = 40, kHeight = 10;
+  const Span cols{13, 17}, rows{2, 7};
+  for (const Version& version : FastVersions()) {
+    for (const float x : {20.0f, 3.0e7f}) {
+      const float radius = x == 20.0f ? 500.0f : 6.0e7f;
+      std::vector<Vec3> expected(kWidth * kHeight), actual(kWidth * kHeight);
+      splat_kernel::Reference(expected.data(), kWidth, x, 5.0f, radius, Vec3{1, 1, 1}, 1.0f,
+                              cols, rows);
+      version.fn(actual.data(), kWidth, x, 5.0f, radius, Vec3{1, 1, 1}, 1.0f, cols, rows);
+      EXPECT_EQ(0, std::memcmp(expected.data(), actual.data(), expected.size() * sizeof(Vec3)))
+          << version.name << " x=" << x;
+      for (std::size_t py = 0; py < kHeight; ++py) {
+        for (std::size_t px = 0; px < kWidth; ++px) {
+          const bool in_range = px >= 13 && px <= 17 && py >= 2 && py <= 7;
+          EXPECT_EQ(in_range, actual[py * kWidth + px].x > 0.0f) << px << "," << py;
+        }
+      }
+    }
+  }
+}
+
+TEST(SplatKernel, TheFastestSupportedVersionIsSelected) {
+  const splat_kernel::KernelFn best = splat_kernel::CpuHasAvx512() ? &splat_kernel::Avx512
+                                      : splat_kernel::CpuHasAvx2()   ? &splat_kernel::Avx2
+                                                                     : &splat_kernel::Sse2;
+  EXPECT_EQ(splat_kernel::Selected(), best);
+}
+
+}  // namespace
