@@ -215,11 +215,14 @@ __attribute__((target("avx512f,bmi2"))) void Avx512(Vec3* pixels, std::size_t wi
   const __m512i spread1 = _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
   const __m512i spread2 =
       _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+  const bool narrow = cols.hi - cols.lo < 16;
   for (int py = rows.lo; py <= rows.hi; ++py) {
     const float dy = static_cast<float>(py) + 0.5f - y;
     const float dy2 = dy * dy;
-    Span chord;
-    if (!RowChord(x, dy2, disc, cols, chord)) continue;
+    // A footprint of at most sixteen columns is one run per row whatever the chord; only
+    // wider ones are worth narrowing.
+    Span chord = cols;
+    if (narrow ? !(disc.r2 - dy2 > 0.0f) : !RowChord(x, dy2, disc, cols, chord)) continue;
     const __m512 dy2_lanes = _mm512_set1_ps(dy2);
     Vec3* row = pixels + static_cast<std::size_t>(py) * width;
     for (int px = chord.lo; px <= chord.hi; px += 16) {
