@@ -1,5 +1,7 @@
 #include "render/splat_kernel.h"
 
+#include "render/plain_paths.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -265,7 +267,10 @@ bool CpuHasAvx2() {
 }
 
 KernelFn Selected() {
-  static const KernelFn chosen = CpuHasAvx512() ? &Avx512 : CpuHasAvx2() ? &Avx2 : &Sse2;
+  static const KernelFn chosen = PlainPathsForced() ? &Reference
+                                 : CpuHasAvx512()   ? &Avx512
+                                 : CpuHasAvx2()     ? &Avx2
+                                                    : &Sse2;
   return chosen;
 }
 

@@ -42,7 +42,8 @@ void Avx512(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec
 bool CpuHasAvx2();
 bool CpuHasAvx512();
 
-// The fastest version this processor runs (decided on first use).
+// The fastest version this processor runs, or the reference when plain paths are forced
+// (decided on first use).
 KernelFn Selected();
 
 }  // namespace splat_kernel
