@@ -14,8 +14,18 @@ namespace {
 // overflow, so only in-image values are ever converted to int.
 using PixelRange = splat_kernel::Span;
 PixelRange FootprintRange(float centre, float radius, double clip_lo, double clip_hi) {
-  const double c = std::floor(static_cast<double>(centre));
-  const double r = std::ceil(static_cast<double>(radius));
+  double c, r;
+  if (std::fabs(centre) < 1.0e7f && radius < 1.0e7f) {
+    // The usual splat: floor and ceil by truncation and one comparison, exact in this range and
+    // much cheaper than the general double rounding below (the range check also rejects NaN).
+    const int t = static_cast<int>(centre);
+    const int u = static_cast<int>(radius);
+    c = t - static_cast<int>(static_cast<float>(t) > centre);
+    r = u + static_cast<int>(static_cast<float>(u) < radius);
+  } else {
+    c = std::floor(static_cast<double>(centre));
+    r = std::ceil(static_cast<double>(radius));
+  }
   const double lo = std::max(clip_lo, c - r);
   const double hi = std::min(clip_hi, c + r);
   if (lo > hi) return {1, 0};
