@@ -1,12 +1,12 @@
 #include "render/splat_kernel.h"
 
-#include "render/plain_paths.h"
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include <immintrin.h>
+#include "render/plain_paths.h"
 
 namespace splat_kernel {
 
@@ -23,8 +23,7 @@ Disc MakeDisc(float radius) {
 }
 
 // One pixel exactly as the reference adds it.
-inline void AddPixel(Vec3& p, float px, float x, float dy2, Disc disc, Vec3 colour,
-                     float intensity) {
+inline void AddPixel(Vec3& p, float px, float x, float dy2, Disc disc, Vec3 colour, float intensity) {
   const float dx = px + 0.5f - x;
   const float d2 = dx * dx + dy2;
   if (!(d2 < disc.r2)) return;
@@ -69,8 +68,8 @@ inline void AddSpread(float* p, __m128 weight, __m128 inside, __m128 colour) {
 
 }  // namespace
 
-void Reference(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
-               float intensity, Span cols, Span rows) {
+void Reference(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour, float intensity,
+               Span cols, Span rows) {
   const Disc disc = MakeDisc(radius);
   for (int py = rows.lo; py <= rows.hi; ++py) {
     const float dy = static_cast<float>(py) + 0.5f - y;
@@ -82,8 +81,8 @@ void Reference(Vec3* pixels, std::size_t width, float x, float y, float radius, 
   }
 }
 
-void Sse2(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour,
-          float intensity, Span cols, Span rows) {
+void Sse2(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 colour, float intensity,
+          Span cols, Span rows) {
   const Disc disc = MakeDisc(radius);
   const __m128 lane_offset = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
   const __m128 half = _mm_set1_ps(0.5f);
@@ -124,9 +123,8 @@ void Sse2(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec3 
   }
 }
 
-__attribute__((target("avx2"))) void Avx2(Vec3* pixels, std::size_t width, float x, float y,
-                                          float radius, Vec3 colour, float intensity, Span cols,
-                                          Span rows) {
+__attribute__((target("avx2"))) void Avx2(Vec3* pixels, std::size_t width, float x, float y, float radius,
+                                          Vec3 colour, float intensity, Span cols, Span rows) {
   const Disc disc = MakeDisc(radius);
   const __m256 lane_offset = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
   const __m256 half = _mm256_set1_ps(0.5f);
@@ -188,43 +186,90 @@ __attribute__((target("avx2"))) void Avx2(Vec3* pixels, std::size_t width, float
       const __m256i mask2 = _mm256_and_si256(run2, _mm256_castps_si256(keep2));
       _mm256_maskstore_ps(p, mask0, _mm256_add_ps(_mm256_maskload_ps(p, mask0), add0));
       _mm256_maskstore_ps(p + 8, mask1, _mm256_add_ps(_mm256_maskload_ps(p + 8, mask1), add1));
-      _mm256_maskstore_ps(p + 16, mask2,
-                          _mm256_add_ps(_mm256_maskload_ps(p + 16, mask2), add2));
+      _mm256_maskstore_ps(p + 16, mask2, _mm256_add_ps(_mm256_maskload_ps(p + 16, mask2), add2));
     }
   }
 }
 
-__attribute__((target("avx512f,bmi2"))) void Avx512(Vec3* pixels, std::size_t width, float x,
-                                                     float y, float radius, Vec3 colour,
-                                                     float intensity, Span cols, Span rows) {
+namespace {
+
+// What every run of a splat shares in the AVX-512 version.
+struct Run512 {
+  __m512 r2, inv_r2, one, gain;
+  __m512 colour0, colour1, colour2;   // r g b r ... shifted by one colour per register
+  __m512i spread0, spread1, spread2;  // lane of the weight for each of the 48 floats
+};
+
+// Adds up to sixteen pixels starting at p, given their d2 and the lanes that belong to the run.
+__attribute__((target("avx512f,bmi2"), always_inline)) inline void AddRun512(float* p, __m512 d2,
+                                                                             __mmask16 run, const Run512& k) {
+  const __mmask16 inside = _mm512_mask_cmp_ps_mask(run, d2, k.r2, _CMP_LT_OQ);
+  if (inside == 0) return;
+  const __m512 falloff = _mm512_sub_ps(k.one, _mm512_mul_ps(d2, k.inv_r2));
+  const __m512 weight = _mm512_mul_ps(_mm512_mul_ps(falloff, falloff), k.gain);
+  // Pixel k's bit becomes bits 3k, 3k+1, 3k+2 of a 48-bit float mask: only the floats of
+  // pixels inside the disc are read and written.
+  const std::uint64_t floats = _pdep_u64(inside, 0x249249249249ull) * 7u;
+  const __mmask16 keep0 = static_cast<__mmask16>(floats);
+  const __mmask16 keep1 = static_cast<__mmask16>(floats >> 16);
+  const __mmask16 keep2 = static_cast<__mmask16>(floats >> 32);
+  // (The zero-masking form with every lane set is the plain permute; GCC 12's header for the
+  // unmasked one trips its own uninitialised-value warning.)
+  const __m512 add0 = _mm512_mul_ps(_mm512_maskz_permutexvar_ps(0xFFFF, k.spread0, weight), k.colour0);
+  const __m512 add1 = _mm512_mul_ps(_mm512_maskz_permutexvar_ps(0xFFFF, k.spread1, weight), k.colour1);
+  const __m512 add2 = _mm512_mul_ps(_mm512_maskz_permutexvar_ps(0xFFFF, k.spread2, weight), k.colour2);
+  _mm512_mask_storeu_ps(p, keep0, _mm512_add_ps(_mm512_maskz_loadu_ps(keep0, p), add0));
+  _mm512_mask_storeu_ps(p + 16, keep1, _mm512_add_ps(_mm512_maskz_loadu_ps(keep1, p + 16), add1));
+  _mm512_mask_storeu_ps(p + 32, keep2, _mm512_add_ps(_mm512_maskz_loadu_ps(keep2, p + 32), add2));
+}
+
+}  // namespace
+
+__attribute__((target("avx512f,bmi2"))) void Avx512(Vec3* pixels, std::size_t width, float x, float y,
+                                                    float radius, Vec3 colour, float intensity, Span cols,
+                                                    Span rows) {
   const Disc disc = MakeDisc(radius);
+  const float r = colour.x, g = colour.y, b = colour.z;
+  const Run512 k{
+      _mm512_set1_ps(disc.r2),
+      _mm512_set1_ps(disc.inv_r2),
+      _mm512_set1_ps(1.0f),
+      _mm512_set1_ps(intensity),
+      _mm512_setr_ps(r, g, b, r, g, b, r, g, b, r, g, b, r, g, b, r),
+      _mm512_setr_ps(g, b, r, g, b, r, g, b, r, g, b, r, g, b, r, g),
+      _mm512_setr_ps(b, r, g, b, r, g, b, r, g, b, r, g, b, r, g, b),
+      _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
+      _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
+      _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15),
+  };
   // Column + 0.5 for the sixteen lanes; px + k + 0.5 is exact in float, so adding it in one step
   // gives the same bits as the reference's (px + 0.5) per pixel.
-  const __m512 lane_centre = _mm512_setr_ps(0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f, 8.5f,
-                                            9.5f, 10.5f, 11.5f, 12.5f, 13.5f, 14.5f, 15.5f);
+  const __m512 lane_centre = _mm512_setr_ps(0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f, 8.5f, 9.5f, 10.5f,
+                                            11.5f, 12.5f, 13.5f, 14.5f, 15.5f);
   const __m512 centre_x = _mm512_set1_ps(x);
-  const __m512 r2 = _mm512_set1_ps(disc.r2);
-  const __m512 inv_r2 = _mm512_set1_ps(disc.inv_r2);
-  const __m512 one = _mm512_set1_ps(1.0f);
-  const __m512 gain = _mm512_set1_ps(intensity);
-  // Sixteen pixels are 48 floats in three registers: r g b r ... with the pattern shifted by one
-  // colour per register, and each weight spread over its pixel's three floats.
-  const float r = colour.x, g = colour.y, b = colour.z;
-  const __m512 colour0 = _mm512_setr_ps(r, g, b, r, g, b, r, g, b, r, g, b, r, g, b, r);
-  const __m512 colour1 = _mm512_setr_ps(g, b, r, g, b, r, g, b, r, g, b, r, g, b, r, g);
-  const __m512 colour2 = _mm512_setr_ps(b, r, g, b, r, g, b, r, g, b, r, g, b, r, g, b);
-  const __m512i spread0 = _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
-  const __m512i spread1 = _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
-  const __m512i spread2 =
-      _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
-  const bool narrow = cols.hi - cols.lo < 16;
+
+  if (cols.hi - cols.lo < 16) {
+    // At most sixteen columns: one run per row, always from the footprint's first column, so
+    // the columns' dx*dx are worked out once for all rows.
+    const __m512 dx =
+        _mm512_sub_ps(_mm512_add_ps(_mm512_set1_ps(static_cast<float>(cols.lo)), lane_centre), centre_x);
+    const __m512 dx2 = _mm512_mul_ps(dx, dx);
+    const __mmask16 run = static_cast<__mmask16>((1u << (cols.hi - cols.lo + 1)) - 1u);
+    for (int py = rows.lo; py <= rows.hi; ++py) {
+      const float dy = static_cast<float>(py) + 0.5f - y;
+      const float dy2 = dy * dy;
+      if (!(disc.r2 - dy2 > 0.0f)) continue;  // then d2 >= dy2 >= R2 on the whole row
+      float* p = &pixels[static_cast<std::size_t>(py) * width + cols.lo].x;
+      AddRun512(p, _mm512_add_ps(dx2, _mm512_set1_ps(dy2)), run, k);
+    }
+    return;
+  }
+
   for (int py = rows.lo; py <= rows.hi; ++py) {
     const float dy = static_cast<float>(py) + 0.5f - y;
     const float dy2 = dy * dy;
-    // A footprint of at most sixteen columns is one run per row whatever the chord; only
-    // wider ones are worth narrowing.
-    Span chord = cols;
-    if (narrow ? !(disc.r2 - dy2 > 0.0f) : !RowChord(x, dy2, disc, cols, chord)) continue;
+    Span chord;
+    if (!RowChord(x, dy2, disc, cols, chord)) continue;
     const __m512 dy2_lanes = _mm512_set1_ps(dy2);
     Vec3* row = pixels + static_cast<std::size_t>(py) * width;
     for (int px = chord.lo; px <= chord.hi; px += 16) {
@@ -232,26 +277,7 @@ __attribute__((target("avx512f,bmi2"))) void Avx512(Vec3* pixels, std::size_t wi
       const __m512 dx = _mm512_sub_ps(column, centre_x);
       const __m512 d2 = _mm512_add_ps(_mm512_mul_ps(dx, dx), dy2_lanes);
       const int count = std::min(16, chord.hi - px + 1);
-      const __mmask16 run = static_cast<__mmask16>((1u << count) - 1u);
-      const __mmask16 inside = _mm512_mask_cmp_ps_mask(run, d2, r2, _CMP_LT_OQ);
-      if (inside == 0) continue;
-      const __m512 falloff = _mm512_sub_ps(one, _mm512_mul_ps(d2, inv_r2));
-      const __m512 weight = _mm512_mul_ps(_mm512_mul_ps(falloff, falloff), gain);
-      // Pixel k's bit becomes bits 3k, 3k+1, 3k+2 of a 48-bit float mask: only the floats of
-      // pixels inside the disc are read and written.
-      const std::uint64_t floats = _pdep_u64(inside, 0x249249249249ull) * 7u;
-      const __mmask16 keep0 = static_cast<__mmask16>(floats);
-      const __mmask16 keep1 = static_cast<__mmask16>(floats >> 16);
-      const __mmask16 keep2 = static_cast<__mmask16>(floats >> 32);
-      float* p = &row[px].x;
-      const __m512 add0 = _mm512_mul_ps(_mm512_permutexvar_ps(spread0, weight), colour0);
-      const __m512 add1 = _mm512_mul_ps(_mm512_permutexvar_ps(spread1, weight), colour1);
-      const __m512 add2 = _mm512_mul_ps(_mm512_permutexvar_ps(spread2, weight), colour2);
-      _mm512_mask_storeu_ps(p, keep0, _mm512_add_ps(_mm512_maskz_loadu_ps(keep0, p), add0));
-      _mm512_mask_storeu_ps(p + 16, keep1,
-                            _mm512_add_ps(_mm512_maskz_loadu_ps(keep1, p + 16), add1));
-      _mm512_mask_storeu_ps(p + 32, keep2,
-                            _mm512_add_ps(_mm512_maskz_loadu_ps(keep2, p + 32), add2));
+      AddRun512(&row[px].x, d2, static_cast<__mmask16>((1u << count) - 1u), k);
     }
   }
 }
