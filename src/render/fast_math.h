@@ -43,8 +43,9 @@ struct Reduced {
 inline Reduced Reduce(float x) {
   const float k = std::nearbyint(x * kTwoOverPi);
   const float r = ((x - k * kHalfPiA) - k * kHalfPiB) - k * kHalfPiC;
-  // k is a whole number; its two's-complement low bits give the quadrant for negative k too.
-  const std::int64_t whole = static_cast<std::int64_t>(std::isfinite(k) ? k : 0.0f);
+  // k is a whole number (x is finite here); its two's-complement low bits give the quadrant for
+  // negative k too.
+  const std::int64_t whole = static_cast<std::int64_t>(k);
   return {r, static_cast<std::uint32_t>(whole) & 3u};
 }
 

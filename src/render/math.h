@@ -124,3 +124,10 @@ inline float Lerp(float a, float b, float t) { return a + (b - a) * t; }
 inline Vec3 Lerp(const Vec3& a, const Vec3& b, float t) {
   return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t};
 }
+
+// floor(v) as an int, for |v| < 2^31 (callers check the range first). Same value as std::floor,
+// without its extra range handling in hot paths.
+inline int FloorToInt(float v) {
+  const int i = static_cast<int>(v);
+  return static_cast<float>(i) > v ? i - 1 : i;
+}

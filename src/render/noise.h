@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "render/math.h"
+
 // Texels per side; the table covers 256 x 256 noise units at 4 texels per unit.
 constexpr int kNoiseTableSize = 1024;
 constexpr int kNoiseChannels = 4;
@@ -32,13 +34,6 @@ const float* BuildNoiseTableOnce();
 inline const float* NoiseTable() {
   static const float* const table = BuildNoiseTableOnce();
   return table;
-}
-
-// floor(v) as an int, for |v| < 2^31 (callers check the range first). Same value as std::floor,
-// without its extra range handling in this hot path.
-inline int FloorToInt(float v) {
-  const int i = static_cast<int>(v);
-  return static_cast<float>(i) > v ? i - 1 : i;
 }
 
 // Coordinates beyond the int range wrap exactly (they are whole numbers there); NaN and

@@ -1,27 +1,23 @@
 #include "render/primitives.h"
 
-#include "render/splat_kernel.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
+#include "render/splat_kernel.h"
 
 namespace {
 
 // Inclusive pixel range of a splat footprint along one axis, already clipped. Worked out in
 // double, where floor(x) -/+ ceil(radius) of any finite float is exact enough and cannot
-// overflow, so only in-image values are ever converted to int.
+// overflow, so only in-image values are ever converted to int; centres and radii of on-screen
+// size are rounded in int first, which gives the same whole numbers more cheaply.
 using PixelRange = splat_kernel::Span;
 PixelRange FootprintRange(float centre, float radius, double clip_lo, double clip_hi) {
   double c, r;
-  if (std::fabs(centre) < 1.0e7f && radius < 1.0e7f) {
-    // The usual splat: floor and ceil by truncation and one comparison, exact in this range and
-    // much cheaper than the general double rounding below (the range check also rejects NaN).
-    const int t = static_cast<int>(centre);
-    const int u = static_cast<int>(radius);
-    c = t - static_cast<int>(static_cast<float>(t) > centre);
-    r = u + static_cast<int>(static_cast<float>(u) < radius);
+  if (std::fabs(centre) < 1.0e7f && radius < 1.0e7f) {  // also false for NaN
+    c = FloorToInt(centre);
+    r = -FloorToInt(-radius);  // ceil
   } else {
     c = std::floor(static_cast<double>(centre));
     r = std::ceil(static_cast<double>(radius));
