@@ -206,8 +206,10 @@ void AssetStore::LoadManifest() {
     manifest_loaded = true;
     std::vector<std::uint8_t> bytes;
     if (!ReadWholeFile(Locate(kManifestName), bytes)) return;
+    ParseManifest(std::string(bytes.begin(), bytes.end()), manifest);
+}
 
-    const std::string text(bytes.begin(), bytes.end());
+void ParseManifest(const std::string& text, std::map<std::string, std::string>& manifest) {
     std::size_t line_start = 0;
     while (line_start <= text.size()) {
         std::size_t line_end = text.find('\n', line_start);
@@ -220,7 +222,7 @@ void AssetStore::LoadManifest() {
         line = TrimSpaces(line);
         const std::size_t equals = line.find('=');
         if (line.empty() || equals == std::string::npos) continue;
-        const std::string name = Normalize(TrimSpaces(line.substr(0, equals)));
+        const std::string name = AssetStore::Normalize(TrimSpaces(line.substr(0, equals)));
         const std::string target = TrimSpaces(line.substr(equals + 1));
         if (!name.empty() && !target.empty()) manifest[name] = target;
     }

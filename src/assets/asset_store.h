@@ -91,6 +91,11 @@ private:
     std::set<std::string> loaded_packs;
 };
 
+// Adds the "name = target" lines of manifest text to `manifest` (normalised name -> target); a
+// later line of the same name wins. "#" starts a comment; lines without "=" or with an empty side
+// are skipped.
+void ParseManifest(const std::string& text, std::map<std::string, std::string>& manifest);
+
 // Reads a whole file: false when its size cannot be queried, it exceeds kMaxAssetBytes, it cannot
 // be opened or the read comes up short (then `out` is empty). An empty file gives true, no bytes.
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);

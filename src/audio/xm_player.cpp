@@ -27,6 +27,15 @@ float ClampVolume(float x) {
   return x > 1.0f ? 1.0f : x;
 }
 
+// Whether order `order` of the song names a pattern the module holds. libxmp's loaders keep order
+// entries beyond the pattern count (players skip them), but xmp_set_row looks the entry's pattern
+// up without a check, so a damaged module would make it read outside the pattern table.
+bool OrderHasPattern(const xmp_module* mod, int order) {
+  if (!mod || order < 0 || order >= mod->len) return false;
+  const int pattern = mod->xxo[order];
+  return pattern >= 0 && pattern < mod->pat && mod->xxp[pattern] != nullptr;
+}
+
 // The text libxmp keeps in a fixed-size field, which need not hold a terminator.
 std::string FieldText(const char* field, std::size_t size) {
   return std::string(field, strnlen(field, size));
@@ -116,6 +125,16 @@ bool XmPlayer::LoadAndStartPlayer() {
                                         static_cast<long>(module_data_.size()));
   } else {
     error = xmp_load_module(Context(context_), module_path_.c_str());
+  }
+  // A module without channels loads, but libxmp's renderer never finishes a block of it: it is
+  // refused as a module libxmp cannot play.
+  if (error == 0) {
+    xmp_module_info loaded;
+    xmp_get_module_info(Context(context_), &loaded);
+    if (!loaded.mod || loaded.mod->chn < 1) {
+      xmp_release_module(Context(context_));
+      error = -XMP_ERROR_FORMAT;
+    }
   }
   if (error != 0) {
     const std::string& name = source_name_.empty() ? module_path_ : source_name_;
@@ -237,10 +256,16 @@ bool XmPlayer::SeekToOrder(double x) {
   bool ok = xmp_set_position(Context(context_), order) >= -1;
   if (ok) {
     UpdateFrameInfo();
-    const int rows = std::max(ReadFrameInfo().rows, 1);
-    const float within = (p - static_cast<float>(order)) * static_cast<float>(rows);
-    const int row = std::clamp(static_cast<int>(std::floor(within)), 0, rows - 1);
-    ok = xmp_set_row(Context(context_), row) >= 0;
+    // xmp_set_row works on libxmp's current order (order 0 when that lies outside the song); an
+    // order without a pattern stays at its start.
+    const int now = ReadFrameInfo().order;
+    const int current = now >= 0 && now < Module(module_)->len ? now : 0;
+    if (OrderHasPattern(Module(module_), order) && OrderHasPattern(Module(module_), current)) {
+      const int rows = std::max(ReadFrameInfo().rows, 1);
+      const float within = (p - static_cast<float>(order)) * static_cast<float>(rows);
+      const int row = std::clamp(static_cast<int>(std::floor(within)), 0, rows - 1);
+      ok = xmp_set_row(Context(context_), row) >= 0;
+    }
   }
   if (ok) {
     level_.store(0.0f, std::memory_order_relaxed);

@@ -97,6 +97,47 @@ TEST(XmPlayer, SeeksByOrderWrappingIntoTheSong) {
   EXPECT_GT(xm.GetLevel(), 0.0f);
 }
 
+TEST(XmPlayer, SeekingToAnOrderWithoutItsPatternStaysInsideTheModule) {
+  // Found by fuzzing: two orders, the second naming pattern 48 of a module that holds one
+  // (4 channels, 8 rows). libxmp loads it; setting a row there read outside its pattern table.
+  std::ifstream in(KESTREL_TEST_DATA "/modules/order_without_pattern.xm", std::ios::binary);
+  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_EQ(bytes.size(), 410u);
+  XmPlayer xm;
+  xm.SetModuleData("order_without_pattern.xm", bytes);
+  ASSERT_TRUE(xm.BeginOfflineRender()) << xm.GetStatus();
+  for (const double target : {1.5, -0.5, 3.75}) {
+    SCOPED_TRACE(target);
+    EXPECT_TRUE(xm.SeekToOrder(target));  // the order is set, the row is not
+    EXPECT_EQ(xm.GetVizSnapshot().step, 0);
+    for (const float x : RenderFrames(xm, 2048)) ASSERT_TRUE(std::isfinite(x));
+  }
+  // The order that has its pattern still seeks to the row.
+  ASSERT_TRUE(xm.SeekToOrder(0.5));
+  EXPECT_EQ(xm.GetVizSnapshot().order, 0);
+  EXPECT_EQ(xm.GetVizSnapshot().step, 4);
+}
+
+TEST(XmPlayer, AModuleWithoutChannelsIsRefused) {
+  // Found by fuzzing: an XM header with 0 channels (and orders naming missing patterns). libxmp
+  // loads it, but rendering a block of it never returned.
+  std::ifstream in(KESTREL_TEST_DATA "/modules/no_channels.xm", std::ios::binary);
+  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_EQ(bytes.size(), 371u);
+  XmPlayer xm;
+  xm.SetModuleData("no_channels.xm", bytes);
+  EXPECT_FALSE(xm.BeginOfflineRender());
+  EXPECT_EQ(xm.GetStatus(), "XM load failed (-3): no_channels.xm");
+  EXPECT_FALSE(xm.IsModuleLoaded());
+  EXPECT_FALSE(xm.SeekToOrder(1.0));
+  std::vector<float> block(2 * 256, 1.0f);
+  xm.RenderOffline(block.data(), 256);
+  for (const float x : block) EXPECT_EQ(x, 0.0f);
+  // The player stays usable for a good module.
+  xm.SetModuleData("good.xm", SteadyModuleBytes("good", {16}));
+  EXPECT_TRUE(xm.BeginOfflineRender()) << xm.GetStatus();
+}
+
 TEST(XmPlayer, LoopsFromOrderZeroWithoutAGap) {
   // 131 bpm: the song's end falls inside a device period, not on its edge.
   XmPlayer xm;
