@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include <emmintrin.h>
+#include <immintrin.h>
+
+#include "render/splat_kernel.h"
 
 // The whole-image passes below treat the pixels as one run of x, y, z floats.
 static_assert(sizeof(Vec3) == 3 * sizeof(float));
@@ -71,6 +73,111 @@ void AddImageScatter(Framebuffer& dst, const Framebuffer& src, const ImageRect& 
   }
 }
 
+// One destination row of a gather tile: its floats d[0 .. floats), the scaled source rows a
+// (above) and b (null when all black), the column weights and the two row weights. Float f of
+// the row takes column a's value at v[f] and column b's at v[f + 3].
+struct TermRow {
+  float* d;
+  std::int64_t floats;
+  const float* va;
+  const float* vb;
+  const float* a0;  // 1 - tx per float
+  const float* a1;  // tx
+  float b1;         // ty of row a
+  float b0;         // 1 - ty of row b
+};
+
+// value * weight where the weight is positive, else +0 (the plain loop adds nothing there).
+inline float Term(float v, float w) { return w > 0.0f ? v * w : 0.0f; }
+
+// Floats [f, floats) one at a time, in the order of the plain loop.
+inline void AddTermsTail(const TermRow& t, std::int64_t f) {
+  for (; f < t.floats; ++f) {
+    float acc = t.d[f];
+    if (t.va != nullptr) {
+      acc += Term(t.va[f], t.a1[f] * t.b1);
+      acc += Term(t.va[f + 3], t.a0[f + 3] * t.b1);
+    }
+    if (t.vb != nullptr) {
+      acc += Term(t.vb[f], t.a1[f] * t.b0);
+      acc += Term(t.vb[f + 3], t.a0[f + 3] * t.b0);
+    }
+    t.d[f] = acc;
+  }
+}
+
+// Four floats at a time; stretches where both source rows are black are passed over (the plain
+// loop adds nothing there).
+void AddTermsSse2(const TermRow& t) {
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 b1 = _mm_set1_ps(t.b1);
+  const __m128 b0 = _mm_set1_ps(t.b0);
+  const float* va = t.va != nullptr ? t.va : t.vb;  // a black row reads as the other, unused
+  const float* vb = t.vb != nullptr ? t.vb : t.va;
+  const auto term = [&](__m128 v, const float* a, __m128 b) {
+    const __m128 w = _mm_mul_ps(_mm_loadu_ps(a), b);
+    return _mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_mul_ps(v, w));
+  };
+  std::int64_t f = 0;
+  for (; f + 4 <= t.floats; f += 4) {
+    const __m128 va0 = _mm_loadu_ps(va + f);
+    const __m128 va3 = _mm_loadu_ps(va + f + 3);
+    const __m128 vb0 = _mm_loadu_ps(vb + f);
+    const __m128 vb3 = _mm_loadu_ps(vb + f + 3);
+    const __m128i any = _mm_castps_si128(_mm_or_ps(_mm_or_ps(va0, va3), _mm_or_ps(vb0, vb3)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128())) == 0xFFFF) continue;
+    __m128 acc = _mm_loadu_ps(t.d + f);
+    if (t.va != nullptr) {
+      acc = _mm_add_ps(acc, term(va0, t.a1 + f, b1));
+      acc = _mm_add_ps(acc, term(va3, t.a0 + f + 3, b1));
+    }
+    if (t.vb != nullptr) {
+      acc = _mm_add_ps(acc, term(vb0, t.a1 + f, b0));
+      acc = _mm_add_ps(acc, term(vb3, t.a0 + f + 3, b0));
+    }
+    _mm_storeu_ps(t.d + f, acc);
+  }
+  AddTermsTail(t, f);
+}
+
+// The same eight floats at a time (no fused multiply-add: each product is rounded as above).
+__attribute__((target("avx2"))) void AddTermsAvx2(const TermRow& t) {
+  const __m256 zero = _mm256_setzero_ps();
+  const __m256 b1 = _mm256_set1_ps(t.b1);
+  const __m256 b0 = _mm256_set1_ps(t.b0);
+  const float* va = t.va != nullptr ? t.va : t.vb;
+  const float* vb = t.vb != nullptr ? t.vb : t.va;
+  const auto term = [&](__m256 v, const float* a, __m256 b) __attribute__((target("avx2"))) {
+    const __m256 w = _mm256_mul_ps(_mm256_loadu_ps(a), b);
+    return _mm256_and_ps(_mm256_cmp_ps(w, zero, _CMP_GT_OQ), _mm256_mul_ps(v, w));
+  };
+  std::int64_t f = 0;
+  for (; f + 8 <= t.floats; f += 8) {
+    const __m256 va0 = _mm256_loadu_ps(va + f);
+    const __m256 va3 = _mm256_loadu_ps(va + f + 3);
+    const __m256 vb0 = _mm256_loadu_ps(vb + f);
+    const __m256 vb3 = _mm256_loadu_ps(vb + f + 3);
+    const __m256i any =
+        _mm256_castps_si256(_mm256_or_ps(_mm256_or_ps(va0, va3), _mm256_or_ps(vb0, vb3)));
+    if (_mm256_testz_si256(any, any)) continue;
+    __m256 acc = _mm256_loadu_ps(t.d + f);
+    if (t.va != nullptr) {
+      acc = _mm256_add_ps(acc, term(va0, t.a1 + f, b1));
+      acc = _mm256_add_ps(acc, term(va3, t.a0 + f + 3, b1));
+    }
+    if (t.vb != nullptr) {
+      acc = _mm256_add_ps(acc, term(vb0, t.a1 + f, b0));
+      acc = _mm256_add_ps(acc, term(vb3, t.a0 + f + 3, b0));
+    }
+    _mm256_storeu_ps(t.d + f, acc);
+  }
+  AddTermsTail(t, f);
+}
+
+bool g_avx2_allowed = true;
+
+bool UseAvx2() { return g_avx2_allowed && splat_kernel::CpuHasAvx2(); }
+
 // Where source column j (or row i) lands: the whole destination pixel p = floor(f) and the
 // fraction t = f - p of f = (j - sx) + dx, computed exactly as the plain split does.
 struct Landing {
@@ -125,8 +232,6 @@ bool AddImageGather(Framebuffer& dst, const Framebuffer& src, const ImageRect& r
   alignas(16) float col_a0[kSpan];  // (1 - tx) per source column, repeated for its 3 channels
   alignas(16) float col_a1[kSpan];  // tx
   alignas(16) float rows_v[2][kSpan];  // k * source pixel, or 0 where the plain loop skips
-  const __m128 zero = _mm_setzero_ps();
-
   for (std::int64_t tile_x = x_lo; tile_x <= x_hi; tile_x += kTile) {
     const std::int64_t n = std::min(kTile, x_hi + 1 - tile_x);
     const std::int64_t j0 = tile_x - cx - 1;  // source column of local float 0
@@ -154,11 +259,15 @@ bool AddImageGather(Framebuffer& dst, const Framebuffer& src, const ImageRect& r
     const __m128 scale = _mm_set1_ps(r.k);
     const __m128 dim = _mm_set1_ps(1e-5f);
     const auto load_row = [&](std::int64_t i, float* v) {
-      std::fill(v, v + floats + 1, 0.0f);
-      if (i < r.row_lo || i >= r.row_hi) return false;
       const std::int64_t c_lo = std::max<std::int64_t>(r.col_lo - j0, 0);
       const std::int64_t c_hi = std::min<std::int64_t>(r.col_hi - j0, n + 1);  // exclusive
-      if (c_lo >= c_hi) return false;
+      if (i < r.row_lo || i >= r.row_hi || c_lo >= c_hi) {
+        std::fill(v, v + floats + 1, 0.0f);
+        return false;
+      }
+      // Only the columns outside the rectangle are cleared here; the loop writes the others.
+      std::fill(v, v + 3 * c_lo, 0.0f);
+      std::fill(v + 3 * c_hi, v + floats + 1, 0.0f);
       const Vec3* row = src.pixels.data() + static_cast<std::size_t>(i) * src.width;
       const float* in = &row[j0 + c_lo].x;
       float* out = v + 3 * c_lo;
@@ -170,7 +279,12 @@ bool AddImageGather(Framebuffer& dst, const Framebuffer& src, const ImageRect& r
         const __m128 raw1 = _mm_loadu_ps(in + 4);
         const __m128 raw2 = _mm_loadu_ps(in + 8);
         const __m128i bits = _mm_castps_si128(_mm_or_ps(_mm_or_ps(raw0, raw1), raw2));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF) continue;
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF) {
+          _mm_storeu_ps(out, _mm_setzero_ps());
+          _mm_storeu_ps(out + 4, _mm_setzero_ps());
+          _mm_storeu_ps(out + 8, _mm_setzero_ps());
+          continue;
+        }
         const __m128 p0 = _mm_mul_ps(scale, raw0);  // x0 y0 z0 x1
         const __m128 p1 = _mm_mul_ps(scale, raw1);  // y1 z1 x2 y2
         const __m128 p2 = _mm_mul_ps(scale, raw2);  // z2 x3 y3 z3
@@ -194,7 +308,10 @@ bool AddImageGather(Framebuffer& dst, const Framebuffer& src, const ImageRect& r
       }
       for (; c < count; ++c, in += 3, out += 3) {
         const Vec3 t{r.k * in[0], r.k * in[1], r.k * in[2]};
-        if (t.x + t.y + t.z <= 1e-5f) continue;
+        if (t.x + t.y + t.z <= 1e-5f) {
+          out[0] = out[1] = out[2] = 0.0f;
+          continue;
+        }
         out[0] = t.x;
         out[1] = t.y;
         out[2] = t.z;
@@ -218,38 +335,19 @@ bool AddImageGather(Framebuffer& dst, const Framebuffer& src, const ImageRect& r
                                : 0.0f;
         const float ty_b =
             (ib >= r.row_lo && ib < r.row_hi) ? LandingOf(ib, r.sy, r.dy).t : 0.0f;
-        const __m128 b1 = _mm_set1_ps(ty_a);           // row a is above: weight ty
-        const __m128 b0 = _mm_set1_ps(1.0f - ty_b);   // row b: weight 1 - ty
-        float* d = &dst.pixels[static_cast<std::size_t>(Y * W + tile_x)].x;
-        const std::int64_t out = 3 * n;
-        // One term: value times weight where the weight is positive, else +0.
-        const auto term = [&](const float* v, const float* a, __m128 b, std::int64_t f) {
-          const __m128 w = _mm_mul_ps(_mm_loadu_ps(a + f), b);
-          return _mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_mul_ps(_mm_loadu_ps(v + f), w));
-        };
-        std::int64_t f = 0;
-        for (; f + 4 <= out; f += 4) {
-          __m128 acc = _mm_loadu_ps(d + f);
-          if (any_a) {
-            acc = _mm_add_ps(acc, term(va, col_a1, b1, f));
-            acc = _mm_add_ps(acc, term(va, col_a0, b1, f + 3));
-          }
-          if (any_b) {
-            acc = _mm_add_ps(acc, term(vb, col_a1, b0, f));
-            acc = _mm_add_ps(acc, term(vb, col_a0, b0, f + 3));
-          }
-          _mm_storeu_ps(d + f, acc);
-        }
-        for (; f < out; ++f) {
-          const auto one = [](float v, float w) { return w > 0.0f ? v * w : 0.0f; };
-          if (any_a) {
-            d[f] += one(va[f], col_a1[f] * ty_a);
-            d[f] += one(va[f + 3], col_a0[f + 3] * ty_a);
-          }
-          if (any_b) {
-            d[f] += one(vb[f], col_a1[f] * (1.0f - ty_b));
-            d[f] += one(vb[f + 3], col_a0[f + 3] * (1.0f - ty_b));
-          }
+        TermRow row;
+        row.d = &dst.pixels[static_cast<std::size_t>(Y * W + tile_x)].x;
+        row.floats = 3 * n;
+        row.va = any_a ? va : nullptr;
+        row.vb = any_b ? vb : nullptr;
+        row.a0 = col_a0;
+        row.a1 = col_a1;
+        row.b1 = ty_a;          // row a is above: weight ty
+        row.b0 = 1.0f - ty_b;   // row b: weight 1 - ty
+        if (UseAvx2()) {
+          AddTermsAvx2(row);
+        } else {
+          AddTermsSse2(row);
         }
       }
       slot_a = 1 - slot_a;
@@ -398,6 +496,8 @@ void Framebuffer::AddImage(const Framebuffer& src, int sx, int sy, int sw, int s
   const ImageRect rect{sx, sy, cols.lo, cols.hi, rows.lo, rows.hi, dx, dy, k};
   if (!AddImageGather(*this, src, rect)) AddImageScatter(*this, src, rect);
 }
+
+void SetAddImageAvx2(bool allowed) { g_avx2_allowed = allowed; }
 
 void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy, int sw, int sh,
                        float dx, float dy, float k) {

@@ -59,6 +59,10 @@ struct Framebuffer {
 void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy, int sw, int sh,
                        float dx, float dy, float k);
 
+// AddImage uses AVX2 rows where the processor has them (the same bits as its SSE2 rows). Tests
+// switch them off to check the SSE2 rows too; nothing else needs to.
+void SetAddImageAvx2(bool allowed);
+
 // The exposure curve for one channel value, computed directly with expf. ResolveRgba8 gives
 // exactly these bytes (through a threshold table); tests and tools use this as the reference.
 std::uint8_t ToneCurveByte(float v);
