@@ -211,6 +211,21 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
                        const ClipRect* clip) {
   if (text == nullptr) return;
   if (!SplatArgumentsValid(x, y, dot_radius, colour, intensity)) return;
+  // The pixel bounds every dot is clipped to: the image, or its overlap with the clip rectangle,
+  // worked out as SplatClipped does.
+  struct Bounds {
+    double x_lo, x_hi, y_lo, y_hi;
+  };
+  Bounds bounds{0.0, static_cast<double>(fb.width) - 1.0, 0.0,
+                static_cast<double>(fb.height) - 1.0};
+  if (clip != nullptr) {
+    bounds.x_lo = std::max(0, clip->x0);
+    bounds.y_lo = std::max(0, clip->y0);
+    bounds.x_hi = std::min(static_cast<double>(clip->x1), static_cast<double>(fb.width)) - 1.0;
+    bounds.y_hi = std::min(static_cast<double>(clip->y1), static_cast<double>(fb.height)) - 1.0;
+  }
+  if (bounds.x_lo > bounds.x_hi || bounds.y_lo > bounds.y_hi) return;
+  const splat_kernel::KernelFn kernel = splat_kernel::Selected();
   const bool jittered = jitter > 0.0f;
   float pen = x;
   std::uint32_t k = 0;
@@ -243,12 +258,13 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
             cy += FastSin(1.31f * angle) * amp;
           }
         }
-        if (clip != nullptr) {
-          SplatClipped(fb, cx, cy, dot_radius, colour, intensity, clip->x0, clip->y0, clip->x1,
-                       clip->y1);
-        } else {
-          Splat(fb.pixels.data(), fb.width, fb.height, cx, cy, dot_radius, colour, intensity);
-        }
+        // What Splat or SplatClipped would do for this dot, with the checks that hold for the
+        // whole text done once above.
+        if (!std::isfinite(cx) || !std::isfinite(cy)) continue;
+        const PixelRange cols = FootprintRange(cx, dot_radius, bounds.x_lo, bounds.x_hi);
+        const PixelRange rows = FootprintRange(cy, dot_radius, bounds.y_lo, bounds.y_hi);
+        if (cols.lo > cols.hi || rows.lo > rows.hi) continue;
+        kernel(fb.pixels.data(), fb.width, cx, cy, dot_radius, colour, intensity, cols, rows);
       }
     }
   }
