@@ -184,6 +184,7 @@ void BM_AddImageGlowTaps(benchmark::State& state) {
                   0.2f, 0.0f);
   }
   const bool gather = state.range(0) != 0;
+  if (gather) LimitAddImageVectors(static_cast<int>(state.range(0)));
   const float taps[13][3] = {{0.0f, 0.0f, 0.032f},    {-0.55f, -0.2f, 0.074f},
                              {0.7f, 0.15f, 0.074f},   {-1.25f, 0.35f, 0.063f},
                              {1.35f, -0.3f, 0.063f},  {-0.15f, -1.2f, 0.055f},
@@ -202,7 +203,8 @@ void BM_AddImageGlowTaps(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(fb.pixels.data());
   }
+  LimitAddImageVectors(256);
 }
-BENCHMARK(BM_AddImageGlowTaps)->Arg(0)->Arg(1)->ArgName("gather")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AddImageGlowTaps)->Arg(0)->Arg(128)->Arg(256)->ArgName("bits")->Unit(benchmark::kMicrosecond);
 
 }  // namespace

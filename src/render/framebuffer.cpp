@@ -7,7 +7,6 @@
 
 #include <immintrin.h>
 
-#include "render/splat_kernel.h"
 
 // The whole-image passes below treat the pixels as one run of x, y, z floats.
 static_assert(sizeof(Vec3) == 3 * sizeof(float));
@@ -174,9 +173,16 @@ __attribute__((target("avx2"))) void AddTermsAvx2(const TermRow& t) {
   AddTermsTail(t, f);
 }
 
-bool g_avx2_allowed = true;
+int g_vector_limit = 256;
 
-bool UseAvx2() { return g_avx2_allowed && splat_kernel::CpuHasAvx2(); }
+using AddTermsFn = void (*)(const TermRow&);
+
+// The widest rows this processor runs, within the limit tests may set.
+AddTermsFn SelectedAddTerms() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (g_vector_limit >= 256 && avx2) return AddTermsAvx2;
+  return AddTermsSse2;
+}
 
 // Where source column j (or row i) lands: the whole destination pixel p = floor(f) and the
 // fraction t = f - p of f = (j - sx) + dx, computed exactly as the plain split does.
@@ -232,6 +238,7 @@ bool AddImageGather(Framebuffer& dst, const Framebuffer& src, const ImageRect& r
   alignas(16) float col_a0[kSpan];  // (1 - tx) per source column, repeated for its 3 channels
   alignas(16) float col_a1[kSpan];  // tx
   alignas(16) float rows_v[2][kSpan];  // k * source pixel, or 0 where the plain loop skips
+  const AddTermsFn add_terms = SelectedAddTerms();
   for (std::int64_t tile_x = x_lo; tile_x <= x_hi; tile_x += kTile) {
     const std::int64_t n = std::min(kTile, x_hi + 1 - tile_x);
     const std::int64_t j0 = tile_x - cx - 1;  // source column of local float 0
@@ -344,11 +351,7 @@ bool AddImageGather(Framebuffer& dst, const Framebuffer& src, const ImageRect& r
         row.a1 = col_a1;
         row.b1 = ty_a;          // row a is above: weight ty
         row.b0 = 1.0f - ty_b;   // row b: weight 1 - ty
-        if (UseAvx2()) {
-          AddTermsAvx2(row);
-        } else {
-          AddTermsSse2(row);
-        }
+        add_terms(row);
       }
       slot_a = 1 - slot_a;
       any_a = any_b;
@@ -497,7 +500,7 @@ void Framebuffer::AddImage(const Framebuffer& src, int sx, int sy, int sw, int s
   if (!AddImageGather(*this, src, rect)) AddImageScatter(*this, src, rect);
 }
 
-void SetAddImageAvx2(bool allowed) { g_avx2_allowed = allowed; }
+void LimitAddImageVectors(int bits) { g_vector_limit = bits; }
 
 void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy, int sw, int sh,
                        float dx, float dy, float k) {

@@ -59,9 +59,10 @@ struct Framebuffer {
 void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy, int sw, int sh,
                        float dx, float dy, float k);
 
-// AddImage uses AVX2 rows where the processor has them (the same bits as its SSE2 rows). Tests
-// switch them off to check the SSE2 rows too; nothing else needs to.
-void SetAddImageAvx2(bool allowed);
+// AddImage adds whole rows with AVX2 where the processor has it, else SSE2, both giving the
+// same bits (AVX-512 measured no faster). Tests limit the width to 128 bits to check the SSE2
+// rows on a machine with AVX2; nothing else needs to.
+void LimitAddImageVectors(int bits);
 
 // The exposure curve for one channel value, computed directly with expf. ResolveRgba8 gives
 // exactly these bytes (through a threshold table); tests and tools use this as the reference.

@@ -53,10 +53,10 @@ void ExpectWithinBound(const ByteDiff& d, const char* what) {
 template <class Draw>
 void DrawPlain(Draw draw) {
   UseReferenceTextJitter(true);
-  SetAddImageAvx2(false);
+  LimitAddImageVectors(128);
   draw();
   UseReferenceTextJitter(false);
-  SetAddImageAvx2(true);
+  LimitAddImageVectors(256);
 }
 
 TEST(OverlayFastPaths, TitleGreetingsAndOracleFramesStayWithinTheBound) {

@@ -390,8 +390,8 @@ TEST_F(AddImageTest, ClipsSourceAndDestination) {
 // for every placement: the glow taps of the tracker display (fractions that round differently
 // per column far from the origin), whole and half pixels, offsets a hair off an integer (where
 // neighbours can land on one pixel), rectangles hanging off every edge and wider than one
-// column tile, over a source with dark, dim, skipped, huge and infinite pixels; with the AVX2
-// rows and with the SSE2 rows.
+// column tile, over a source with dark, dim, skipped, huge and infinite pixels; with each
+// vector width.
 TEST(AddImageOracle, SameBitsAsThePlainSplit) {
   Framebuffer src(300, 40);
   std::uint32_t h = 12345u;
@@ -427,8 +427,8 @@ TEST(AddImageOracle, SameBitsAsThePlainSplit) {
       {0, 0, 300, 40, 1000.25f, 10.0f, 1.0f},                  // lands far right: clipped
       {3, 2, 5, 3, 0.99999994f, 2.0000002f, 3.0f},                // tiny
   };
-  for (const bool avx2 : {true, false}) {
-  SetAddImageAvx2(avx2);  // AVX2 rows where this machine has them, then the SSE2 rows
+  for (const int bits : {256, 128}) {
+  LimitAddImageVectors(bits);  // AVX2 rows where this machine has them, then SSE2
   for (const Case& c : cases) {
     Framebuffer fast(640, 64);
     Framebuffer plain(640, 64);
@@ -440,13 +440,13 @@ TEST(AddImageOracle, SameBitsAsThePlainSplit) {
     before.pixels = plain.pixels;
     fast.AddImage(src, c.sx, c.sy, c.sw, c.sh, c.dx, c.dy, c.k);
     AddImageReference(plain, src, c.sx, c.sy, c.sw, c.sh, c.dx, c.dy, c.k);
-    EXPECT_TRUE(SamePixels(fast, plain)) << "dx " << c.dx << " dy " << c.dy << " avx2 " << avx2;
+    EXPECT_TRUE(SamePixels(fast, plain)) << "dx " << c.dx << " dy " << c.dy << " bits " << bits;
     // Every case but the one that lands wholly outside adds light somewhere, so the comparison
     // is not of two untouched images.
     EXPECT_EQ(SamePixels(before, plain), c.dx > 999.0f) << "dx " << c.dx;
   }
   }
-  SetAddImageAvx2(true);
+  LimitAddImageVectors(256);
 }
 
 }  // namespace
