@@ -172,4 +172,39 @@ void BM_ResolveDirectExpf(benchmark::State& state) {
 }
 BENCHMARK(BM_ResolveDirectExpf)->Unit(benchmark::kMicrosecond);
 
+
+// The tracker display's glow: thirteen offset AddImage passes of a 410 x 204 layer region that
+// holds eleven rows of halo text, by the gathered rows (arg 1) or the plain split (arg 0).
+void BM_AddImageGlowTaps(benchmark::State& state) {
+  Framebuffer fb(kWidth, kHeight);
+  Framebuffer layer(kWidth, kHeight);
+  for (int row = 0; row < 16; ++row) {
+    DrawSplatText(layer, 284.0f, 127.0f + 10.0f * static_cast<float>(row),
+                  ">1F C-401 D#502 ----- G-4 A#3 KIK", Vec3{0.6f, 2.4f, 1.4f}, 0.04f, 1.5f, 1.0f,
+                  0.2f, 0.0f);
+  }
+  const bool gather = state.range(0) != 0;
+  if (gather) LimitAddImageVectors(static_cast<int>(state.range(0)));
+  const float taps[13][3] = {{0.0f, 0.0f, 0.032f},    {-0.55f, -0.2f, 0.074f},
+                             {0.7f, 0.15f, 0.074f},   {-1.25f, 0.35f, 0.063f},
+                             {1.35f, -0.3f, 0.063f},  {-0.15f, -1.2f, 0.055f},
+                             {0.25f, 1.35f, 0.055f},  {-2.35f, -0.45f, 0.039f},
+                             {2.45f, 0.4f, 0.039f},   {-1.8f, 1.65f, 0.028f},
+                             {1.9f, -1.7f, 0.028f},   {-3.8f, 0.2f, 0.019f},
+                             {3.85f, -0.15f, 0.019f}};
+  for (auto _ : state) {
+    fb.Fill(Vec3{});
+    for (const auto& t : taps) {
+      if (gather) {
+        fb.AddImage(layer, 248, 92, 410, 204, 248.0f + t[0], 92.0f + t[1], t[2]);
+      } else {
+        AddImageReference(fb, layer, 248, 92, 410, 204, 248.0f + t[0], 92.0f + t[1], t[2]);
+      }
+    }
+    benchmark::DoNotOptimize(fb.pixels.data());
+  }
+  LimitAddImageVectors(256);
+}
+BENCHMARK(BM_AddImageGlowTaps)->Arg(0)->Arg(128)->Arg(256)->ArgName("bits")->Unit(benchmark::kMicrosecond);
+
 }  // namespace

@@ -5,7 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include <emmintrin.h>
+#include <immintrin.h>
+
 
 // The whole-image passes below treat the pixels as one run of x, y, z floats.
 static_assert(sizeof(Vec3) == 3 * sizeof(float));
@@ -25,6 +26,339 @@ Span ClipSpan(int start, int length, std::size_t size) {
   return {lo, hi};
 }
 
+
+// The clipped source rectangle of one AddImage call with its placement and strength.
+struct ImageRect {
+  int sx, sy;
+  std::int64_t col_lo, col_hi;  // source columns [col_lo, col_hi)
+  std::int64_t row_lo, row_hi;  // source rows [row_lo, row_hi)
+  float dx, dy, k;
+};
+
+// The plain bilinear split, one source pixel at a time. After the rejection tests every
+// destination coordinate is within a source-size distance of the image, so the conversions are
+// in range.
+void AddImageScatter(Framebuffer& dst, const Framebuffer& src, const ImageRect& r) {
+  const std::int64_t W = static_cast<std::int64_t>(dst.width);
+  const std::int64_t H = static_cast<std::int64_t>(dst.height);
+  for (std::int64_t i = r.row_lo; i < r.row_hi; ++i) {
+    const Vec3* src_row = src.pixels.data() + static_cast<std::size_t>(i) * src.width;
+    const float fy = static_cast<float>(i - r.sy) + r.dy;
+    const float fy_floor = std::floor(fy);
+    const std::int64_t py = static_cast<std::int64_t>(fy_floor);
+    const float ty = fy - fy_floor;
+    for (std::int64_t j = r.col_lo; j < r.col_hi; ++j) {
+      const Vec3 s = src_row[j];
+      const Vec3 v{r.k * s.x, r.k * s.y, r.k * s.z};
+      if (v.x + v.y + v.z <= 1e-5f) continue;
+      const float fx = static_cast<float>(j - r.sx) + r.dx;
+      const float fx_floor = std::floor(fx);
+      const std::int64_t px = static_cast<std::int64_t>(fx_floor);
+      const float tx = fx - fx_floor;
+      const float weights[4] = {(1.0f - tx) * (1.0f - ty), tx * (1.0f - ty), (1.0f - tx) * ty,
+                                tx * ty};
+      const std::int64_t xs[4] = {px, px + 1, px, px + 1};
+      const std::int64_t ys[4] = {py, py, py + 1, py + 1};
+      for (int n = 0; n < 4; ++n) {
+        const float wgt = weights[n];
+        if (!(wgt > 0.0f)) continue;
+        if (xs[n] < 0 || xs[n] >= W || ys[n] < 0 || ys[n] >= H) continue;
+        Vec3& d = dst.pixels[static_cast<std::size_t>(ys[n] * W + xs[n])];
+        d.x += v.x * wgt;
+        d.y += v.y * wgt;
+        d.z += v.z * wgt;
+      }
+    }
+  }
+}
+
+// One destination row of a gather tile: its floats d[0 .. floats), the scaled source rows a
+// (above) and b (null when all black), the column weights and the two row weights. Float f of
+// the row takes column a's value at v[f] and column b's at v[f + 3].
+struct TermRow {
+  float* d;
+  std::int64_t floats;
+  const float* va;
+  const float* vb;
+  const float* a0;  // 1 - tx per float
+  const float* a1;  // tx
+  float b1;         // ty of row a
+  float b0;         // 1 - ty of row b
+};
+
+// value * weight where the weight is positive, else +0 (the plain loop adds nothing there).
+inline float Term(float v, float w) { return w > 0.0f ? v * w : 0.0f; }
+
+// Floats [f, floats) one at a time, in the order of the plain loop.
+inline void AddTermsTail(const TermRow& t, std::int64_t f) {
+  for (; f < t.floats; ++f) {
+    float acc = t.d[f];
+    if (t.va != nullptr) {
+      acc += Term(t.va[f], t.a1[f] * t.b1);
+      acc += Term(t.va[f + 3], t.a0[f + 3] * t.b1);
+    }
+    if (t.vb != nullptr) {
+      acc += Term(t.vb[f], t.a1[f] * t.b0);
+      acc += Term(t.vb[f + 3], t.a0[f + 3] * t.b0);
+    }
+    t.d[f] = acc;
+  }
+}
+
+// Four floats at a time; stretches where both source rows are black are passed over (the plain
+// loop adds nothing there).
+void AddTermsSse2(const TermRow& t) {
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 b1 = _mm_set1_ps(t.b1);
+  const __m128 b0 = _mm_set1_ps(t.b0);
+  const float* va = t.va != nullptr ? t.va : t.vb;  // a black row reads as the other, unused
+  const float* vb = t.vb != nullptr ? t.vb : t.va;
+  const auto term = [&](__m128 v, const float* a, __m128 b) {
+    const __m128 w = _mm_mul_ps(_mm_loadu_ps(a), b);
+    return _mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_mul_ps(v, w));
+  };
+  std::int64_t f = 0;
+  for (; f + 4 <= t.floats; f += 4) {
+    const __m128 va0 = _mm_loadu_ps(va + f);
+    const __m128 va3 = _mm_loadu_ps(va + f + 3);
+    const __m128 vb0 = _mm_loadu_ps(vb + f);
+    const __m128 vb3 = _mm_loadu_ps(vb + f + 3);
+    const __m128i any = _mm_castps_si128(_mm_or_ps(_mm_or_ps(va0, va3), _mm_or_ps(vb0, vb3)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128())) == 0xFFFF) continue;
+    __m128 acc = _mm_loadu_ps(t.d + f);
+    if (t.va != nullptr) {
+      acc = _mm_add_ps(acc, term(va0, t.a1 + f, b1));
+      acc = _mm_add_ps(acc, term(va3, t.a0 + f + 3, b1));
+    }
+    if (t.vb != nullptr) {
+      acc = _mm_add_ps(acc, term(vb0, t.a1 + f, b0));
+      acc = _mm_add_ps(acc, term(vb3, t.a0 + f + 3, b0));
+    }
+    _mm_storeu_ps(t.d + f, acc);
+  }
+  AddTermsTail(t, f);
+}
+
+// The same eight floats at a time (no fused multiply-add: each product is rounded as above).
+__attribute__((target("avx2"))) void AddTermsAvx2(const TermRow& t) {
+  const __m256 zero = _mm256_setzero_ps();
+  const __m256 b1 = _mm256_set1_ps(t.b1);
+  const __m256 b0 = _mm256_set1_ps(t.b0);
+  const float* va = t.va != nullptr ? t.va : t.vb;
+  const float* vb = t.vb != nullptr ? t.vb : t.va;
+  const auto term = [&](__m256 v, const float* a, __m256 b) __attribute__((target("avx2"))) {
+    const __m256 w = _mm256_mul_ps(_mm256_loadu_ps(a), b);
+    return _mm256_and_ps(_mm256_cmp_ps(w, zero, _CMP_GT_OQ), _mm256_mul_ps(v, w));
+  };
+  std::int64_t f = 0;
+  for (; f + 8 <= t.floats; f += 8) {
+    const __m256 va0 = _mm256_loadu_ps(va + f);
+    const __m256 va3 = _mm256_loadu_ps(va + f + 3);
+    const __m256 vb0 = _mm256_loadu_ps(vb + f);
+    const __m256 vb3 = _mm256_loadu_ps(vb + f + 3);
+    const __m256i any =
+        _mm256_castps_si256(_mm256_or_ps(_mm256_or_ps(va0, va3), _mm256_or_ps(vb0, vb3)));
+    if (_mm256_testz_si256(any, any)) continue;
+    __m256 acc = _mm256_loadu_ps(t.d + f);
+    if (t.va != nullptr) {
+      acc = _mm256_add_ps(acc, term(va0, t.a1 + f, b1));
+      acc = _mm256_add_ps(acc, term(va3, t.a0 + f + 3, b1));
+    }
+    if (t.vb != nullptr) {
+      acc = _mm256_add_ps(acc, term(vb0, t.a1 + f, b0));
+      acc = _mm256_add_ps(acc, term(vb3, t.a0 + f + 3, b0));
+    }
+    _mm256_storeu_ps(t.d + f, acc);
+  }
+  AddTermsTail(t, f);
+}
+
+int g_vector_limit = 256;
+
+using AddTermsFn = void (*)(const TermRow&);
+
+// The widest rows this processor runs, within the limit tests may set.
+AddTermsFn SelectedAddTerms() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (g_vector_limit >= 256 && avx2) return AddTermsAvx2;
+  return AddTermsSse2;
+}
+
+// Where source column j (or row i) lands: the whole destination pixel p = floor(f) and the
+// fraction t = f - p of f = (j - sx) + dx, computed exactly as the plain split does.
+struct Landing {
+  std::int64_t p;
+  float t;
+};
+Landing LandingOf(std::int64_t index, int origin, float offset) {
+  const float f = static_cast<float>(index - origin) + offset;
+  const float f_floor = std::floor(f);
+  return {static_cast<std::int64_t>(f_floor), f - f_floor};
+}
+
+// True, with the shift p - index in `shift`, when every index of [lo, hi) lands that far away,
+// which is the usual case. False otherwise: float rounding of an offset just below an integer
+// can make two neighbours land on the same pixel, and then the gather below does not apply.
+bool UniformShift(std::int64_t lo, std::int64_t hi, int origin, float offset,
+                  std::int64_t& shift) {
+  shift = LandingOf(lo, origin, offset).p - lo;
+  for (std::int64_t index = lo + 1; index < hi; ++index) {
+    if (LandingOf(index, origin, offset).p - index != shift) return false;
+  }
+  return true;
+}
+
+// The same split as AddImageScatter, gathered per destination pixel so that whole rows are added
+// four floats at a time. Destination pixel (X, Y) receives, from the source pixels a = its
+// upper-left and b = its own column or row, the four terms in the order the plain loop adds
+// them: (row a, col a) tx*ty, (row a, col b) (1 - tx)*ty, (row b, col a) tx*(1 - ty),
+// (row b, col b) (1 - tx)*(1 - ty), each weight formed from the same per-column and per-row
+// fractions; so the sums are bit for bit those of the plain loop. Source pixels the plain loop
+// skips (scaled sum at most 1e-5) enter as zero and weights that are not positive are masked,
+// which adds +0 where it adds nothing. Returns false, having drawn nothing, when some column or
+// row does not land at the common shift.
+bool AddImageGather(Framebuffer& dst, const Framebuffer& src, const ImageRect& r) {
+  std::int64_t cx = 0;
+  std::int64_t cy = 0;
+  if (!UniformShift(r.col_lo, r.col_hi, r.sx, r.dx, cx)) return false;
+  if (!UniformShift(r.row_lo, r.row_hi, r.sy, r.dy, cy)) return false;
+  const std::int64_t W = static_cast<std::int64_t>(dst.width);
+  const std::int64_t H = static_cast<std::int64_t>(dst.height);
+  // Destination pixels that receive anything: the landing range plus one to the right and down.
+  const std::int64_t x_lo = std::max<std::int64_t>(r.col_lo + cx, 0);
+  const std::int64_t x_hi = std::min<std::int64_t>(r.col_hi + cx, W - 1);  // inclusive
+  const std::int64_t y_lo = std::max<std::int64_t>(r.row_lo + cy, 0);
+  const std::int64_t y_hi = std::min<std::int64_t>(r.row_hi + cy, H - 1);  // inclusive
+  if (x_lo > x_hi || y_lo > y_hi) return true;
+
+  // Destination columns go in tiles so that the scratch rows fit on the stack. A tile of n
+  // destination pixels reads n + 1 source columns, starting at its own first column's column a.
+  constexpr std::int64_t kTile = 128;
+  constexpr std::int64_t kSpan = 3 * (kTile + 1) + 1;  // floats, one spare for the vector tail
+  alignas(16) float col_a0[kSpan];  // (1 - tx) per source column, repeated for its 3 channels
+  alignas(16) float col_a1[kSpan];  // tx
+  alignas(16) float rows_v[2][kSpan];  // k * source pixel, or 0 where the plain loop skips
+  const AddTermsFn add_terms = SelectedAddTerms();
+  for (std::int64_t tile_x = x_lo; tile_x <= x_hi; tile_x += kTile) {
+    const std::int64_t n = std::min(kTile, x_hi + 1 - tile_x);
+    const std::int64_t j0 = tile_x - cx - 1;  // source column of local float 0
+    const std::int64_t floats = 3 * (n + 1);
+    for (std::int64_t c = 0; c <= n; ++c) {
+      const std::int64_t j = j0 + c;
+      float a0 = 0.0f;
+      float a1 = 0.0f;
+      if (j >= r.col_lo && j < r.col_hi) {
+        const float tx = LandingOf(j, r.sx, r.dx).t;
+        a0 = 1.0f - tx;
+        a1 = tx;
+      }
+      for (int ch = 0; ch < 3; ++ch) {
+        col_a0[3 * c + ch] = a0;
+        col_a1[3 * c + ch] = a1;
+      }
+    }
+    col_a0[floats] = col_a1[floats] = 0.0f;
+
+    // Fills one scratch row from source row i (all zero outside the rectangle); false when the
+    // whole row adds nothing. Four pixels (twelve floats) at a time: the scaled channels are
+    // regrouped per channel to form each pixel's sum (x + y) + z, and the skip decision is
+    // spread back over the pixel's three floats. Runs of black source pixels are passed over.
+    const __m128 scale = _mm_set1_ps(r.k);
+    const __m128 dim = _mm_set1_ps(1e-5f);
+    const auto load_row = [&](std::int64_t i, float* v) {
+      const std::int64_t c_lo = std::max<std::int64_t>(r.col_lo - j0, 0);
+      const std::int64_t c_hi = std::min<std::int64_t>(r.col_hi - j0, n + 1);  // exclusive
+      if (i < r.row_lo || i >= r.row_hi || c_lo >= c_hi) {
+        std::fill(v, v + floats + 1, 0.0f);
+        return false;
+      }
+      // Only the columns outside the rectangle are cleared here; the loop writes the others.
+      std::fill(v, v + 3 * c_lo, 0.0f);
+      std::fill(v + 3 * c_hi, v + floats + 1, 0.0f);
+      const Vec3* row = src.pixels.data() + static_cast<std::size_t>(i) * src.width;
+      const float* in = &row[j0 + c_lo].x;
+      float* out = v + 3 * c_lo;
+      const std::int64_t count = c_hi - c_lo;
+      int kept = 0;
+      std::int64_t c = 0;
+      for (; c + 4 <= count; c += 4, in += 12, out += 12) {
+        const __m128 raw0 = _mm_loadu_ps(in);
+        const __m128 raw1 = _mm_loadu_ps(in + 4);
+        const __m128 raw2 = _mm_loadu_ps(in + 8);
+        const __m128i bits = _mm_castps_si128(_mm_or_ps(_mm_or_ps(raw0, raw1), raw2));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF) {
+          _mm_storeu_ps(out, _mm_setzero_ps());
+          _mm_storeu_ps(out + 4, _mm_setzero_ps());
+          _mm_storeu_ps(out + 8, _mm_setzero_ps());
+          continue;
+        }
+        const __m128 p0 = _mm_mul_ps(scale, raw0);  // x0 y0 z0 x1
+        const __m128 p1 = _mm_mul_ps(scale, raw1);  // y1 z1 x2 y2
+        const __m128 p2 = _mm_mul_ps(scale, raw2);  // z2 x3 y3 z3
+        const __m128 xs = _mm_shuffle_ps(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 2, 3, 0)),
+                                         _mm_shuffle_ps(p1, p2, _MM_SHUFFLE(1, 1, 2, 2)),
+                                         _MM_SHUFFLE(2, 0, 1, 0));
+        const __m128 ys = _mm_shuffle_ps(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 0, 1, 1)),
+                                         _mm_shuffle_ps(p1, p2, _MM_SHUFFLE(2, 2, 3, 3)),
+                                         _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 zs = _mm_shuffle_ps(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(1, 1, 2, 2)),
+                                         _mm_shuffle_ps(p2, p2, _MM_SHUFFLE(3, 3, 0, 0)),
+                                         _MM_SHUFFLE(2, 0, 2, 0));
+        // Not (sum <= 1e-5), so that a NaN is kept as the plain loop keeps it.
+        const __m128 keep = _mm_cmpnle_ps(_mm_add_ps(_mm_add_ps(xs, ys), zs), dim);
+        kept |= _mm_movemask_ps(keep);
+        _mm_storeu_ps(out, _mm_and_ps(p0, _mm_shuffle_ps(keep, keep, _MM_SHUFFLE(1, 0, 0, 0))));
+        _mm_storeu_ps(out + 4,
+                      _mm_and_ps(p1, _mm_shuffle_ps(keep, keep, _MM_SHUFFLE(2, 2, 1, 1))));
+        _mm_storeu_ps(out + 8,
+                      _mm_and_ps(p2, _mm_shuffle_ps(keep, keep, _MM_SHUFFLE(3, 3, 3, 2))));
+      }
+      for (; c < count; ++c, in += 3, out += 3) {
+        const Vec3 t{r.k * in[0], r.k * in[1], r.k * in[2]};
+        if (t.x + t.y + t.z <= 1e-5f) {
+          out[0] = out[1] = out[2] = 0.0f;
+          continue;
+        }
+        out[0] = t.x;
+        out[1] = t.y;
+        out[2] = t.z;
+        kept = 1;
+      }
+      return kept != 0;
+    };
+
+    int slot_a = 0;  // scratch row holding source row a of the current destination row
+    bool any_a = load_row(y_lo - cy - 1, rows_v[slot_a]);
+    for (std::int64_t Y = y_lo; Y <= y_hi; ++Y) {
+      const std::int64_t ib = Y - cy;
+      const float* va = rows_v[slot_a];
+      float* vb = rows_v[1 - slot_a];
+      const bool any_b = load_row(ib, vb);
+      if (any_a || any_b) {
+        // Row fractions of rows a and b (0 weights for a row outside the rectangle; its pixels
+        // are zero anyway).
+        const float ty_a = (ib - 1 >= r.row_lo && ib - 1 < r.row_hi)
+                               ? LandingOf(ib - 1, r.sy, r.dy).t
+                               : 0.0f;
+        const float ty_b =
+            (ib >= r.row_lo && ib < r.row_hi) ? LandingOf(ib, r.sy, r.dy).t : 0.0f;
+        TermRow row;
+        row.d = &dst.pixels[static_cast<std::size_t>(Y * W + tile_x)].x;
+        row.floats = 3 * n;
+        row.va = any_a ? va : nullptr;
+        row.vb = any_b ? vb : nullptr;
+        row.a0 = col_a0;
+        row.a1 = col_a1;
+        row.b1 = ty_a;          // row a is above: weight ty
+        row.b0 = 1.0f - ty_b;   // row b: weight 1 - ty
+        add_terms(row);
+      }
+      slot_a = 1 - slot_a;
+      any_a = any_b;
+    }
+  }
+  return true;
+}
 }  // namespace
 
 Framebuffer::Framebuffer(std::size_t width_, std::size_t height_)
@@ -162,39 +496,29 @@ void Framebuffer::AddImage(const Framebuffer& src, int sx, int sy, int sw, int s
     return;
 
   // 4. Split every source pixel bilinearly over the four destination pixels around its point.
-  // After step 3 every destination coordinate is within a source-size distance of the image,
-  // so the conversions below are in range.
-  const std::int64_t W = static_cast<std::int64_t>(width);
-  const std::int64_t H = static_cast<std::int64_t>(height);
-  for (std::int64_t i = rows.lo; i < rows.hi; ++i) {
-    const Vec3* src_row = src.pixels.data() + static_cast<std::size_t>(i) * src.width;
-    const float fy = static_cast<float>(i - sy) + dy;
-    const float fy_floor = std::floor(fy);
-    const std::int64_t py = static_cast<std::int64_t>(fy_floor);
-    const float ty = fy - fy_floor;
-    for (std::int64_t j = cols.lo; j < cols.hi; ++j) {
-      const Vec3 s = src_row[j];
-      const Vec3 v{k * s.x, k * s.y, k * s.z};
-      if (v.x + v.y + v.z <= 1e-5f) continue;
-      const float fx = static_cast<float>(j - sx) + dx;
-      const float fx_floor = std::floor(fx);
-      const std::int64_t px = static_cast<std::int64_t>(fx_floor);
-      const float tx = fx - fx_floor;
-      const float weights[4] = {(1.0f - tx) * (1.0f - ty), tx * (1.0f - ty), (1.0f - tx) * ty,
-                                tx * ty};
-      const std::int64_t xs[4] = {px, px + 1, px, px + 1};
-      const std::int64_t ys[4] = {py, py, py + 1, py + 1};
-      for (int n = 0; n < 4; ++n) {
-        const float wgt = weights[n];
-        if (!(wgt > 0.0f)) continue;
-        if (xs[n] < 0 || xs[n] >= W || ys[n] < 0 || ys[n] >= H) continue;
-        Vec3& d = pixels[static_cast<std::size_t>(ys[n] * W + xs[n])];
-        d.x += v.x * wgt;
-        d.y += v.y * wgt;
-        d.z += v.z * wgt;
-      }
-    }
-  }
+  const ImageRect rect{sx, sy, cols.lo, cols.hi, rows.lo, rows.hi, dx, dy, k};
+  if (!AddImageGather(*this, src, rect)) AddImageScatter(*this, src, rect);
+}
+
+void LimitAddImageVectors(int bits) { g_vector_limit = bits; }
+
+void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy, int sw, int sh,
+                       float dx, float dy, float k) {
+  // Steps 1 to 3 as in AddImage, then always the plain per-source-pixel loop.
+  if (sw <= 0 || sh <= 0 || !(k > 0.0f) || !std::isfinite(k)) return;
+  if (!std::isfinite(dx) || !std::isfinite(dy)) return;
+  const Span cols = ClipSpan(sx, sw, src.width);
+  const Span rows = ClipSpan(sy, sh, src.height);
+  if (cols.lo >= cols.hi || rows.lo >= rows.hi) return;
+  const float left = static_cast<float>(cols.lo - sx) + dx;
+  const float right = static_cast<float>(cols.hi - sx) + dx;
+  const float top = static_cast<float>(rows.lo - sy) + dy;
+  const float bottom = static_cast<float>(rows.hi - sy) + dy;
+  if (std::ceil(right) < 0.0f || std::ceil(bottom) < 0.0f ||
+      std::floor(left) >= static_cast<float>(dst.width) ||
+      std::floor(top) >= static_cast<float>(dst.height))
+    return;
+  AddImageScatter(dst, src, {sx, sy, cols.lo, cols.hi, rows.lo, rows.hi, dx, dy, k});
 }
 
 std::uint8_t ToneCurveByte(float v) {

@@ -53,6 +53,17 @@ struct Framebuffer {
   void ResolveRgba8();
 };
 
+// AddImage done the plain way, one source pixel at a time, each split over its four destination
+// pixels. AddImage gathers the same terms per destination pixel in the same order (it falls back
+// to this loop for the rare placements where that does not apply); tests compare the two.
+void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy, int sw, int sh,
+                       float dx, float dy, float k);
+
+// AddImage adds whole rows with AVX2 where the processor has it, else SSE2, both giving the
+// same bits (AVX-512 measured no faster). Tests limit the width to 128 bits to check the SSE2
+// rows on a machine with AVX2; nothing else needs to.
+void LimitAddImageVectors(int bits);
+
 // The exposure curve for one channel value, computed directly with expf. ResolveRgba8 gives
 // exactly these bytes (through a threshold table); tests and tools use this as the reference.
 std::uint8_t ToneCurveByte(float v);

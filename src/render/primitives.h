@@ -67,6 +67,11 @@ void DrawBlockText(Framebuffer& fb, int x, int y, const char* text, Vec3 colour,
 void DrawSplatText(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
                    float intensity, float dot_radius, float cell, float jitter, float phase);
 
+// The splat text drawers move their dots with polynomial sines and cosines. With `on` they use
+// libm's instead: the plain version, which tests render as the oracle for whole overlay frames.
+// Nothing else switches it; it is not meant to change while frames are drawn.
+void UseReferenceTextJitter(bool on);
+
 // DrawSplatText restricted to the clip rectangle x0 <= px < x1, y0 <= py < y1.
 void DrawSplatTextClipped(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
                           float intensity, float dot_radius, float cell, float jitter,

@@ -384,4 +384,69 @@ TEST_F(AddImageTest, ClipsSourceAndDestination) {
   EXPECT_EQ(LitCount(dst), 12);
 }
 
+
+// AddImage gathers each destination pixel's four terms in rows of floats; the plain
+// one-source-pixel-at-a-time split is kept as AddImageReference. The two must give the same bits
+// for every placement: the glow taps of the tracker display (fractions that round differently
+// per column far from the origin), whole and half pixels, offsets a hair off an integer (where
+// neighbours can land on one pixel), rectangles hanging off every edge and wider than one
+// column tile, over a source with dark, dim, skipped, huge and infinite pixels; with each
+// vector width.
+TEST(AddImageOracle, SameBitsAsThePlainSplit) {
+  Framebuffer src(300, 40);
+  std::uint32_t h = 12345u;
+  const auto next = [&h] {
+    h = h * 1664525u + 1013904223u;
+    return (h >> 8) & 0xFFFFu;
+  };
+  for (Vec3& p : src.pixels) {
+    const std::uint32_t kind = next() % 8;
+    const float a = static_cast<float>(next()) / 65536.0f;
+    if (kind < 3) p = Vec3{};                                          // dark
+    else if (kind == 3) p = Vec3{3e-6f * a, 3e-6f, 4e-6f};             // near the skip level
+    else if (kind == 4) p = Vec3{1e30f * a, 2.0f, 0.0f};               // huge
+    else p = Vec3{a * 3.0f, 0.5f * a, static_cast<float>(next() % 3)};  // ordinary light
+  }
+  src.pixels[300 * 1 + 7] = Vec3{kInf, 1.0f, 0.0f};
+  for (int j = 0; j < 300; ++j) src.pixels[20 * 300 + j] = Vec3{};  // one all-dark row
+
+  struct Case {
+    int sx, sy, sw, sh;
+    float dx, dy, k;
+  };
+  const Case cases[] = {
+      {20, 4, 250, 30, 248.0f - 0.55f, 12.0f - 0.2f, 0.074f},   // tracker taps
+      {20, 4, 250, 30, 248.0f + 3.85f, 12.0f - 0.15f, 0.019f},
+      {20, 4, 250, 30, 248.0f - 1.8f, 12.0f + 1.65f, 0.028f},
+      {20, 4, 250, 30, 248.0f, 12.0f, 0.032f},                   // whole pixels
+      {0, 0, 300, 40, 0.5f, 0.5f, 1.0f},                          // half pixels, every tile
+      {0, 0, 300, 40, -1e-7f, 3.0f - 1e-7f, 1.0f},                // a hair below integers
+      {0, 0, 300, 40, 1e-7f, 1e-7f, 2.0f},                        // a hair above
+      {-5, -5, 200, 60, -17.3f, -12.6f, 0.5f},                    // off the top-left
+      {100, 10, 250, 40, 500.7f, 30.2f, 0.5f},                    // off the bottom-right
+      {0, 0, 300, 40, 1000.25f, 10.0f, 1.0f},                  // lands far right: clipped
+      {3, 2, 5, 3, 0.99999994f, 2.0000002f, 3.0f},                // tiny
+  };
+  for (const int bits : {256, 128}) {
+  LimitAddImageVectors(bits);  // AVX2 rows where this machine has them, then SSE2
+  for (const Case& c : cases) {
+    Framebuffer fast(640, 64);
+    Framebuffer plain(640, 64);
+    for (std::size_t i = 0; i < fast.pixels.size(); ++i) {
+      const float v = static_cast<float>(next()) / 65536.0f;
+      fast.pixels[i] = plain.pixels[i] = Vec3{v, 0.25f * v, 0.0f};
+    }
+    Framebuffer before(640, 64);
+    before.pixels = plain.pixels;
+    fast.AddImage(src, c.sx, c.sy, c.sw, c.sh, c.dx, c.dy, c.k);
+    AddImageReference(plain, src, c.sx, c.sy, c.sw, c.sh, c.dx, c.dy, c.k);
+    EXPECT_TRUE(SamePixels(fast, plain)) << "dx " << c.dx << " dy " << c.dy << " bits " << bits;
+    // Every case but the one that lands wholly outside adds light somewhere, so the comparison
+    // is not of two untouched images.
+    EXPECT_EQ(SamePixels(before, plain), c.dx > 999.0f) << "dx " << c.dx;
+  }
+  }
+  LimitAddImageVectors(256);
+}
+
 }  // namespace

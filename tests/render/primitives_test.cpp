@@ -374,6 +374,43 @@ TEST(SplatText, ClippedTextIsTheTextMaskedByTheRectangle) {
   EXPECT_TRUE(SamePixels(nan_jitter, plain));
 }
 
+// The text drawers call the splat kernel themselves (the checks that hold for the whole text
+// are made once); the image must be exactly that of one Splat, or SplatClipped, per font dot,
+// for text hanging off every edge and a clip rectangle reaching outside the image.
+TEST(SplatText, SameBitsAsOneSplatPerDot) {
+  struct Case {
+    float x, y, radius, cell;
+    int x0, y0, x1, y1;
+  };
+  const Case cases[] = {{-7.3f, -4.6f, 1.7f, 2.3f, -5, 3, 40, 200},
+                        {30.2f, 11.9f, 3.2f, 1.6f, 33, -9, 500, 17},
+                        {-19.5f, 5.5f, 0.4f, 1.0f, 0, 0, 3, 8}};
+  const char* text = "W0=>9Ag";
+  const Vec3 colour{0.9f, 0.4f, 0.2f};
+  for (const Case& c : cases) {
+    Framebuffer drawn(64, 24), dots(64, 24), drawn_clipped(64, 24), dots_clipped(64, 24);
+    DrawSplatText(drawn, c.x, c.y, text, colour, 0.7f, c.radius, c.cell, 0.0f, 0.0f);
+    DrawSplatTextClipped(drawn_clipped, c.x, c.y, text, colour, 0.7f, c.radius, c.cell, 0.0f,
+                         0.0f, c.x0, c.y0, c.x1, c.y1);
+    float pen = c.x;
+    for (const char* p = text; *p != '\0'; ++p, pen += 6.0f * c.cell) {
+      const GlyphBits& rows = GlyphRows(*p);
+      for (int i = 0; i < 7; ++i) {
+        for (int m = 0; m < 5; ++m) {
+          if ((rows[i] & (0x10 >> m)) == 0) continue;
+          const float px = pen + static_cast<float>(m) * c.cell;
+          const float py = c.y + static_cast<float>(i) * c.cell;
+          Splat(dots.pixels.data(), 64, 24, px, py, c.radius, colour, 0.7f);
+          SplatClipped(dots_clipped, px, py, c.radius, colour, 0.7f, c.x0, c.y0, c.x1, c.y1);
+        }
+      }
+    }
+    EXPECT_TRUE(SamePixels(drawn, dots)) << c.x;
+    EXPECT_TRUE(SamePixels(drawn_clipped, dots_clipped)) << c.x;
+    EXPECT_GT(LitCount(drawn), 0) << c.x;
+  }
+}
+
 class GlowLabelTest : public ::testing::Test {
  protected:
   const Vec3 base{0.9f, 0.8f, 0.7f};
