@@ -7,6 +7,8 @@
 
 #include <immintrin.h>
 
+#include "render/plain_paths.h"
+
 
 // The whole-image passes below treat the pixels as one run of x, y, z floats.
 static_assert(sizeof(Vec3) == 3 * sizeof(float));
@@ -497,7 +499,8 @@ void Framebuffer::AddImage(const Framebuffer& src, int sx, int sy, int sw, int s
 
   // 4. Split every source pixel bilinearly over the four destination pixels around its point.
   const ImageRect rect{sx, sy, cols.lo, cols.hi, rows.lo, rows.hi, dx, dy, k};
-  if (!AddImageGather(*this, src, rect)) AddImageScatter(*this, src, rect);
+  // The plain-path switch keeps the per-source-pixel loop, the oracle of the gather.
+  if (PlainPathsForced() || !AddImageGather(*this, src, rect)) AddImageScatter(*this, src, rect);
 }
 
 void LimitAddImageVectors(int bits) { g_vector_limit = bits; }

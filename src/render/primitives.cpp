@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "render/fast_math.h"
+#include "render/plain_paths.h"
 #include "render/splat_kernel.h"
 
 namespace {
@@ -204,8 +205,9 @@ void DrawBlockText(Framebuffer& fb, int x, int y, const char* text, Vec3 colour,
 
 namespace {
 
-// Text jitter through libm's cosf and sinf instead of the polynomial ones (test oracle).
-bool g_reference_jitter = false;
+// Text jitter through libm's cosf and sinf instead of the polynomial ones (test oracle, and
+// what the plain-path switch runs).
+bool g_reference_jitter = PlainPathsForced();
 
 // Clip rectangle of the splat text drawers; the unclipped drawer uses the whole int range.
 struct ClipRect {
