@@ -1,6 +1,7 @@
 #include "render/primitives.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -10,24 +11,41 @@
 
 namespace {
 
-// Inclusive pixel range of a splat footprint along one axis, already clipped. Worked out in
-// double, where floor(x) -/+ ceil(radius) of any finite float is exact enough and cannot
-// overflow, so only in-image values are ever converted to int; centres and radii of on-screen
-// size are rounded in int first, which gives the same whole numbers more cheaply.
+// Inclusive pixel range of a splat footprint along one axis, clipped to [clip_lo, clip_hi], a
+// non-empty range of pixel indices. Centres and radii of on-screen size are rounded in int; any
+// other finite float goes through double, where floor(x) -/+ ceil(radius) is exact enough and
+// cannot overflow, so only in-image values are ever converted to int.
 using PixelRange = splat_kernel::Span;
-PixelRange FootprintRange(float centre, float radius, double clip_lo, double clip_hi) {
-  double c, r;
+PixelRange FootprintRange(float centre, float radius, int clip_lo, int clip_hi) {
   if (std::fabs(centre) < 1.0e7f && radius < 1.0e7f) {  // also false for NaN
-    c = FloorToInt(centre);
-    r = -FloorToInt(-radius);  // ceil
-  } else {
-    c = std::floor(static_cast<double>(centre));
-    r = std::ceil(static_cast<double>(radius));
+    const int c = FloorToInt(centre);
+    const int r = -FloorToInt(-radius);  // ceil
+    const int lo = std::max(clip_lo, c - r);
+    const int hi = std::min(clip_hi, c + r);
+    if (lo > hi) return {1, 0};
+    return {lo, hi};
   }
-  const double lo = std::max(clip_lo, c - r);
-  const double hi = std::min(clip_hi, c + r);
+  const double c = std::floor(static_cast<double>(centre));
+  const double r = std::ceil(static_cast<double>(radius));
+  const double lo = std::max(static_cast<double>(clip_lo), c - r);
+  const double hi = std::min(static_cast<double>(clip_hi), c + r);
   if (lo > hi) return {1, 0};
   return {static_cast<int>(lo), static_cast<int>(hi)};
+}
+
+// The pixel indices a clip rectangle [x0, x1) x [y0, y1) leaves of a width x height image;
+// false when nothing is left. Worked out in 64 bits, so that any int rectangle is safe.
+struct PixelBounds {
+  int x_lo, x_hi, y_lo, y_hi;
+};
+bool ClipBounds(std::size_t width, std::size_t height, int x0, int y0, int x1, int y1, PixelBounds* out) {
+  const std::int64_t x_lo = std::max(0, x0);
+  const std::int64_t y_lo = std::max(0, y0);
+  const std::int64_t x_hi = std::min<std::int64_t>(x1, static_cast<std::int64_t>(width)) - 1;
+  const std::int64_t y_hi = std::min<std::int64_t>(y1, static_cast<std::int64_t>(height)) - 1;
+  if (x_lo > x_hi || y_lo > y_hi) return false;
+  *out = {static_cast<int>(x_lo), static_cast<int>(x_hi), static_cast<int>(y_lo), static_cast<int>(y_hi)};
+  return true;
 }
 
 // Every argument a splat needs is a finite number and there is light to add. Non-finite input
@@ -35,37 +53,32 @@ PixelRange FootprintRange(float centre, float radius, double clip_lo, double cli
 // persistent image.
 bool SplatArgumentsValid(float x, float y, float radius, Vec3 colour, float intensity) {
   if (!(radius > 0.0f) || !(intensity > 0.0f)) return false;
-  return std::isfinite(x) && std::isfinite(y) && std::isfinite(radius) &&
-         std::isfinite(intensity) && IsFinite(colour);
+  return std::isfinite(x) && std::isfinite(y) && std::isfinite(radius) && std::isfinite(intensity) &&
+         IsFinite(colour);
 }
 
 }  // namespace
 
-void Splat(Vec3* pixels, std::size_t width, std::size_t height, float x, float y, float radius,
-           Vec3 colour, float intensity) {
+void Splat(Vec3* pixels, std::size_t width, std::size_t height, float x, float y, float radius, Vec3 colour,
+           float intensity) {
   if (!SplatArgumentsValid(x, y, radius, colour, intensity)) return;
-  if (width == 0 || height == 0) return;
-  const PixelRange cols = FootprintRange(x, radius, 0.0, static_cast<double>(width) - 1.0);
-  const PixelRange rows = FootprintRange(y, radius, 0.0, static_cast<double>(height) - 1.0);
+  PixelBounds bounds;
+  if (!ClipBounds(width, height, 0, 0, INT_MAX, INT_MAX, &bounds)) return;
+  const PixelRange cols = FootprintRange(x, radius, bounds.x_lo, bounds.x_hi);
+  const PixelRange rows = FootprintRange(y, radius, bounds.y_lo, bounds.y_hi);
   if (cols.lo > cols.hi || rows.lo > rows.hi) return;
   splat_kernel::Selected()(pixels, width, x, y, radius, colour, intensity, cols, rows);
 }
 
-void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity,
-                  int x0, int y0, int x1, int y1) {
+void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity, int x0,
+                  int y0, int x1, int y1) {
   if (!SplatArgumentsValid(x, y, radius, colour, intensity)) return;
-  const double clip_x_lo = std::max(0, x0);
-  const double clip_y_lo = std::max(0, y0);
-  const double clip_x_hi =
-      std::min(static_cast<double>(x1), static_cast<double>(fb.width)) - 1.0;
-  const double clip_y_hi =
-      std::min(static_cast<double>(y1), static_cast<double>(fb.height)) - 1.0;
-  if (clip_x_lo > clip_x_hi || clip_y_lo > clip_y_hi) return;
-  const PixelRange cols = FootprintRange(x, radius, clip_x_lo, clip_x_hi);
-  const PixelRange rows = FootprintRange(y, radius, clip_y_lo, clip_y_hi);
+  PixelBounds bounds;
+  if (!ClipBounds(fb.width, fb.height, x0, y0, x1, y1, &bounds)) return;
+  const PixelRange cols = FootprintRange(x, radius, bounds.x_lo, bounds.x_hi);
+  const PixelRange rows = FootprintRange(y, radius, bounds.y_lo, bounds.y_hi);
   if (cols.lo > cols.hi || rows.lo > rows.hi) return;
-  splat_kernel::Selected()(fb.pixels.data(), fb.width, x, y, radius, colour, intensity, cols,
-                           rows);
+  splat_kernel::Selected()(fb.pixels.data(), fb.width, x, y, radius, colour, intensity, cols, rows);
 }
 
 void SplatLine(Framebuffer& fb, Vec2 a, Vec2 b, Vec3 colour, float intensity, float radius) {
@@ -80,8 +93,7 @@ void SplatLine(Framebuffer& fb, Vec2 a, Vec2 b, Vec3 colour, float intensity, fl
   const float count = static_cast<float>(n);
   for (int i = 0; i <= n; ++i) {
     const float t = static_cast<float>(i) / count;
-    Splat(fb.pixels.data(), fb.width, fb.height, a.x + t * d.x, a.y + t * d.y, radius, colour,
-          intensity);
+    Splat(fb.pixels.data(), fb.width, fb.height, a.x + t * d.x, a.y + t * d.y, radius, colour, intensity);
   }
 }
 
@@ -97,56 +109,31 @@ struct GlyphEntry {
 
 // Row bytes, top row first; bit 4 is the leftmost column.
 constexpr GlyphEntry kGlyphs[] = {
-    {' ', {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-    {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
-    {'\'', {0x04, 0x04, 0x08, 0x00, 0x00, 0x00, 0x00}},
-    {'+', {0x00, 0x04, 0x04, 0x1F, 0x04, 0x04, 0x00}},
-    {',', {0x00, 0x00, 0x00, 0x00, 0x06, 0x04, 0x08}},
-    {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}},
-    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
-    {'/', {0x01, 0x02, 0x02, 0x04, 0x08, 0x08, 0x10}},
-    {':', {0x00, 0x04, 0x04, 0x00, 0x04, 0x04, 0x00}},
-    {';', {0x00, 0x04, 0x04, 0x00, 0x04, 0x04, 0x08}},
-    {'=', {0x00, 0x00, 0x1F, 0x00, 0x1F, 0x00, 0x00}},
-    {'>', {0x10, 0x08, 0x04, 0x02, 0x04, 0x08, 0x10}},
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
-    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
-    {'3', {0x1E, 0x01, 0x01, 0x0E, 0x01, 0x01, 0x1E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
-    {'5', {0x1F, 0x10, 0x10, 0x1E, 0x01, 0x01, 0x1E}},
-    {'6', {0x0E, 0x10, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
-    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
-    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x01, 0x0E}},
-    {'[', {0x0E, 0x08, 0x08, 0x08, 0x08, 0x08, 0x0E}},
-    {']', {0x0E, 0x02, 0x02, 0x02, 0x02, 0x02, 0x0E}},
-    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-    {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
-    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
-    {'D', {0x1E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1E}},
-    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},
-    {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
-    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0E}},
-    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-    {'I', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x1F}},
-    {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
-    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
-    {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
-    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
-    {'N', {0x11, 0x19, 0x15, 0x13, 0x11, 0x11, 0x11}},
-    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
-    {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
-    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}},
-    {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
-    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
-    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
-    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
-    {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
-    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
-    {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
-    {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}},
-    {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
+    {' ', {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},  {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
+    {'\'', {0x04, 0x04, 0x08, 0x00, 0x00, 0x00, 0x00}}, {'+', {0x00, 0x04, 0x04, 0x1F, 0x04, 0x04, 0x00}},
+    {',', {0x00, 0x00, 0x00, 0x00, 0x06, 0x04, 0x08}},  {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}},
+    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},  {'/', {0x01, 0x02, 0x02, 0x04, 0x08, 0x08, 0x10}},
+    {':', {0x00, 0x04, 0x04, 0x00, 0x04, 0x04, 0x00}},  {';', {0x00, 0x04, 0x04, 0x00, 0x04, 0x04, 0x08}},
+    {'=', {0x00, 0x00, 0x1F, 0x00, 0x1F, 0x00, 0x00}},  {'>', {0x10, 0x08, 0x04, 0x02, 0x04, 0x08, 0x10}},
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},  {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},  {'3', {0x1E, 0x01, 0x01, 0x0E, 0x01, 0x01, 0x1E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},  {'5', {0x1F, 0x10, 0x10, 0x1E, 0x01, 0x01, 0x1E}},
+    {'6', {0x0E, 0x10, 0x10, 0x1E, 0x11, 0x11, 0x0E}},  {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},  {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x01, 0x0E}},
+    {'[', {0x0E, 0x08, 0x08, 0x08, 0x08, 0x08, 0x0E}},  {']', {0x0E, 0x02, 0x02, 0x02, 0x02, 0x02, 0x0E}},
+    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},  {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},  {'D', {0x1E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1E}},
+    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},  {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
+    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0E}},  {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'I', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x1F}},  {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
+    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},  {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
+    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},  {'N', {0x11, 0x19, 0x15, 0x13, 0x11, 0x11, 0x11}},
+    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},  {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
+    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}},  {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
+    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},  {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
+    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},  {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
+    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},  {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
+    {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}},  {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
 };
 constexpr int kGlyphCount = static_cast<int>(sizeof(kGlyphs) / sizeof(kGlyphs[0]));
 
@@ -178,8 +165,7 @@ const GlyphBits& GlyphRows(char c) {
   return g < 0 ? kFallbackGlyph : kGlyphs[g].rows;
 }
 
-void DrawBlockText(Framebuffer& fb, int x, int y, const char* text, Vec3 colour, float strength,
-                   int cell) {
+void DrawBlockText(Framebuffer& fb, int x, int y, const char* text, Vec3 colour, float strength, int cell) {
   if (text == nullptr || !(strength > 0.0f) || cell <= 0) return;
   // Pen positions are kept in 64 bits: a long text with a big cell must not overflow, and a
   // square that misses the image is skipped before it is narrowed back to int.
@@ -214,25 +200,15 @@ struct ClipRect {
   int x0, y0, x1, y1;
 };
 
-void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
-                       float intensity, float dot_radius, float cell, float jitter, float phase,
-                       const ClipRect* clip) {
+void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,
+                       float dot_radius, float cell, float jitter, float phase, const ClipRect* clip) {
   if (text == nullptr) return;
   if (!SplatArgumentsValid(x, y, dot_radius, colour, intensity)) return;
-  // The pixel bounds every dot is clipped to: the image, or its overlap with the clip rectangle,
-  // worked out as SplatClipped does.
-  struct Bounds {
-    double x_lo, x_hi, y_lo, y_hi;
-  };
-  Bounds bounds{0.0, static_cast<double>(fb.width) - 1.0, 0.0,
-                static_cast<double>(fb.height) - 1.0};
-  if (clip != nullptr) {
-    bounds.x_lo = std::max(0, clip->x0);
-    bounds.y_lo = std::max(0, clip->y0);
-    bounds.x_hi = std::min(static_cast<double>(clip->x1), static_cast<double>(fb.width)) - 1.0;
-    bounds.y_hi = std::min(static_cast<double>(clip->y1), static_cast<double>(fb.height)) - 1.0;
-  }
-  if (bounds.x_lo > bounds.x_hi || bounds.y_lo > bounds.y_hi) return;
+  // The pixel bounds every dot is clipped to: the image, or its overlap with the clip rectangle.
+  PixelBounds bounds;
+  const ClipRect whole{0, 0, INT_MAX, INT_MAX};
+  const ClipRect& c = clip != nullptr ? *clip : whole;
+  if (!ClipBounds(fb.width, fb.height, c.x0, c.y0, c.x1, c.y1, &bounds)) return;
   const splat_kernel::KernelFn kernel = splat_kernel::Selected();
   const bool jittered = jitter > 0.0f;
   float pen = x;
@@ -248,14 +224,11 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
         if (jittered) {
           // Fixed by character, index and dot, so the offsets stay put from frame to frame and
           // only the phase moves each dot around its own closed path.
-          const std::uint32_t seed = byte * 0x9E3779B1u ^ (0u - k) * 0x7A143589u ^
-                                     i * 0x27D4EB2Fu ^ (0u - m) * 0x3D4D51C3u;
-          const float angle =
-              static_cast<float>(Hash32(seed) & 0xFFFFFFu) * 3.7450704e-7f + phase;
+          const std::uint32_t seed =
+              byte * 0x9E3779B1u ^ (0u - k) * 0x7A143589u ^ i * 0x27D4EB2Fu ^ (0u - m) * 0x3D4D51C3u;
+          const float angle = static_cast<float>(Hash32(seed) & 0xFFFFFFu) * 3.7450704e-7f + phase;
           const float amp =
-              (static_cast<float>(Hash32(seed ^ 0x8DA6B343u) & 0xFFFFFFu) * 3.8743018e-8f +
-               0.35f) *
-              jitter;
+              (static_cast<float>(Hash32(seed ^ 0x8DA6B343u) & 0xFFFFFFu) * 3.8743018e-8f + 0.35f) * jitter;
           // The polynomial sine and cosine are within 2e-7 of libm for the phases the show
           // uses (far below 8192 radians): a shift far below a visible one.
           if (g_reference_jitter) {
@@ -280,16 +253,18 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
 
 }  // namespace
 
-void UseReferenceTextJitter(bool on) { g_reference_jitter = on; }
+void UseReferenceTextJitter(bool on) {
+  g_reference_jitter = on;
+}
 
-void DrawSplatText(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
-                   float intensity, float dot_radius, float cell, float jitter, float phase) {
+void DrawSplatText(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,
+                   float dot_radius, float cell, float jitter, float phase) {
   DrawSplatTextImpl(fb, x, y, text, colour, intensity, dot_radius, cell, jitter, phase, nullptr);
 }
 
-void DrawSplatTextClipped(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
-                          float intensity, float dot_radius, float cell, float jitter,
-                          float phase, int x0, int y0, int x1, int y1) {
+void DrawSplatTextClipped(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,
+                          float dot_radius, float cell, float jitter, float phase, int x0, int y0, int x1,
+                          int y1) {
   const ClipRect clip{x0, y0, x1, y1};
   DrawSplatTextImpl(fb, x, y, text, colour, intensity, dot_radius, cell, jitter, phase, &clip);
 }
@@ -305,9 +280,9 @@ int OffsetInt(int v, int d) {
 
 }  // namespace
 
-void DrawGlowLabel(Framebuffer& fb, int x, int y, const char* text, Vec3 base, bool alt, bool lit,
-                   bool halo, bool accent, float strength, float level, float jitter, float phase,
-                   Vec3 glowA, Vec3 glowB, Vec3 glowC, Framebuffer* layer) {
+void DrawGlowLabel(Framebuffer& fb, int x, int y, const char* text, Vec3 base, bool alt, bool lit, bool halo,
+                   bool accent, float strength, float level, float jitter, float phase, Vec3 glowA,
+                   Vec3 glowB, Vec3 glowC, Framebuffer* layer) {
   if (text == nullptr) return;
   const float s = strength;
   const float fx = static_cast<float>(x);
@@ -316,25 +291,24 @@ void DrawGlowLabel(Framebuffer& fb, int x, int y, const char* text, Vec3 base, b
   if (lit || accent) {
     // Splat style: soft dots, brighter and looser with the level.
     const float lv = Clamp01((alt ? 0.3f : 0.0f) + level);
-    const float radius = lv * (accent ? 0.34f : 0.06f) + (accent ? 0.06f : 0.0f) +
-                         (halo ? 0.05f : 0.0f) + (lit ? 0.72f : 0.82f);
+    const float radius = lv * (accent ? 0.34f : 0.06f) + (accent ? 0.06f : 0.0f) + (halo ? 0.05f : 0.0f) +
+                         (lit ? 0.72f : 0.82f);
     const float intensity = (alt ? 0.225f : 0.18f) * (halo ? 1.05f : 1.0f);
-    const float spread = accent ? 0.14f * lv + (alt ? 0.24f : 0.06f) + jitter
-                                : 0.08f * lv + (halo ? 0.03f : 0.0f);
+    const float spread =
+        accent ? 0.14f * lv + (alt ? 0.24f : 0.06f) + jitter : 0.08f * lv + (halo ? 0.03f : 0.0f);
     if (halo) {
       Framebuffer& halo_target = layer != nullptr ? *layer : fb;
       const Vec3 halo_colour = alt ? glowC : glowA;
       const float colour_gain = layer != nullptr ? 3.2f : 1.8f;
       const float intensity_gain = layer != nullptr ? 0.18f : 0.22f;
-      DrawSplatText(halo_target, fx, fy, text, halo_colour * colour_gain,
-                    intensity * intensity_gain, radius + 0.7f, 1.0f, spread + 0.12f,
-                    phase + 1.7f);
+      DrawSplatText(halo_target, fx, fy, text, halo_colour * colour_gain, intensity * intensity_gain,
+                    radius + 0.7f, 1.0f, spread + 0.12f, phase + 1.7f);
     }
     if (accent) {
-      DrawSplatText(fb, fx - 0.7f, fy, text, glowB * 1.7f, intensity * 0.07f, radius + 0.2f,
-                    1.0f, spread + 0.18f, phase + 2.4f);
-      DrawSplatText(fb, fx + 0.7f, fy + 0.6f, text, glowA * 1.6f, intensity * 0.06f,
-                    radius + 0.15f, 1.0f, spread + 0.12f, phase - 1.2f);
+      DrawSplatText(fb, fx - 0.7f, fy, text, glowB * 1.7f, intensity * 0.07f, radius + 0.2f, 1.0f,
+                    spread + 0.18f, phase + 2.4f);
+      DrawSplatText(fb, fx + 0.7f, fy + 0.6f, text, glowA * 1.6f, intensity * 0.06f, radius + 0.15f, 1.0f,
+                    spread + 0.12f, phase - 1.2f);
     }
     DrawSplatText(fb, fx, fy, text, base * 3.8f, intensity, radius, 1.0f, spread, phase);
     return;
