@@ -30,8 +30,7 @@ inline float SinReduced(float r) {
 }
 inline float CosReduced(float r) {
   const float z = r * r;
-  return ((2.443315711809948e-5f * z - 1.388731625493765e-3f) * z + 4.166664568298827e-2f) *
-             z * z -
+  return ((2.443315711809948e-5f * z - 1.388731625493765e-3f) * z + 4.166664568298827e-2f) * z * z -
          0.5f * z + 1.0f;
 }
 
@@ -40,8 +39,18 @@ struct Reduced {
   float r;
   std::uint32_t quadrant;
 };
+// y rounded to the nearest whole number, ties to even, as std::nearbyint rounds in the default
+// mode, without its library call: adding and taking away 1.5 * 2^23 leaves only the whole part
+// for |y| < 2^22 (the sum's last bit is worth 1, and 1.5 * 2^23 is even, so ties go the same way).
+inline float RoundToWhole(float y) {
+  if (!(std::fabs(y) < 4194304.0f)) return std::nearbyint(y);
+  constexpr float kShift = 12582912.0f;
+  const float shifted = y + kShift;
+  return shifted - kShift;
+}
+
 inline Reduced Reduce(float x) {
-  const float k = std::nearbyint(x * kTwoOverPi);
+  const float k = RoundToWhole(x * kTwoOverPi);
   const float r = ((x - k * kHalfPiA) - k * kHalfPiB) - k * kHalfPiC;
   // k is a whole number (x is finite here); its two's-complement low bits give the quadrant for
   // negative k too.
@@ -62,10 +71,22 @@ inline void FastSinCos(float x, float& s, float& c) {
   const float sr = SinReduced(red.r);
   const float cr = CosReduced(red.r);
   switch (red.quadrant) {
-    case 0: s = sr; c = cr; break;
-    case 1: s = cr; c = -sr; break;
-    case 2: s = -sr; c = -cr; break;
-    default: s = -cr; c = sr; break;
+    case 0:
+      s = sr;
+      c = cr;
+      break;
+    case 1:
+      s = cr;
+      c = -sr;
+      break;
+    case 2:
+      s = -sr;
+      c = -cr;
+      break;
+    default:
+      s = -cr;
+      c = sr;
+      break;
   }
 }
 

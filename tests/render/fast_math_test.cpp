@@ -32,6 +32,20 @@ TEST(FastMath, SinCosMatchLibmOverTheUsedRange) {
   EXPECT_LT(worst_cos, 2e-7);
 }
 
+// The reduction's rounding without the library call: the same whole number as std::nearbyint,
+// ties to even included, on both sides of the range where it hands over to the library.
+TEST(FastMath, RoundToWholeMatchesNearbyint) {
+  using fast_math_detail::RoundToWhole;
+  const float cases[] = {0.0f,       0.3f,        0.5f,       1.5f,       2.5f,      -0.5f,
+                         -1.5f,      -2.5f,       -2.7f,      1e-30f,     123456.5f, -98765.49f,
+                         4194303.5f, -4194302.5f, 4194304.0f, 4194305.0f, 1e9f,      -3e10f};
+  for (const float y : cases) EXPECT_EQ(RoundToWhole(y), std::nearbyint(y)) << y;
+  for (int i = -300000; i <= 300000; ++i) {
+    const float y = static_cast<float>(i) * 0.2500001f;
+    ASSERT_EQ(RoundToWhole(y), std::nearbyint(y)) << y;
+  }
+}
+
 TEST(FastMath, ExactValuesAndNonFinite) {
   EXPECT_EQ(FastSin(0.0f), 0.0f);
   EXPECT_EQ(FastCos(0.0f), 1.0f);
