@@ -6,12 +6,11 @@
 // sine and a degree-8 even one the cosine of the reduced argument. Both are within 2e-7 of the
 // true value (absolute) for |x| <= 8192 and stay deterministic: plain float operations in a
 // fixed order, no fused multiply-add unless the caller's build asks for it. Non-finite
-// arguments give NaN, as sinf does. Larger arguments lose accuracy the same way the reduction
-// constants run out of bits; callers keep their arguments small.
+// arguments give NaN, as sinf does; arguments beyond 8192 go to libm, so the result is
+// accurate for every x and only the common small arguments take the fast path.
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 namespace fast_math_detail {
 
@@ -63,8 +62,10 @@ inline Reduced Reduce(float x) {
 // sin(x) and cos(x) together (one reduction for both).
 inline void FastSinCos(float x, float& s, float& c) {
   using namespace fast_math_detail;
-  if (!std::isfinite(x)) {
-    s = c = std::numeric_limits<float>::quiet_NaN();
+  // Beyond the range the reduction is exact for (and for non-finite x), libm.
+  if (!(std::fabs(x) <= 8192.0f)) {
+    s = std::sin(x);
+    c = std::cos(x);
     return;
   }
   const Reduced red = Reduce(x);
