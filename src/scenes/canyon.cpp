@@ -768,17 +768,13 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   return sc;
 }
 
-// Albedo and moss of four visible samples at once (TerrainColour over TerrainHaze with near 45 and
-// far 160), lane k for sample k: the same operations in the same order, four wide.
-struct SampleSurfaces {
-  Vec3 albedo[4];
-  float moss[4];
-};
+}  // namespace
 
-void SurfaceColours4(const ShadeContext& sc, const float* xs, const float* zs, const float* hs,
-                    const float* dists, SampleSurfaces* out) {
+namespace canyon_detail {
+
+void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const float* zs,
+                     const float* hs, const float* dists, SampleSurfaces* out) {
   using namespace canyon_lanes;
-  const float t = sc.t;
   const float* table = NoiseTable();
   const F4 x = Load(xs);
   const F4 z = Load(zs);
@@ -790,7 +786,6 @@ void SurfaceColours4(const ShadeContext& sc, const float* xs, const float* zs, c
 
   // TerrainHaze: 1. two drifting mist fields; 2. low patches and the distance fade.
   const float near_dist = 45.0f;
-  const float far_dist = 160.0f;
   const F4 na = SampleNoise4(table, Splat(0.02f) * x + Splat(0.12f * t),
                              Splat(0.016f) * z - Splat(0.078f * t), 2);
   const F4 nb = SampleNoise4(table, Splat(0.055f) * x - Splat(0.18f * t),
@@ -802,7 +797,7 @@ void SurfaceColours4(const ShadeContext& sc, const float* xs, const float* zs, c
   const F4 df = Clamp01((dist - Splat(near_dist)) / Splat(far_dist - near_dist));
   const F4 ground_mist = (one - SS(band)) * SS(dn) * SS(pv) * Splat(0.34f);
   const F4 distance_haze = SS(df) * (half * patch + Splat(0.62f));
-  const F4 haze = Clamp01(Splat(sc.p->fog) * (ground_mist + distance_haze));
+  const F4 haze = Clamp01(Splat(fog) * (ground_mist + distance_haze));
 
   // TerrainColour: 1. three noise fields; 2. height bands; 3. mix factors; 4. moss.
   const F4 e = n01(SampleNoise4(table, Splat(0.03f) * x + Splat(11.0f),
@@ -850,6 +845,10 @@ void SurfaceColours4(const ShadeContext& sc, const float* xs, const float* zs, c
   Store(out->moss, moss);
   for (int k = 0; k < 4; ++k) out->albedo[k] = Vec3(channels[0][k], channels[1][k], channels[2][k]);
 }
+
+}  // namespace canyon_detail
+
+namespace {
 
 // The colour of a visible sample whose albedo (with haze) and moss are known.
 Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice& slice, float h,
@@ -933,8 +932,8 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
       hs[k] = sample.h;
       dists[k] = sample.dist;
     }
-    SampleSurfaces surfaces;
-    SurfaceColours4(sc, xs, zs, hs, dists, &surfaces);
+    canyon_detail::SampleSurfaces surfaces;
+    canyon_detail::SurfaceColours4(sc.t, sc.p->fog, 160.0f, xs, zs, hs, dists, &surfaces);
     for (int k = 0; k < n; ++k) {
       VisibleSample& sample = samples[first + k];
       const Vec3 colour = ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k],

@@ -211,6 +211,16 @@ ShadowSlices MakeShadowSlices(float z, const DebugParams& p, float sun_cos);
 // TerrainShadow at (x, z) for ground height h, with the slices of z: exactly its value.
 float ShadowOnSlices(float x, float h, const DebugParams& p, float sun_sin, ShadowSlices& slices);
 
+// Albedo and moss of four terrain samples at once: TerrainColour(x, z, h, haze, &moss) with
+// haze = TerrainHaze(x, z, h, dist, t, p, 45, far_dist) for p.fog = fog, lane k for sample k,
+// with the same operations in the same order, so each lane gives exactly the scalar values.
+struct SampleSurfaces {
+  Vec3 albedo[4];
+  float moss[4];
+};
+void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const float* zs,
+                     const float* hs, const float* dists, SampleSurfaces* out);
+
 // The river's terms that depend only on the frame (time and music), worked out once per frame.
 struct RiverTime {
   float k_shift_x = 0.0f;  // slow drift of the lava band pattern

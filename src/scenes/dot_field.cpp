@@ -1,6 +1,7 @@
 #include "scenes/dot_field.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -252,6 +253,16 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p, con
     const float centre = canyon_detail::SliceCentre(row);
     canyon_detail::ShadowSlices toward_sun;
     if (p.shadows) toward_sun = canyon_detail::MakeShadowSlices(z, p, view.sun_cos);
+    // The dots of the row that touch the image, with their light; their haze and colour are
+    // worked out four at a time below, and they are drawn in their order along the row.
+    struct RowDot {
+      float x;
+      float y;
+      float light;
+      ProjectedDot dot;
+    };
+    std::array<RowDot, kDotFieldColumns> dots;
+    int count = 0;
     for (int i = 0; i < kDotFieldColumns; ++i) {
       // a. Thinning.
       if (!TerrainDotKept(i, k, p.dot_density)) continue;
@@ -265,18 +276,35 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p, con
 
       // c. The heightfield's shading (the light sees the ground without the ripple).
       const float diffuse = canyon_detail::LightOnSlice(x, row, p, view.sun);
-      const float haze = TerrainHaze(x, z, y, z - camZ, t, p, 45.0f, 140.0f);
       const float shadow = canyon_detail::ShadowOnSlices(x, y, p, view.sun_sin, toward_sun);
-      const float light = shadow * diffuse + 0.35f;
-      const Vec3 albedo = TerrainColour(x, z, y, haze);
+      dots[static_cast<std::size_t>(count++)] = {x, y, shadow * diffuse + 0.35f, dot};
+    }
+    for (int first = 0; first < count; first += 4) {
+      const int n = std::min(4, count - first);
+      float xs[4];
+      float zs[4];
+      float hs[4];
+      float dists[4];
+      for (int lane = 0; lane < 4; ++lane) {
+        const RowDot& d = dots[static_cast<std::size_t>(first + (lane < n ? lane : 0))];
+        xs[lane] = d.x;
+        zs[lane] = z;
+        hs[lane] = d.y;
+        dists[lane] = z - camZ;
+      }
+      // Albedo over the haze (near 45, far 140).
+      canyon_detail::SampleSurfaces surfaces;
+      canyon_detail::SurfaceColours4(t, p.fog, 140.0f, xs, zs, hs, dists, &surfaces);
+      for (int lane = 0; lane < n; ++lane) {
+        const RowDot& d = dots[static_cast<std::size_t>(first + lane)];
+        // d. Mixed toward the cyan glow.
+        const float wave = std::sin(kTwoPi * mv.step_phase + 0.06f * z + 5.0f * t + 0.13f * d.x);
+        const float mix = 0.09f * wave + 0.24f + 0.16f * P;
+        const Vec3 colour = Lerp(d.light * surfaces.albedo[lane], glow_colour, mix);
 
-      // d. Mixed toward the cyan glow.
-      const float wave = std::sin(kTwoPi * mv.step_phase + 0.06f * z + 5.0f * t + 0.13f * x);
-      const float mix = 0.09f * wave + 0.24f + 0.16f * P;
-      const Vec3 colour = Lerp(light * albedo, glow_colour, mix);
-
-      // e.
-      SplatProjected(frame, dot, colour, terrain_intensity, p);
+        // e.
+        SplatProjected(frame, d.dot, colour, terrain_intensity, p);
+      }
     }
   }
 

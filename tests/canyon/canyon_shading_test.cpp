@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 
 #include "config/scene_params.h"
 #include "render/noise.h"
 #include "scenes/canyon.h"
+#include "scenes/canyon_internal.h"
 #include "timeline/music_viz.h"
 
 namespace {
@@ -105,6 +107,43 @@ TEST(CanyonShading, HazeFollowsFogAndDistance) {
   EXPECT_LT(TerrainHaze(x, z, h, 5.0f, 3.0f, p, 45.0f, 160.0f), 0.05f);
   p.fog = 0.0f;
   EXPECT_EQ(TerrainHaze(x, z, h, 500.0f, 3.0f, p, 45.0f, 160.0f), 0.0f);
+}
+
+// The four-lane albedo the march and the dot field use is the scalar colour over the scalar haze,
+// bit for bit, for both far distances, with and without fog, over floor, walls and far land.
+TEST(CanyonShading, FourLaneSurfacesEqualTheScalarColourOverTheHaze) {
+  std::uint32_t seed = 12345u;
+  const auto next = [&seed](float lo, float hi) {
+    seed = seed * 1664525u + 1013904223u;
+    return lo + (hi - lo) * static_cast<float>(seed >> 8) * (1.0f / 16777216.0f);
+  };
+  for (const float fog : {1.0f, 0.4f, 0.0f}) {
+    DebugParams p;
+    p.fog = fog;
+    for (const float far_dist : {140.0f, 160.0f}) {
+      for (int round = 0; round < 500; ++round) {
+        const float t = next(0.0f, 200.0f);
+        float xs[4], zs[4], hs[4], dists[4];
+        for (int k = 0; k < 4; ++k) {
+          zs[k] = next(-50.0f, 3000.0f);
+          xs[k] = CanyonCentre(zs[k]) + next(-90.0f, 90.0f);
+          hs[k] = next(-4.0f, 30.0f);
+          dists[k] = next(0.0f, 400.0f);
+        }
+        canyon_detail::SampleSurfaces lanes;
+        canyon_detail::SurfaceColours4(t, fog, far_dist, xs, zs, hs, dists, &lanes);
+        for (int k = 0; k < 4; ++k) {
+          const float haze = TerrainHaze(xs[k], zs[k], hs[k], dists[k], t, p, 45.0f, far_dist);
+          float moss = 0.0f;
+          const Vec3 c = TerrainColour(xs[k], zs[k], hs[k], haze, &moss);
+          ASSERT_EQ(lanes.albedo[k].r, c.r) << round << " lane " << k;
+          ASSERT_EQ(lanes.albedo[k].g, c.g) << round << " lane " << k;
+          ASSERT_EQ(lanes.albedo[k].b, c.b) << round << " lane " << k;
+          ASSERT_EQ(lanes.moss[k], moss) << round << " lane " << k;
+        }
+      }
+    }
+  }
 }
 
 TEST(CanyonShading, FullHazeGivesTheHazeColour) {
