@@ -642,7 +642,77 @@ inline __m128i ToneBytes4(const ToneTable& table, const std::uint32_t* buckets, 
   return _mm_or_si128(_mm_and_si128(middle, byte), _mm_andnot_si128(middle, saturated));
 }
 
+// The twelve channel bytes of four pixels (as the 32-bit lanes of v0, v1, v2, in R G B R G B
+// order) packed into four RGBA words: pixel k's three bytes move from byte 3k to byte 4k and the
+// alpha is set.
+inline void StoreRgba4(std::uint32_t* dst, __m128i v0, __m128i v1, __m128i v2) {
+  const __m128i pixel0 = _mm_setr_epi32(0x00FFFFFF, 0, 0, 0);
+  const __m128i pixel1 = _mm_setr_epi32(0, 0x00FFFFFF, 0, 0);
+  const __m128i pixel2 = _mm_setr_epi32(0, 0, 0x00FFFFFF, 0);
+  const __m128i pixel3 = _mm_setr_epi32(0, 0, 0, 0x00FFFFFF);
+  const __m128i alpha = _mm_set1_epi32(static_cast<std::int32_t>(kOpaqueBlack));
+  // Every value is 0 ... 255, so the saturating packs keep them as they are.
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v0, v1), _mm_packs_epi32(v2, v2));
+  __m128i words = _mm_and_si128(bytes, pixel0);
+  words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 1), pixel1));
+  words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 2), pixel2));
+  words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 3), pixel3));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(words, alpha));
+}
+
+// ToneBytes4 eight channels wide, the bucket reads gathered.
+__attribute__((target("avx2"))) inline __m256i ToneBytes8(const ToneTable& table,
+                                                          const std::uint32_t* buckets,
+                                                          __m256i bits) {
+  const __m256i first = _mm256_set1_epi32(static_cast<std::int32_t>(table.first_bits));
+  const __m256i full = _mm256_set1_epi32(static_cast<std::int32_t>(table.full_bits));
+  const __m256i below = _mm256_cmpgt_epi32(first, bits);
+  const __m256i at_full = _mm256_cmpgt_epi32(full, bits);  // bits < full_bits
+  const __m256i middle = _mm256_andnot_si256(below, at_full);
+  const __m256i not_nan = _mm256_cmpgt_epi32(_mm256_set1_epi32(0x7F800001), bits);
+  const __m256i saturated =
+      _mm256_and_si256(_mm256_andnot_si256(at_full, not_nan), _mm256_set1_epi32(255));
+
+  const __m256i rel = _mm256_and_si256(_mm256_sub_epi32(bits, first), middle);
+  const __m256i index = _mm256_srl_epi32(rel, _mm_cvtsi32_si128(table.shift));
+  const __m256i offset =
+      _mm256_and_si256(rel, _mm256_set1_epi32(static_cast<std::int32_t>(table.offset_mask)));
+  const __m256i entry =
+      _mm256_i32gather_epi32(reinterpret_cast<const int*>(buckets), index, 4);
+  const __m256i short_of =
+      _mm256_cmpgt_epi32(_mm256_and_si256(entry, _mm256_set1_epi32(0xFFFFFF)), offset);
+  const __m256i byte = _mm256_add_epi32(_mm256_srli_epi32(entry, 24),
+                                        _mm256_andnot_si256(short_of, _mm256_set1_epi32(1)));
+  return _mm256_or_si256(_mm256_and_si256(middle, byte), _mm256_andnot_si256(middle, saturated));
+}
+
+// Eight pixels (24 channels, three vectors) at a time; returns how many pixels it converted.
+__attribute__((target("avx2"))) std::size_t ResolveAvx2(const ToneTable& table,
+                                                        const float* channels,
+                                                        std::uint32_t* dst, std::size_t count) {
+  const std::uint32_t* buckets = table.buckets.data();
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const float* c = channels + 3 * i;
+    const __m256i v0 =
+        ToneBytes8(table, buckets, _mm256_castps_si256(_mm256_loadu_ps(c)));
+    const __m256i v1 =
+        ToneBytes8(table, buckets, _mm256_castps_si256(_mm256_loadu_ps(c + 8)));
+    const __m256i v2 =
+        ToneBytes8(table, buckets, _mm256_castps_si256(_mm256_loadu_ps(c + 16)));
+    StoreRgba4(dst + i, _mm256_castsi256_si128(v0), _mm256_extracti128_si256(v0, 1),
+               _mm256_castsi256_si128(v1));
+    StoreRgba4(dst + i + 4, _mm256_extracti128_si256(v1, 1), _mm256_castsi256_si128(v2),
+               _mm256_extracti128_si256(v2, 1));
+  }
+  return i;
+}
+
+bool g_resolve_avx2_allowed = true;
+
 }  // namespace
+
+void LimitResolveToSse2(bool on) { g_resolve_avx2_allowed = !on; }
 
 void Framebuffer::ResolveRgba8() {
   const ToneTable& table = GetToneTable();
@@ -650,28 +720,18 @@ void Framebuffer::ResolveRgba8() {
   const std::size_t count = pixels.size();
   const Vec3* src = pixels.data();
   std::uint32_t* dst = rgba.data();
-  // Four pixels (twelve channels, three vectors) at a time. The twelve bytes come out packed as
-  // R G B R G B ...; pixel k's three bytes move from byte 3k to byte 4k and the alpha is set.
   const float* channels = count != 0 ? &src[0].x : nullptr;
-  const __m128i pixel0 = _mm_setr_epi32(0x00FFFFFF, 0, 0, 0);
-  const __m128i pixel1 = _mm_setr_epi32(0, 0x00FFFFFF, 0, 0);
-  const __m128i pixel2 = _mm_setr_epi32(0, 0, 0x00FFFFFF, 0);
-  const __m128i pixel3 = _mm_setr_epi32(0, 0, 0, 0x00FFFFFF);
-  const __m128i alpha = _mm_set1_epi32(static_cast<std::int32_t>(kOpaqueBlack));
   std::size_t i = 0;
+  // Eight pixels at a time where the processor has AVX2 (the plain-path switch keeps SSE2), then
+  // four, then one.
+  static const bool avx2 = __builtin_cpu_supports("avx2") && !PlainPathsForced();
+  if (avx2 && g_resolve_avx2_allowed && count != 0) i = ResolveAvx2(table, channels, dst, count);
   for (; i + 4 <= count; i += 4) {
     const float* c = channels + 3 * i;
     const __m128i v0 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c)));
     const __m128i v1 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c + 4)));
     const __m128i v2 = ToneBytes4(table, buckets, _mm_castps_si128(_mm_loadu_ps(c + 8)));
-    // Every value is 0 ... 255, so the saturating packs keep them as they are.
-    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v0, v1), _mm_packs_epi32(v2, v2));
-    __m128i words = _mm_and_si128(bytes, pixel0);
-    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 1), pixel1));
-    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 2), pixel2));
-    words = _mm_or_si128(words, _mm_and_si128(_mm_slli_si128(bytes, 3), pixel3));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                     _mm_or_si128(words, alpha));
+    StoreRgba4(dst + i, v0, v1, v2);
   }
   for (; i < count; ++i) {
     const std::uint32_t r = ToneByte(table, src[i].x);

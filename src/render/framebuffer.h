@@ -63,6 +63,8 @@ void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy,
 // same bits (AVX-512 measured no faster). Tests limit the width to 128 bits to check the SSE2
 // rows on a machine with AVX2; nothing else needs to.
 void LimitAddImageVectors(int bits);
+// Tests: true makes ResolveRgba8 use its four-wide SSE2 loop even where AVX2 is available.
+void LimitResolveToSse2(bool on);
 
 // The exposure curve for one channel value, computed directly with expf. ResolveRgba8 gives
 // exactly these bytes (through a threshold table); tests and tools use this as the reference.

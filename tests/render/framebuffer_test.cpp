@@ -87,9 +87,17 @@ TEST(Framebuffer, ResolvedWordHasBytesRgbaInMemory) {
 
 // ResolveRgba8 goes through a threshold table; it must give exactly the bytes of the direct
 // curve. Near each byte boundary every float is checked (expf is within an ulp, so a byte can
-// only flip within a few ulps of its threshold); elsewhere a coarse stride over all floats.
-TEST(Framebuffer, ResolveMatchesDirectCurveForEveryFloatNearEachByteBoundary) {
-  Framebuffer fb(640, 360);
+// only flip within a few ulps of its threshold); elsewhere a coarse stride over all floats. Both
+// the eight-wide (AVX2, where the processor has it) and the four-wide loop; the odd image size
+// leaves a tail for the one-at-a-time loop too.
+class ResolvePaths : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { LimitResolveToSse2(GetParam()); }
+  void TearDown() override { LimitResolveToSse2(false); }
+};
+
+TEST_P(ResolvePaths, MatchesDirectCurveForEveryFloatNearEachByteBoundary) {
+  Framebuffer fb(641, 361);
   float* channels = &fb.pixels[0].x;
   const std::size_t capacity = fb.pixels.size() * 3;
   std::size_t filled = 0;
@@ -126,6 +134,8 @@ TEST(Framebuffer, ResolveMatchesDirectCurveForEveryFloatNearEachByteBoundary) {
   flush();
   EXPECT_EQ(mismatches, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Framebuffer, ResolvePaths, ::testing::Values(false, true));
 
 TEST(Framebuffer, FillAndScaleAdd) {
   Framebuffer fb(4, 3);
