@@ -213,40 +213,66 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
   const bool jittered = jitter > 0.0f;
   float pen = x;
   std::uint32_t k = 0;
+  // One glyph's lit dots, padded to whole groups of four for the jitter lanes.
+  constexpr int kDotsPerGlyph = static_cast<int>(kGlyphRows) * 5;
+  constexpr int kLaneDots = (kDotsPerGlyph + 3) / 4 * 4;
+  alignas(16) float xs[kLaneDots];
+  alignas(16) float ys[kLaneDots];
+  alignas(16) float angles[kLaneDots];
+  alignas(16) float amps[kLaneDots];
   for (const char* p = text; *p != '\0'; ++p, ++k, pen += kGlyphAdvance * cell) {
     const std::uint32_t byte = static_cast<unsigned char>(*p);
     const GlyphBits& rows = GlyphRows(*p);
+    int n = 0;
     for (std::uint32_t i = 0; i < kGlyphRows; ++i) {
       for (std::uint32_t m = 0; m < 5; ++m) {
         if ((rows[i] & (0x10u >> m)) == 0) continue;
-        float cx = pen + static_cast<float>(m) * cell;
-        float cy = y + static_cast<float>(i) * cell;
+        xs[n] = pen + static_cast<float>(m) * cell;
+        ys[n] = y + static_cast<float>(i) * cell;
         if (jittered) {
           // Fixed by character, index and dot, so the offsets stay put from frame to frame and
           // only the phase moves each dot around its own closed path.
           const std::uint32_t seed =
               byte * 0x9E3779B1u ^ (0u - k) * 0x7A143589u ^ i * 0x27D4EB2Fu ^ (0u - m) * 0x3D4D51C3u;
-          const float angle = static_cast<float>(Hash32(seed) & 0xFFFFFFu) * 3.7450704e-7f + phase;
-          const float amp =
+          angles[n] = static_cast<float>(Hash32(seed) & 0xFFFFFFu) * 3.7450704e-7f + phase;
+          amps[n] =
               (static_cast<float>(Hash32(seed ^ 0x8DA6B343u) & 0xFFFFFFu) * 3.8743018e-8f + 0.35f) * jitter;
-          // The polynomial sine and cosine are within 2e-7 of libm for the phases the show
-          // uses (far below 8192 radians): a shift far below a visible one.
-          if (g_reference_jitter) {
-            cx += std::cos(angle) * amp;
-            cy += std::sin(1.31f * angle) * amp;
-          } else {
-            cx += FastCos(angle) * amp;
-            cy += FastSin(1.31f * angle) * amp;
-          }
         }
-        // What Splat or SplatClipped would do for this dot, with the checks that hold for the
-        // whole text done once above.
-        if (!std::isfinite(cx) || !std::isfinite(cy)) continue;
-        const PixelRange cols = FootprintRange(cx, dot_radius, bounds.x_lo, bounds.x_hi);
-        const PixelRange rows = FootprintRange(cy, dot_radius, bounds.y_lo, bounds.y_hi);
-        if (cols.lo > cols.hi || rows.lo > rows.hi) continue;
-        kernel(fb.pixels.data(), fb.width, cx, cy, dot_radius, colour, intensity, cols, rows);
+        ++n;
       }
+    }
+    if (jittered) {
+      // Each dot moves by (cos(angle), sin(1.31 angle)) * amp. The polynomial sine and cosine
+      // are within 2e-7 of libm for the phases the show uses (far below 8192 radians), a shift
+      // far below a visible one; four dots at a time give each dot exactly the one-at-a-time bits.
+      if (g_reference_jitter) {
+        for (int j = 0; j < n; ++j) {
+          xs[j] += std::cos(angles[j]) * amps[j];
+          ys[j] += std::sin(1.31f * angles[j]) * amps[j];
+        }
+      } else {
+        for (int j = n; j < (n + 3) / 4 * 4; ++j) xs[j] = ys[j] = angles[j] = amps[j] = 0.0f;
+        for (int j = 0; j < n; j += 4) {
+          const __m128 angle = _mm_load_ps(angles + j);
+          const __m128 amp = _mm_load_ps(amps + j);
+          __m128 sine, cosine, unused;
+          FastSinCos4(angle, unused, cosine);
+          FastSinCos4(_mm_mul_ps(_mm_set1_ps(1.31f), angle), sine, unused);
+          _mm_store_ps(xs + j, _mm_add_ps(_mm_load_ps(xs + j), _mm_mul_ps(cosine, amp)));
+          _mm_store_ps(ys + j, _mm_add_ps(_mm_load_ps(ys + j), _mm_mul_ps(sine, amp)));
+        }
+      }
+    }
+    for (int j = 0; j < n; ++j) {
+      const float cx = xs[j];
+      const float cy = ys[j];
+      // What Splat or SplatClipped would do for this dot, with the checks that hold for the
+      // whole text done once above.
+      if (!std::isfinite(cx) || !std::isfinite(cy)) continue;
+      const PixelRange cols = FootprintRange(cx, dot_radius, bounds.x_lo, bounds.x_hi);
+      const PixelRange dot_rows = FootprintRange(cy, dot_radius, bounds.y_lo, bounds.y_hi);
+      if (cols.lo > cols.hi || dot_rows.lo > dot_rows.hi) continue;
+      kernel(fb.pixels.data(), fb.width, cx, cy, dot_radius, colour, intensity, cols, dot_rows);
     }
   }
 }
