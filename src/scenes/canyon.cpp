@@ -348,10 +348,7 @@ void NormalHeightsOneByOne(float x, TerrainSlice& slice, const DebugParams& p,
 }  // namespace
 
 void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out) {
-  using namespace canyon_lanes;
   const float z = slice.z;
-  const float height_scale = p.terrain_height;
-  const float detail = p.terrain_detail;
   const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
 
   // Deep in the river bed the centre line cannot move far enough over one unit of z for the
@@ -366,15 +363,21 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   }
 
   // Lanes: (x - 1, z), (x + 1, z), (x, z - 1), (x, z + 1).
-  TerrainSlice behind;
-  TerrainSlice ahead;
-  if (!z_pair_on_floor) {
-    behind = MakeSlice(z - 1.0f);
-    ahead = MakeSlice(z + 1.0f);
-  }
+  TerrainSlice behind = MakeSlice(z - 1.0f);
+  TerrainSlice ahead = MakeSlice(z + 1.0f);
   TerrainSlice* const slices[4] = {&slice, &slice, &behind, &ahead};
   const float xs[4] = {x - 1.0f, x + 1.0f, x, x};
-  const float zs[4] = {z, z, z - 1.0f, z + 1.0f};
+  const bool floor_only[4] = {false, false, z_pair_on_floor, z_pair_on_floor};
+  HeightsOnSlices4(xs, slices, floor_only, p, out);
+}
+
+void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* floor_only,
+                      const DebugParams& p, float* out) {
+  using namespace canyon_lanes;
+  const float height_scale = p.terrain_height;
+  const float detail = p.terrain_detail;
+  const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+  const float zs[4] = {slices[0]->z, slices[1]->z, slices[2]->z, slices[3]->z};
 
   // 1.-5. Per lane: distance from the centre line, bed or wall, width and wall ramp.
   float fs[4] = {};
@@ -384,7 +387,7 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   bool far_out[4] = {};
   bool slope[4] = {};  // neither far out nor in the river bed: the ramp needs working out
   for (int k = 0; k < 4; ++k) {
-    if (k >= 2 && z_pair_on_floor) continue;
+    if (floor_only[k]) continue;
     if (BeyondTheTerraces(xs[k], zs[k], w)) {
       // Full ramp, no terraces, no centre line needed.
       far_out[k] = true;
@@ -974,33 +977,58 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   VisibleSample visible[kBatch];
   int pending = 0;
 
-  // 4. Front to back, bottom to top.
-  for (int i = 0; i < sc.steps && limit > 0; ++i) {
-    const float d = sc.distance[static_cast<std::size_t>(i)];
-    const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(i)], row_base,
-                             limit);
-    if (can_stop_early && hidden(highest)) break;
-    const float px = v.camX + d * dir_x;
-    const float pz = v.camZ + d * dir_z;
-
-    // Samples that cannot rise above the filled rows skip the costly wall noise.
-    canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(pz);
-    float h = 0.0f;
-    if (!canyon_detail::HeightOnSliceUnless(px, slice, p, true, sc.bounds, hidden, &h)) {
-      continue;
+  // 4. Front to back, bottom to top. The heights of four steps at a time are evaluated together
+  // in lanes (each exactly TerrainHeight); the steps are then taken one by one as before.
+  bool stopped = false;
+  for (int first = 0; first < sc.steps && limit > 0 && !stopped; first += 4) {
+    const int n = std::min(4, sc.steps - first);
+    float xs[4];
+    canyon_detail::TerrainSlice slices[4];
+    bool lanes_apply = true;
+    for (int k = 0; k < 4; ++k) {
+      const float d = sc.distance[static_cast<std::size_t>(first + std::min(k, n - 1))];
+      xs[k] = v.camX + d * dir_x;
+      slices[k] = canyon_detail::MakeSlice(v.camZ + d * dir_z);
+      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(slices[k].z) < 1.0e9f;
     }
-    // Hidden behind nearer terrain: the quick test first (it never hides a visible sample), then
-    // the exact row.
-    if (hidden(h)) continue;
-    const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);
-    if (row >= limit) continue;
-
-    visible[pending++] = {px, slice, h, d, std::max(row, 0), limit};
-    if (pending == kBatch) {
-      ShadeAndFill(sc, column, W, visible, pending);
-      pending = 0;
+    // Nothing of this batch can show when even its first step is hidden at the greatest height.
+    {
+      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(first)], row_base,
+                               limit);
+      if (can_stop_early && hidden(highest)) break;
     }
-    limit = row - 1;
+    float hs[4];
+    if (lanes_apply) {
+      canyon_detail::TerrainSlice* const lane_slices[4] = {&slices[0], &slices[1], &slices[2],
+                                                           &slices[3]};
+      const bool floor_only[4] = {};
+      canyon_detail::HeightsOnSlices4(xs, lane_slices, floor_only, p, hs);
+    } else {
+      for (int k = 0; k < 4; ++k) hs[k] = canyon_detail::HeightOnSlice(xs[k], slices[k], p, true);
+    }
+    for (int k = 0; k < n && limit > 0; ++k) {
+      const int i = first + k;
+      const float d = sc.distance[static_cast<std::size_t>(i)];
+      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(i)], row_base,
+                               limit);
+      if (can_stop_early && hidden(highest)) {
+        stopped = true;
+        break;
+      }
+      const float h = hs[k];
+      // Hidden behind nearer terrain: the quick test first (it never hides a visible sample),
+      // then the exact row.
+      if (hidden(h)) continue;
+      const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);
+      if (row >= limit) continue;
+
+      visible[pending++] = {xs[k], slices[k], h, d, std::max(row, 0), limit};
+      if (pending == kBatch) {
+        ShadeAndFill(sc, column, W, visible, pending);
+        pending = 0;
+      }
+      limit = row - 1;
+    }
   }
   ShadeAndFill(sc, column, W, visible, pending);
   return std::max(limit + 1, 0);

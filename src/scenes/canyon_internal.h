@@ -196,6 +196,14 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
 // wide; each is exactly TerrainHeight(..., detailed = true) at its point.
 void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out);
 
+// Detailed heights at four points (xs[k], slices[k]->z), four lanes wide: out[k] is exactly
+// TerrainHeight(..., detailed = true) there, or only its floor term where floor_only[k] is set
+// (for points known to lie in the river bed, whose slices then need no centre line or width).
+// Slices may be shared between lanes; their centre lines and widths are filled in as needed.
+// For finite xs and |z| below 1e9 (LandmarkHeight's range).
+void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* floor_only,
+                      const DebugParams& p, float* out);
+
 // TerrainLight at (x, slice.z), its four heights evaluated together on the slice: exactly
 // TerrainLight's value.
 float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun);
