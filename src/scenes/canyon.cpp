@@ -989,7 +989,7 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
       const float d = sc.distance[static_cast<std::size_t>(first + std::min(k, n - 1))];
       xs[k] = v.camX + d * dir_x;
       slices[k] = canyon_detail::MakeSlice(v.camZ + d * dir_z);
-      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(slices[k].z) < 1.0e9f;
+      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(slices[k].z) < kLandmarkMaxZ;
     }
     // Nothing of this batch can show when even its first step is hidden at the greatest height.
     {
