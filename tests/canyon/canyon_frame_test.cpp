@@ -188,6 +188,43 @@ TEST(CanyonFrame, InterlacedFramesEqualThePlainMarchToo) {
   }
 }
 
+TEST(CanyonFrame, ShowFramesEqualThePlainMarchWithAndWithoutShadows) {
+  // Full-size frames where the show's bench starts (bars 0, 26 and 70 at 140 bpm), quiet and
+  // at full drive (impact, build-up, finale cue: the river at its brightest), shadows off and on:
+  // the bounds and lanes of the march must not change a single pixel anywhere on the flight.
+  struct Case {
+    const char* name;
+    float t;
+    bool shadows;
+    bool loud;
+  };
+  for (const Case c : {Case{"bar 0", 0.4f, false, false}, Case{"bar 26", 44.6f, false, true},
+                       Case{"bar 70", 120.0f, false, false}, Case{"bar 0 shadows", 0.4f, true, true},
+                       Case{"bar 26 shadows", 44.6f, true, false},
+                       Case{"bar 70 shadows", 120.0f, true, true}}) {
+    SCOPED_TRACE(c.name);
+    DebugParams p;
+    p.shadows = c.shadows;
+    const SceneCameraParams cam;
+    MusicViz mv = Playing(c.t);
+    if (c.loud) {
+      mv.impact = 1.0f;
+      mv.build = 1.0f;
+      mv.cue_finale = 1.0f;
+      mv.step_phase = 0.8f;
+    }
+    Framebuffer frame(640, 360);
+    Framebuffer trail(640, 360);
+    Framebuffer plain_frame(640, 360);
+    Framebuffer plain_trail(640, 360);
+    const Canyon canyon;
+    canyon.DrawHeightfield(frame, c.t, p, cam, mv, 0, true, &trail);
+    PlainHeightfield(plain_frame, plain_trail, c.t, p, cam, mv, 0, true);
+    EXPECT_EQ(FirstDifference(frame, plain_frame), -1);
+    EXPECT_EQ(FirstDifference(trail, plain_trail), -1);
+  }
+}
+
 // The sun's centre, where the glow reaches untouched columns too.
 Vec2 SunCentre(const CanyonFrame& cf, float t, float W, float H) {
   const float u = (0.05f * std::sin(0.13f * t) + 0.72f) * W - W / 2.0f;
