@@ -216,9 +216,12 @@ __attribute__((target("avx512f,bmi2"), always_inline)) inline void AddRun512(flo
   // (The zero-masking form with every lane set is the plain permute; GCC 12's header for the
   // unmasked one trips its own uninitialised-value warning.)
   const __m512 add0 = _mm512_mul_ps(_mm512_maskz_permutexvar_ps(0xFFFF, k.spread0, weight), k.colour0);
+  _mm512_mask_storeu_ps(p, keep0, _mm512_add_ps(_mm512_maskz_loadu_ps(keep0, p), add0));
+  // Small discs touch at most five pixels of a row, all in the first sixteen floats: the other
+  // two blocks are left alone when no float of theirs is kept.
+  if ((keep1 | keep2) == 0) return;
   const __m512 add1 = _mm512_mul_ps(_mm512_maskz_permutexvar_ps(0xFFFF, k.spread1, weight), k.colour1);
   const __m512 add2 = _mm512_mul_ps(_mm512_maskz_permutexvar_ps(0xFFFF, k.spread2, weight), k.colour2);
-  _mm512_mask_storeu_ps(p, keep0, _mm512_add_ps(_mm512_maskz_loadu_ps(keep0, p), add0));
   _mm512_mask_storeu_ps(p + 16, keep1, _mm512_add_ps(_mm512_maskz_loadu_ps(keep1, p + 16), add1));
   _mm512_mask_storeu_ps(p + 32, keep2, _mm512_add_ps(_mm512_maskz_loadu_ps(keep2, p + 32), add2));
 }
