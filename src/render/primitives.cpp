@@ -16,7 +16,10 @@ namespace {
 // other finite float goes through double, where floor(x) -/+ ceil(radius) is exact enough and
 // cannot overflow, so only in-image values are ever converted to int.
 using PixelRange = splat_kernel::Span;
-PixelRange FootprintRange(float centre, float radius, int clip_lo, int clip_hi) {
+PixelRange FarFootprintRange(float centre, float radius, int clip_lo, int clip_hi);
+// (Inlined into every splat drawer: it runs twice per splat; the rare far path stays out of line.)
+inline __attribute__((always_inline)) PixelRange FootprintRange(float centre, float radius, int clip_lo,
+                                                               int clip_hi) {
   if (std::fabs(centre) < 1.0e7f && radius < 1.0e7f) {  // also false for NaN
     const int c = FloorToInt(centre);
     const int r = -FloorToInt(-radius);  // ceil
@@ -25,6 +28,11 @@ PixelRange FootprintRange(float centre, float radius, int clip_lo, int clip_hi) 
     if (lo > hi) return {1, 0};
     return {lo, hi};
   }
+  return FarFootprintRange(centre, radius, clip_lo, clip_hi);
+}
+
+__attribute__((noinline)) PixelRange FarFootprintRange(float centre, float radius, int clip_lo,
+                                                       int clip_hi) {
   const double c = std::floor(static_cast<double>(centre));
   const double r = std::ceil(static_cast<double>(radius));
   const double lo = std::max(static_cast<double>(clip_lo), c - r);
