@@ -217,7 +217,7 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
   const ClipRect whole{0, 0, INT_MAX, INT_MAX};
   const ClipRect& c = clip != nullptr ? *clip : whole;
   if (!ClipBounds(fb.width, fb.height, c.x0, c.y0, c.x1, c.y1, &bounds)) return;
-  const splat_kernel::KernelFn kernel = splat_kernel::Selected();
+  const splat_kernel::DotsFn draw_dots = splat_kernel::SelectedDots();
   const bool jittered = jitter > 0.0f;
   float pen = x;
   std::uint32_t k = 0;
@@ -228,6 +228,8 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
   alignas(16) float ys[kLaneDots];
   alignas(16) float angles[kLaneDots];
   alignas(16) float amps[kLaneDots];
+  PixelRange col_spans[kDotsPerGlyph];
+  PixelRange row_spans[kDotsPerGlyph];
   for (const char* p = text; *p != '\0'; ++p, ++k, pen += kGlyphAdvance * cell) {
     const std::uint32_t byte = static_cast<unsigned char>(*p);
     const GlyphBits& rows = GlyphRows(*p);
@@ -271,17 +273,24 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
         }
       }
     }
+    // What Splat or SplatClipped would do for each dot, with the checks that hold for the whole
+    // text done once above: the dots that touch the clipped image, drawn together.
+    int drawn = 0;
     for (int j = 0; j < n; ++j) {
       const float cx = xs[j];
       const float cy = ys[j];
-      // What Splat or SplatClipped would do for this dot, with the checks that hold for the
-      // whole text done once above.
       if (!std::isfinite(cx) || !std::isfinite(cy)) continue;
       const PixelRange cols = FootprintRange(cx, dot_radius, bounds.x_lo, bounds.x_hi);
       const PixelRange dot_rows = FootprintRange(cy, dot_radius, bounds.y_lo, bounds.y_hi);
       if (cols.lo > cols.hi || dot_rows.lo > dot_rows.hi) continue;
-      kernel(fb.pixels.data(), fb.width, cx, cy, dot_radius, colour, intensity, cols, dot_rows);
+      xs[drawn] = cx;
+      ys[drawn] = cy;
+      col_spans[drawn] = cols;
+      row_spans[drawn] = dot_rows;
+      ++drawn;
     }
+    const splat_kernel::Dots dots{xs, ys, col_spans, row_spans, drawn};
+    draw_dots(fb.pixels.data(), fb.width, dots, dot_radius, colour, intensity);
   }
 }
 

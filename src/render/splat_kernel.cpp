@@ -226,36 +226,50 @@ __attribute__((target("avx512f,bmi2"), always_inline)) inline void AddRun512(flo
   _mm512_mask_storeu_ps(p + 32, keep2, _mm512_add_ps(_mm512_maskz_loadu_ps(keep2, p + 32), add2));
 }
 
-}  // namespace
+// The constants of one radius, colour and intensity in the AVX-512 version.
+struct Pen512 {
+  Disc disc;
+  Run512 k;
+  __m512 lane_centre;  // column + 0.5 for the sixteen lanes
+};
 
-__attribute__((target("avx512f,bmi2"))) void Avx512(Vec3* pixels, std::size_t width, float x, float y,
-                                                    float radius, Vec3 colour, float intensity, Span cols,
-                                                    Span rows) {
+__attribute__((target("avx512f,bmi2"), always_inline)) inline Pen512 MakePen512(float radius, Vec3 colour,
+                                                                              float intensity) {
   const Disc disc = MakeDisc(radius);
   const float r = colour.x, g = colour.y, b = colour.z;
-  const Run512 k{
-      _mm512_set1_ps(disc.r2),
-      _mm512_set1_ps(disc.inv_r2),
-      _mm512_set1_ps(1.0f),
-      _mm512_set1_ps(intensity),
-      _mm512_setr_ps(r, g, b, r, g, b, r, g, b, r, g, b, r, g, b, r),
-      _mm512_setr_ps(g, b, r, g, b, r, g, b, r, g, b, r, g, b, r, g),
-      _mm512_setr_ps(b, r, g, b, r, g, b, r, g, b, r, g, b, r, g, b),
-      _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
-      _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
-      _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15),
+  return Pen512{
+      disc,
+      Run512{
+          _mm512_set1_ps(disc.r2),
+          _mm512_set1_ps(disc.inv_r2),
+          _mm512_set1_ps(1.0f),
+          _mm512_set1_ps(intensity),
+          _mm512_setr_ps(r, g, b, r, g, b, r, g, b, r, g, b, r, g, b, r),
+          _mm512_setr_ps(g, b, r, g, b, r, g, b, r, g, b, r, g, b, r, g),
+          _mm512_setr_ps(b, r, g, b, r, g, b, r, g, b, r, g, b, r, g, b),
+          _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
+          _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
+          _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15),
+      },
+      // px + k + 0.5 is exact in float, so adding it in one step gives the same bits as the
+      // reference's (px + 0.5) per pixel.
+      _mm512_setr_ps(0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f, 8.5f, 9.5f, 10.5f, 11.5f, 12.5f, 13.5f,
+                     14.5f, 15.5f),
   };
-  // Column + 0.5 for the sixteen lanes; px + k + 0.5 is exact in float, so adding it in one step
-  // gives the same bits as the reference's (px + 0.5) per pixel.
-  const __m512 lane_centre = _mm512_setr_ps(0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f, 8.5f, 9.5f, 10.5f,
-                                            11.5f, 12.5f, 13.5f, 14.5f, 15.5f);
+}
+
+__attribute__((target("avx512f,bmi2"), always_inline)) inline void Disc512(Vec3* pixels, std::size_t width,
+                                                                         float x, float y, const Pen512& pen,
+                                                                         Span cols, Span rows) {
+  const Disc disc = pen.disc;
+  const Run512& k = pen.k;
   const __m512 centre_x = _mm512_set1_ps(x);
 
   if (cols.hi - cols.lo < 16) {
     // At most sixteen columns: one run per row, always from the footprint's first column, so
     // the columns' dx*dx are worked out once for all rows.
     const __m512 dx =
-        _mm512_sub_ps(_mm512_add_ps(_mm512_set1_ps(static_cast<float>(cols.lo)), lane_centre), centre_x);
+        _mm512_sub_ps(_mm512_add_ps(_mm512_set1_ps(static_cast<float>(cols.lo)), pen.lane_centre), centre_x);
     const __m512 dx2 = _mm512_mul_ps(dx, dx);
     const __mmask16 run = static_cast<__mmask16>((1u << (cols.hi - cols.lo + 1)) - 1u);
     for (int py = rows.lo; py <= rows.hi; ++py) {
@@ -276,13 +290,61 @@ __attribute__((target("avx512f,bmi2"))) void Avx512(Vec3* pixels, std::size_t wi
     const __m512 dy2_lanes = _mm512_set1_ps(dy2);
     Vec3* row = pixels + static_cast<std::size_t>(py) * width;
     for (int px = chord.lo; px <= chord.hi; px += 16) {
-      const __m512 column = _mm512_add_ps(_mm512_set1_ps(static_cast<float>(px)), lane_centre);
+      const __m512 column = _mm512_add_ps(_mm512_set1_ps(static_cast<float>(px)), pen.lane_centre);
       const __m512 dx = _mm512_sub_ps(column, centre_x);
       const __m512 d2 = _mm512_add_ps(_mm512_mul_ps(dx, dx), dy2_lanes);
       const int count = std::min(16, chord.hi - px + 1);
       AddRun512(&row[px].x, d2, static_cast<__mmask16>((1u << count) - 1u), k);
     }
   }
+}
+
+}  // namespace
+
+__attribute__((target("avx512f,bmi2"))) void Avx512(Vec3* pixels, std::size_t width, float x, float y,
+                                                    float radius, Vec3 colour, float intensity, Span cols,
+                                                    Span rows) {
+  Disc512(pixels, width, x, y, MakePen512(radius, colour, intensity), cols, rows);
+}
+
+__attribute__((target("avx512f,bmi2"))) void DotsAvx512(Vec3* pixels, std::size_t width, const Dots& dots,
+                                                        float radius, Vec3 colour, float intensity) {
+  // Small dots (one run per row) share the constants; a big one costs far more than making them
+  // and takes the one-disc version.
+  const Pen512 pen = MakePen512(radius, colour, intensity);
+  for (int i = 0; i < dots.count; ++i) {
+    const Span cols = dots.cols[i];
+    if (cols.hi - cols.lo < 16) {
+      Disc512(pixels, width, dots.xs[i], dots.ys[i], pen, cols, dots.rows[i]);
+    } else {
+      Avx512(pixels, width, dots.xs[i], dots.ys[i], radius, colour, intensity, cols, dots.rows[i]);
+    }
+  }
+}
+
+namespace {
+
+template <KernelFn kKernel>
+void DotsOneByOne(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour,
+                  float intensity) {
+  for (int i = 0; i < dots.count; ++i) {
+    kKernel(pixels, width, dots.xs[i], dots.ys[i], radius, colour, intensity, dots.cols[i], dots.rows[i]);
+  }
+}
+
+}  // namespace
+
+void DotsReference(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour,
+                   float intensity) {
+  DotsOneByOne<&Reference>(pixels, width, dots, radius, colour, intensity);
+}
+
+void DotsSse2(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour, float intensity) {
+  DotsOneByOne<&Sse2>(pixels, width, dots, radius, colour, intensity);
+}
+
+void DotsAvx2(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour, float intensity) {
+  DotsOneByOne<&Avx2>(pixels, width, dots, radius, colour, intensity);
 }
 
 bool CpuHasAvx512() {
@@ -293,6 +355,14 @@ bool CpuHasAvx512() {
 bool CpuHasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
+}
+
+DotsFn SelectedDots() {
+  static const DotsFn chosen = PlainPathsForced() ? &DotsReference
+                               : CpuHasAvx512()   ? &DotsAvx512
+                               : CpuHasAvx2()     ? &DotsAvx2
+                                                  : &DotsSse2;
+  return chosen;
 }
 
 KernelFn Selected() {

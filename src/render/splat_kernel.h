@@ -42,8 +42,34 @@ void Avx512(Vec3* pixels, std::size_t width, float x, float y, float radius, Vec
 bool CpuHasAvx2();
 bool CpuHasAvx512();
 
+// Many discs of one radius, colour and intensity (the dots of a line of text): dot k at
+// (xs[k], ys[k]) over its clipped range (cols[k], rows[k]), drawn in order, each adding exactly
+// what the kernel adds for it alone. The AVX-512 version works out the disc's constants once
+// for all dots; the others call their kernel dot by dot.
+struct Dots {
+  const float* xs;
+  const float* ys;
+  const Span* cols;
+  const Span* rows;
+  int count;
+};
+using DotsFn = void (*)(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour,
+                        float intensity);
+void DotsReference(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour,
+                   float intensity);
+void DotsSse2(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour,
+              float intensity);
+// Only to be called when `CpuHasAvx2()`.
+void DotsAvx2(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour,
+              float intensity);
+// Only to be called when `CpuHasAvx512()`.
+void DotsAvx512(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour,
+                float intensity);
+
 // The fastest version this processor runs, or the reference when plain paths are forced
 // (decided on first use).
 KernelFn Selected();
+// The many-dots version that goes with `Selected()`.
+DotsFn SelectedDots();
 
 }  // namespace splat_kernel

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -55,6 +56,53 @@ TEST(SplatKernel, VectorVersionsAddTheSameBitsAsThePlainLoop) {
       const Span rows{r0, std::min<int>(kHeight - 1, r0 + static_cast<int>(i % 17))};
       splat_kernel::Reference(expected.data(), kWidth, x, y, radius, colour, 0.7f, cols, rows);
       version.fn(actual.data(), kWidth, x, y, radius, colour, 0.7f, cols, rows);
+    }
+    EXPECT_EQ(0, std::memcmp(expected.data(), actual.data(), expected.size() * sizeof(Vec3)))
+        << version.name;
+  }
+}
+
+// The many-dots versions (one radius, colour and intensity for a run of dots, as text draws
+// them) against the plain loop dot by dot: the same bits, with dots overlapping each other so
+// the order of their adds shows.
+TEST(SplatKernel, DotsVersionsAddTheSameBitsAsThePlainLoop) {
+  constexpr std::size_t kWidth = 53, kHeight = 37;
+  struct DotsVersion {
+    const char* name;
+    splat_kernel::DotsFn fn;
+  };
+  std::vector<DotsVersion> versions{{"sse2", &splat_kernel::DotsSse2}};
+  if (splat_kernel::CpuHasAvx2()) versions.push_back({"avx2", &splat_kernel::DotsAvx2});
+  if (splat_kernel::CpuHasAvx512()) versions.push_back({"avx512", &splat_kernel::DotsAvx512});
+  for (const DotsVersion& version : versions) {
+    std::vector<Vec3> expected = Background(kWidth * kHeight);
+    std::vector<Vec3> actual = expected;
+    for (std::uint32_t run = 0; run < 200; ++run) {
+      const float radius = 0.2f + 9.0f * HashUnit(run * 5u) * HashUnit(run * 5u + 1u);
+      const Vec3 colour{HashUnit(run * 5u + 2u), 0.6f, 1.5f * HashUnit(run * 5u + 3u)};
+      std::vector<float> xs, ys;
+      std::vector<Span> cols, rows;
+      for (std::uint32_t i = 0; i < 35; ++i) {
+        const std::uint32_t seed = run * 97u + i * 3u;
+        const float x = -5.0f + 63.0f * HashUnit(seed);
+        const float y = -5.0f + 47.0f * HashUnit(seed + 1u);
+        // The footprint clipped to the image and, for some dots, to a narrower window.
+        const int reach = static_cast<int>(radius) + 1;
+        const int c0 = std::max(0, static_cast<int>(x) - reach - static_cast<int>(i % 3));
+        const int c1 = std::min<int>(kWidth - 1, static_cast<int>(x) + reach - static_cast<int>(i % 2));
+        const int r0 = std::max(0, static_cast<int>(y) - reach);
+        const int r1 = std::min<int>(kHeight - 1, static_cast<int>(y) + reach);
+        if (c0 > c1 || r0 > r1) continue;
+        xs.push_back(x);
+        ys.push_back(y);
+        cols.push_back({c0, c1});
+        rows.push_back({r0, r1});
+        splat_kernel::Reference(expected.data(), kWidth, x, y, radius, colour, 0.45f, cols.back(),
+                                rows.back());
+      }
+      const splat_kernel::Dots dots{xs.data(), ys.data(), cols.data(), rows.data(),
+                                    static_cast<int>(xs.size())};
+      version.fn(actual.data(), kWidth, dots, radius, colour, 0.45f);
     }
     EXPECT_EQ(0, std::memcmp(expected.data(), actual.data(), expected.size() * sizeof(Vec3)))
         << version.name;
