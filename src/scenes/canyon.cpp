@@ -222,6 +222,61 @@ float LandmarkHeight(float x, float z, float width_scale) {
 
 namespace canyon_detail {
 
+// An upper bound on LandmarkHeight(x, z, B) for every width scale B from b_lo to b_hi: the sum,
+// in the same order, of the peak amplitudes of the segments whose landmark can be near (x, z).
+// The landmark's place across depends on B monotonically, so its nearest and farthest places
+// are those of b_lo and b_hi. For |z| below kLandmarkMaxZ.
+float LandmarkBound(float x, float z, float b_lo, float b_hi) {
+  const std::int32_t centre_segment = static_cast<std::int32_t>(std::floor(z / 62.0f));
+  float sum = 0.0f;
+  for (std::int32_t segment = centre_segment - 1; segment <= centre_segment + 1; ++segment) {
+    const Landmark& lm = CachedLandmark(segment);
+    if (std::fabs(z - lm.zc) > 50.84f) continue;
+    const float fx_lo = lm.xc + lm.side * (25.0f * b_lo + lm.side_offset);
+    const float fx_hi = lm.xc + lm.side * (25.0f * b_hi + lm.side_offset);
+    if (x < std::min(fx_lo, fx_hi) - 108.01f || x > std::max(fx_lo, fx_hi) + 108.01f) continue;
+    sum += lm.a1 + lm.a2 + lm.a3 + lm.a4;
+    if (lm.mesa) sum += lm.a5;
+  }
+  return sum;
+}
+
+// An upper bound on LandmarkHeight(x, z, B): the same walk over the segments with the same tests
+// of which terms can be non-zero, adding each such term's amplitude instead of its value (every
+// term is its amplitude times a factor of at most 1, and the sums are formed in the same order,
+// so the bound holds in float as well). For |z| below kLandmarkMaxZ.
+float LandmarkTermsBound(float x, float z, float B) {
+  const std::int32_t centre_segment = static_cast<std::int32_t>(std::floor(z / 62.0f));
+  float sum = 0.0f;
+  for (std::int32_t segment = centre_segment - 1; segment <= centre_segment + 1; ++segment) {
+    const Landmark& lm = CachedLandmark(segment);
+    const float dz = z - lm.zc;
+    if (std::fabs(dz) > 50.84f) continue;
+    const float fx = lm.xc + lm.side * (25.0f * B + lm.side_offset);
+    const float dx = x - fx;
+    if (std::fabs(dx) > 108.0f) continue;
+    const float adz = std::fabs(dz);
+    const float adx = std::fabs(dx);
+    const bool mound_zone = !(adz > lm.mound_reach_z) && !(adx > lm.mound_reach_x);
+    const bool base_zone = !(adz > lm.base_reach_z) && !(adx > lm.base_reach_x);
+    const float ridge_x = fx - lm.ridge_shift + dz * lm.ridge_slope;
+    const bool ridge_zone =
+        adz <= 1.01f * lm.ridge_length && !(std::fabs(x - ridge_x) > lm.ridge_reach);
+    sum += (mound_zone ? lm.a1 : 0.0f) + (mound_zone ? lm.a2 : 0.0f) + (base_zone ? lm.a3 : 0.0f) +
+           (ridge_zone ? lm.a4 : 0.0f);
+    if (lm.mesa) {
+      const float t = z - lm.zm;
+      const float v = x - ((21.0f * B + 7.0f + lm.mesa_offset) * lm.mesa_side + lm.xm);
+      if (t * t + v * v <= lm.mesa_r2) sum += lm.a5;
+    }
+  }
+  return sum;
+}
+
+}  // namespace canyon_detail
+
+namespace canyon_detail {
+
 canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
                                  const bool* active) {
   using namespace canyon_lanes;
@@ -948,6 +1003,55 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
   }
 }
 
+// Upper bounds on the height at (x, slice.z), for a step that may be hidden: first from the
+// centre line alone (the ramp at its steepest, every landmark that could be near at its peak),
+// then, when that is not low enough, from the width scale as well (the actual ramp, and only
+// the landmark terms that can be non-zero there). Either is the floor's bound in the river bed.
+struct StepBounds {
+  const ShadeContext& sc;
+  float w;  // max(terrain_width, 0.2)
+
+  explicit StepBounds(const ShadeContext& sc_)
+      : sc(sc_), w(sc_.p->terrain_width > 0.2f ? sc_.p->terrain_width : 0.2f) {}
+
+  // True when the step is hidden by either bound.
+  template <class HiddenTest>
+  bool Hidden(float x, canyon_detail::TerrainSlice& slice, const HiddenTest& hidden) const {
+    const DebugParams& p = *sc.p;
+    const canyon_detail::HeightBounds& b = sc.bounds;
+    const float height_scale = std::fabs(p.terrain_height);
+    const bool far_out = canyon_detail::BeyondTheTerraces(x, slice.z, w);
+    float f = 0.0f;
+    float steepest = 1.0f;
+    if (!far_out) {
+      f = std::fabs(x - canyon_detail::SliceCentre(slice));
+      if (f <= 3.6f * w) return hidden(b.floor);  // the river bed: the floor alone
+      const float narrowest = 0.72f * w;
+      steepest = SS(Clamp01((f - 5.0f * narrowest) / (16.0f * narrowest)));
+    }
+    const float near_landmarks =
+        p.large_features ? canyon_detail::LandmarkBound(x, slice.z, 0.72f * w, 1.34f * w) : 0.0f;
+    if (hidden(b.floor + height_scale * steepest * (b.wall + b.ripple + near_landmarks))) return true;
+    const float B = canyon_detail::SliceWidth(slice, w);
+    const float ramp = far_out ? 1.0f : SS(Clamp01((f - 5.0f * B) / (16.0f * B)));
+    const float landmarks = p.large_features ? canyon_detail::LandmarkTermsBound(x, slice.z, B) : 0.0f;
+    return hidden(b.floor + height_scale * ramp * (b.wall + b.ripple + landmarks));
+  }
+};
+
+// Whether every step of a batch (steps first ... first + n - 1) is hidden below row `limit` by
+// its height bounds.
+bool BatchHidden(const float* xs, canyon_detail::TerrainSlice* slices, int first, int n, int row_base,
+                 int limit, const ShadeContext& sc) {
+  const StepBounds bounds(sc);
+  for (int k = 0; k < n; ++k) {
+    const HiddenBelow hidden(sc.cf->view.camH, sc.rows_per_unit[static_cast<std::size_t>(first + k)],
+                             row_base, limit);
+    if (!bounds.Hidden(xs[k], slices[k], hidden)) return false;
+  }
+  return true;
+}
+
 // Returns the number of rows at the top of the column left for the sky.
 int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   const CanyonFrame& cf = *sc.cf;
@@ -997,6 +1101,10 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
                                limit);
       if (can_stop_early && hidden(highest)) break;
     }
+    // Nor when every step's height is bounded below the rows still open: the steps are hidden
+    // whatever their exact heights (monotone in the bound, so hidden at the batch's first limit
+    // means hidden at the later, higher ones too).
+    if (lanes_apply && BatchHidden(xs, slices, first, n, row_base, limit, sc)) continue;
     float hs[4];
     if (lanes_apply) {
       canyon_detail::TerrainSlice* const lane_slices[4] = {&slices[0], &slices[1], &slices[2],

@@ -191,6 +191,13 @@ inline float HeightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, b
 canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
                                  const bool* active);
 
+// Upper bounds on LandmarkHeight(x, z, B) for |z| below 1e9: for every B from b_lo to b_hi
+// (each landmark that could be near at its peak), and for one B (only the terms that can be
+// non-zero there, each at its peak). The march uses them to skip steps hidden whatever their
+// exact heights.
+float LandmarkBound(float x, float z, float b_lo, float b_hi);
+float LandmarkTermsBound(float x, float z, float B);
+
 // The terrain normal's four detailed heights around (x, slice.z): out[0] at x - 1, out[1] at
 // x + 1 (both on the slice), out[2] at z - 1 and out[3] at z + 1. Evaluated together four lanes
 // wide; each is exactly TerrainHeight(..., detailed = true) at its point.

@@ -360,4 +360,31 @@ TEST(CanyonWorld, HeightBoundsHoldEverywhere) {
   }
 }
 
+TEST(CanyonWorld, LandmarkBoundsHoldEverywhere) {
+  // The march skips steps on the strength of these bounds: at every point, for every width scale
+  // the canyon can have there, the landmark height stays under both, and the bound for one width
+  // scale under the one for the whole range. Points sweep every segment of several landmarks,
+  // across their mounds, bases, ridges and mesas.
+  int raised = 0;
+  for (float z = -300.0f; z < 1500.0f; z += 1.3f) {
+    for (float dx = -130.0f; dx <= 130.0f; dx += 1.7f) {
+      const float x = CanyonCentre(z) + dx;
+      for (const float w : {0.35f, 1.0f, 2.5f}) {
+        const float b_lo = 0.72f * w;
+        const float b_hi = 1.34f * w;
+        const float range = canyon_detail::LandmarkBound(x, z, b_lo, b_hi);
+        for (const float c : {0.72f, 0.9f, 1.17f, 1.34f}) {
+          const float B = c * w;
+          const float h = LandmarkHeight(x, z, B);
+          const float terms = canyon_detail::LandmarkTermsBound(x, z, B);
+          ASSERT_LE(h, terms) << x << ", " << z << ", " << B;
+          ASSERT_LE(terms, range) << x << ", " << z << ", " << B;
+          if (h > 1.0f) ++raised;
+        }
+      }
+    }
+  }
+  EXPECT_GT(raised, 10000);  // the sweep does cross landmarks
+}
+
 }  // namespace
