@@ -273,10 +273,6 @@ float LandmarkTermsBound(float x, float z, float B) {
   return sum;
 }
 
-}  // namespace canyon_detail
-
-namespace canyon_detail {
-
 canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
                                  const bool* active) {
   using namespace canyon_lanes;
