@@ -58,6 +58,7 @@ void BM_ArcadeRing(benchmark::State& state) {
   std::vector<ScenePoint> ring;
   BuildRingCloud(ring);
   std::vector<std::vector<Vec3>> slots;
+  SplatPlanes planes;
   Framebuffer frame(640, 360);
   const DebugParams dp;
   float t = 3.0f;
@@ -65,7 +66,7 @@ void BM_ArcadeRing(benchmark::State& state) {
     const MusicViz mv = ArenaMusic(0, t);
     const CameraBasis camera = ObjectsCamera(t, SceneCameraParams{}, MakeObjectsMix(mv), 640, 360);
     DrawArcadeRing(frame, camera, ring, t, dp, mv, 1.0f, static_cast<std::size_t>(state.range(0)),
-                   slots, ThreadPool::Instance());
+                   slots, planes, ThreadPool::Instance());
     benchmark::DoNotOptimize(frame.pixels.data());
     t += 1.0f / 60.0f;
   }

@@ -78,6 +78,57 @@ void Splat(Vec3* pixels, std::size_t width, std::size_t height, float x, float y
   splat_kernel::Selected()(pixels, width, x, y, radius, colour, intensity, cols, rows);
 }
 
+void PrepareSplatPlanes(SplatPlanes& planes, std::size_t width, std::size_t height) {
+  if (planes.width == width && planes.height == height) return;
+  planes.width = width;
+  planes.height = height;
+  planes.stride = width + SplatPlanes::kMargin;
+  const std::size_t floats = planes.stride * height;
+  planes.red.assign(floats, 0.0f);
+  planes.green.assign(floats, 0.0f);
+  planes.blue.assign(floats, 0.0f);
+  planes.rows_lo = 0;
+  planes.rows_hi = -1;
+}
+
+void SplatIntoPlanes(SplatPlanes& planes, float x, float y, float radius, Vec3 colour, float intensity) {
+  if (!SplatArgumentsValid(x, y, radius, colour, intensity)) return;
+  if (planes.width == 0 || planes.height == 0) return;
+  const PixelRange cols = FootprintRange(x, radius, 0, static_cast<int>(planes.width) - 1);
+  const PixelRange rows = FootprintRange(y, radius, 0, static_cast<int>(planes.height) - 1);
+  if (cols.lo > cols.hi || rows.lo > rows.hi) return;
+  const bool first = planes.rows_lo > planes.rows_hi;
+  planes.rows_lo = first ? rows.lo : std::min(planes.rows_lo, rows.lo);
+  planes.rows_hi = first ? rows.hi : std::max(planes.rows_hi, rows.hi);
+  const splat_kernel::Planes target{planes.red.data(), planes.green.data(), planes.blue.data(), planes.stride};
+  const splat_kernel::PlanesFn selected = splat_kernel::SelectedPlanes();
+  const splat_kernel::PlanesFn kernel = selected != nullptr ? selected : &splat_kernel::PlanesReference;
+  kernel(target, x, y, radius, colour, intensity, cols, rows);
+}
+
+void AddSplatPlanes(SplatPlanes& planes, Vec3* pixels) {
+  if (planes.rows_lo > planes.rows_hi) return;
+  for (int py = planes.rows_lo; py <= planes.rows_hi; ++py) {
+    const std::size_t row = static_cast<std::size_t>(py);
+    float* red = planes.red.data() + row * planes.stride;
+    float* green = planes.green.data() + row * planes.stride;
+    float* blue = planes.blue.data() + row * planes.stride;
+    Vec3* out = pixels + row * planes.width;
+    for (std::size_t px = 0; px < planes.width; ++px) {
+      out[px].x += red[px];
+      out[px].y += green[px];
+      out[px].z += blue[px];
+    }
+    // The margin too: runs that reach past the last column add there (zero weights, or the part
+    // of a disc that lies beyond the image's right edge).
+    std::fill(red, red + planes.stride, 0.0f);
+    std::fill(green, green + planes.stride, 0.0f);
+    std::fill(blue, blue + planes.stride, 0.0f);
+  }
+  planes.rows_lo = 0;
+  planes.rows_hi = -1;
+}
+
 void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity, int x0,
                   int y0, int x1, int y1) {
   if (!SplatArgumentsValid(x, y, radius, colour, intensity)) return;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "render/framebuffer.h"
 #include "render/math.h"
@@ -38,6 +39,33 @@ void Splat(Vec3* pixels, std::size_t width, std::size_t height, float x, float y
 inline void Splat(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity) {
   Splat(fb.pixels.data(), fb.width, fb.height, x, y, radius, colour, intensity);
 }
+
+// A scratch image for very many splats (the arena's arcade ring): red, green and blue in planes
+// of their own, each row followed by a margin, so the vector kernels add sixteen pixels of one
+// colour with one plain load and store. Splats add into the planes from zero and the planes are
+// then added onto the framebuffer in one pass: each pixel gets the same contributions, summed
+// in another order, and each contribution is the splat's weight up to rounding (see
+// `splat_kernel::Planes`). Keep one per scene and reuse it; it allocates only when the image
+// size changes. Worth it only where `splat_kernel::SelectedPlanes()` has a vector version (the
+// plain planar loop stands in elsewhere).
+struct SplatPlanes {
+  static constexpr std::size_t kMargin = 16;  // floats after each row's last pixel
+  std::size_t width = 0;
+  std::size_t height = 0;
+  std::size_t stride = 0;  // floats per row: width + kMargin
+  std::vector<float> red, green, blue;
+  int rows_lo = 0;  // rows written since the planes were last added (empty when lo > hi)
+  int rows_hi = -1;
+};
+
+// Sizes the planes for a width x height image, all zero. Planes of that size already are zero
+// (AddSplatPlanes clears what it adds), so this allocates and clears only on a change of size.
+void PrepareSplatPlanes(SplatPlanes& planes, std::size_t width, std::size_t height);
+// The splat `Splat` would draw, added into the planes with the selected planar kernel: the same
+// footprint and the same validity rules.
+void SplatIntoPlanes(SplatPlanes& planes, float x, float y, float radius, Vec3 colour, float intensity);
+// Adds the planes onto the pixels of an image of their size and leaves the planes zero.
+void AddSplatPlanes(SplatPlanes& planes, Vec3* pixels);
 
 // Splat restricted to the clip rectangle x0 <= px < x1, y0 <= py < y1 (and to the image).
 void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity,

@@ -322,6 +322,118 @@ __attribute__((target("avx512f,bmi2"))) void DotsAvx512(Vec3* pixels, std::size_
   }
 }
 
+// ---------------------------------------------------------------------------------------------
+// Planar images
+
+namespace {
+
+// The colour times the intensity, per channel: what a run adds per unit of weight.
+struct PlaneGain {
+  float red, green, blue;
+};
+inline PlaneGain MakePlaneGain(Vec3 colour, float intensity) {
+  return {colour.x * intensity, colour.y * intensity, colour.z * intensity};
+}
+
+// a = 1 - dy*dy*(1/R2) of one row; no pixel of the row is inside the disc unless a > 0.
+inline float RowTerm(float py, float y, Disc disc) {
+  const float dy = py + 0.5f - y;
+  return 1.0f - dy * dy * disc.inv_r2;
+}
+
+}  // namespace
+
+void PlanesReference(const Planes& planes, float x, float y, float radius, Vec3 colour, float intensity,
+                     Span cols, Span rows) {
+  const Disc disc = MakeDisc(radius);
+  const PlaneGain gain = MakePlaneGain(colour, intensity);
+  for (int py = rows.lo; py <= rows.hi; ++py) {
+    const float a = RowTerm(static_cast<float>(py), y, disc);
+    if (!(a > 0.0f)) continue;
+    const std::size_t row = static_cast<std::size_t>(py) * planes.stride;
+    for (int px = cols.lo; px <= cols.hi; ++px) {
+      const float dx = static_cast<float>(px) + 0.5f - x;
+      const float falloff = a - dx * dx * disc.inv_r2;
+      if (!(falloff > 0.0f)) continue;
+      const float weight = falloff * falloff;
+      const std::size_t i = row + static_cast<std::size_t>(px);
+      planes.red[i] = std::fma(weight, gain.red, planes.red[i]);
+      planes.green[i] = std::fma(weight, gain.green, planes.green[i]);
+      planes.blue[i] = std::fma(weight, gain.blue, planes.blue[i]);
+    }
+  }
+}
+
+__attribute__((target("avx2,fma"))) void PlanesAvx2(const Planes& planes, float x, float y, float radius,
+                                                    Vec3 colour, float intensity, Span cols, Span rows) {
+  const Disc disc = MakeDisc(radius);
+  const PlaneGain gain = MakePlaneGain(colour, intensity);
+  // (Local copies: the vector stores may alias anything, so members would be reloaded per row.)
+  float* const red = planes.red;
+  float* const green = planes.green;
+  float* const blue = planes.blue;
+  const std::size_t stride = planes.stride;
+  const __m256 gain_red = _mm256_set1_ps(gain.red);
+  const __m256 gain_green = _mm256_set1_ps(gain.green);
+  const __m256 gain_blue = _mm256_set1_ps(gain.blue);
+  const __m256 inv_r2 = _mm256_set1_ps(disc.inv_r2);
+  const __m256 zero = _mm256_setzero_ps();
+  // px + k + 0.5 is exact in float, so one add gives the reference's (px + 0.5) per lane.
+  const __m256 lane_centre = _mm256_setr_ps(0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f);
+  const __m256 centre_x = _mm256_set1_ps(x);
+  for (int px = cols.lo; px <= cols.hi; px += 8) {
+    // The columns' q = dx*dx*(1/R2), once for all rows of this run. Lanes past the footprint's
+    // last column lie more than the radius from the centre (q > 1 >= a), so they add zero.
+    const __m256 dx = _mm256_sub_ps(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(px)), lane_centre), centre_x);
+    const __m256 q = _mm256_mul_ps(_mm256_mul_ps(dx, dx), inv_r2);
+    for (int py = rows.lo; py <= rows.hi; ++py) {
+      const float a = RowTerm(static_cast<float>(py), y, disc);
+      if (!(a > 0.0f)) continue;
+      const __m256 falloff = _mm256_sub_ps(_mm256_set1_ps(a), q);
+      const __m256 inside = _mm256_cmp_ps(falloff, zero, _CMP_GT_OQ);
+      const __m256 weight = _mm256_and_ps(_mm256_mul_ps(falloff, falloff), inside);
+      const std::size_t i = static_cast<std::size_t>(py) * stride + static_cast<std::size_t>(px);
+      _mm256_storeu_ps(red + i, _mm256_fmadd_ps(weight, gain_red, _mm256_loadu_ps(red + i)));
+      _mm256_storeu_ps(green + i, _mm256_fmadd_ps(weight, gain_green, _mm256_loadu_ps(green + i)));
+      _mm256_storeu_ps(blue + i, _mm256_fmadd_ps(weight, gain_blue, _mm256_loadu_ps(blue + i)));
+    }
+  }
+}
+
+__attribute__((target("avx512f"))) void PlanesAvx512(const Planes& planes, float x, float y, float radius,
+                                                     Vec3 colour, float intensity, Span cols, Span rows) {
+  const Disc disc = MakeDisc(radius);
+  const PlaneGain gain = MakePlaneGain(colour, intensity);
+  float* const red = planes.red;  // (local copies, as in the AVX2 version)
+  float* const green = planes.green;
+  float* const blue = planes.blue;
+  const std::size_t stride = planes.stride;
+  const __m512 gain_red = _mm512_set1_ps(gain.red);
+  const __m512 gain_green = _mm512_set1_ps(gain.green);
+  const __m512 gain_blue = _mm512_set1_ps(gain.blue);
+  const __m512 inv_r2 = _mm512_set1_ps(disc.inv_r2);
+  const __m512 zero = _mm512_setzero_ps();
+  const __m512 lane_centre = _mm512_setr_ps(0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f, 8.5f, 9.5f,
+                                            10.5f, 11.5f, 12.5f, 13.5f, 14.5f, 15.5f);
+  const __m512 centre_x = _mm512_set1_ps(x);
+  for (int px = cols.lo; px <= cols.hi; px += 16) {
+    // As in the AVX2 version: q per column, once for all rows of the run.
+    const __m512 dx = _mm512_sub_ps(_mm512_add_ps(_mm512_set1_ps(static_cast<float>(px)), lane_centre), centre_x);
+    const __m512 q = _mm512_mul_ps(_mm512_mul_ps(dx, dx), inv_r2);
+    for (int py = rows.lo; py <= rows.hi; ++py) {
+      const float a = RowTerm(static_cast<float>(py), y, disc);
+      if (!(a > 0.0f)) continue;
+      const __m512 falloff = _mm512_sub_ps(_mm512_set1_ps(a), q);
+      const __mmask16 inside = _mm512_cmp_ps_mask(falloff, zero, _CMP_GT_OQ);
+      const __m512 weight = _mm512_maskz_mul_ps(inside, falloff, falloff);
+      const std::size_t i = static_cast<std::size_t>(py) * stride + static_cast<std::size_t>(px);
+      _mm512_storeu_ps(red + i, _mm512_fmadd_ps(weight, gain_red, _mm512_loadu_ps(red + i)));
+      _mm512_storeu_ps(green + i, _mm512_fmadd_ps(weight, gain_green, _mm512_loadu_ps(green + i)));
+      _mm512_storeu_ps(blue + i, _mm512_fmadd_ps(weight, gain_blue, _mm512_loadu_ps(blue + i)));
+    }
+  }
+}
+
 namespace {
 
 template <KernelFn kKernel>
@@ -362,6 +474,14 @@ DotsFn SelectedDots() {
                                : CpuHasAvx512()   ? &DotsAvx512
                                : CpuHasAvx2()     ? &DotsAvx2
                                                   : &DotsSse2;
+  return chosen;
+}
+
+PlanesFn SelectedPlanes() {
+  static const PlanesFn chosen = PlainPathsForced()                                    ? nullptr
+                                 : CpuHasAvx512()                                      ? &PlanesAvx512
+                                 : CpuHasAvx2() && __builtin_cpu_supports("fma") ? &PlanesAvx2
+                                                                                       : nullptr;
   return chosen;
 }
 

@@ -66,10 +66,38 @@ void DotsAvx2(Vec3* pixels, std::size_t width, const Dots& dots, float radius, V
 void DotsAvx512(Vec3* pixels, std::size_t width, const Dots& dots, float radius, Vec3 colour,
                 float intensity);
 
+// Splats into a planar image: red, green and blue each in a plane of its own, `stride` floats
+// per row, with at least 16 floats of margin after the last column of every row, so a run of
+// sixteen pixels from any column stays inside its row. Sixteen pixels of one colour are then one
+// vector, and a run is added with plain loads and stores (lanes outside the disc add zero,
+// margin lanes included). The weight is the splat's up to rounding: (a - q)^2 with
+// a = 1 - dy*dy*(1/R2) per row and q = dx*dx*(1/R2) per column, kept where a - q > 0, and the
+// colour times the intensity added with fused multiply-adds. Every version adds exactly the
+// bits of the plain loop `PlanesReference`.
+struct Planes {
+  float* red;
+  float* green;
+  float* blue;
+  std::size_t stride;
+};
+using PlanesFn = void (*)(const Planes& planes, float x, float y, float radius, Vec3 colour,
+                          float intensity, Span cols, Span rows);
+void PlanesReference(const Planes& planes, float x, float y, float radius, Vec3 colour,
+                     float intensity, Span cols, Span rows);
+// Only to be called when `CpuHasAvx2()` and the processor has FMA.
+void PlanesAvx2(const Planes& planes, float x, float y, float radius, Vec3 colour, float intensity,
+                Span cols, Span rows);
+// Only to be called when `CpuHasAvx512()`.
+void PlanesAvx512(const Planes& planes, float x, float y, float radius, Vec3 colour,
+                  float intensity, Span cols, Span rows);
+
 // The fastest version this processor runs, or the reference when plain paths are forced
 // (decided on first use).
 KernelFn Selected();
 // The many-dots version that goes with `Selected()`.
 DotsFn SelectedDots();
+// The planar version for this processor, or null when plain paths are forced or the processor
+// has no vector version (callers then draw straight into the framebuffer with `Selected()`).
+PlanesFn SelectedPlanes();
 
 }  // namespace splat_kernel

@@ -7,6 +7,7 @@
 
 #include "render/parallel.h"
 #include "render/primitives.h"
+#include "render/splat_kernel.h"
 #include "scenes/console_operator.h"
 
 namespace {
@@ -81,10 +82,34 @@ RingFrame MakeRingFrame(float t, const MusicViz& mv, float dim) {
   return rf;
 }
 
-// Ring points [from, to) into `pixels` (the framebuffer or one slot's buffer).
-void DrawRingPoints(Vec3* pixels, std::size_t width, std::size_t height, const CameraBasis& cam,
-                    const std::vector<ScenePoint>& ring, std::size_t from, std::size_t to,
-                    const RingFrame& rf, const DebugParams& dp) {
+// (Inlined into the ring's loop, which projects some 80,000 points a frame.)
+__attribute__((always_inline)) inline ScreenSplat ProjectWorldSplat(const CameraBasis& cam, Vec3 p, float k,
+                                                                     float s, const DebugParams& dp) {
+  // 1. Nothing to draw.
+  if (!(k > 0.0f) || !(s > 0.0f)) return {};
+  // 2. Depth; points at or behind the camera are skipped.
+  const Vec3 rel = p - cam.eye;
+  const float depth = Dot(rel, cam.forward);
+  if (!(depth > 0.05f)) return {};
+  // 3. Screen position.
+  const float inv = cam.focal / depth;
+  const float x = cam.cx + Dot(rel, cam.right) * inv;
+  const float y = cam.cy - Dot(rel, cam.up) * inv;
+  // 4. Radius: shrinks with depth, capped so near points stay cheap, floored so far ones show.
+  float r = std::min(s * dp.dot_size * 56.0f / depth, 7.0f);
+  if (r <= 0.35f) r = 0.35f;
+  // 5. Depth fade: full up to depth 8, smoothly down to 35 % at 23 and beyond.
+  const float e = Clamp01((depth - 8.0f) / 15.0f);
+  const float fade = 1.0f - (1.95f - 1.3f * e) * e * e;
+  const float intensity = k * dp.dot_alpha * fade;
+  return {x, y, r, intensity, true};
+}
+
+// Ring points [from, to) into `pixels` (the framebuffer or one slot's buffer), or into `planes`
+// when given.
+void DrawRingPoints(Vec3* pixels, std::size_t width, std::size_t height, SplatPlanes* planes,
+                    const CameraBasis& cam, const std::vector<ScenePoint>& ring, std::size_t from,
+                    std::size_t to, const RingFrame& rf, const DebugParams& dp) {
   const Vec3 band_colour{1.0f, 0.05f, 0.88f};  // the magenta band climbing the stone
   for (std::size_t i = from; i < to; ++i) {
     const std::uint32_t seed = static_cast<std::uint32_t>(i) * kSeedStep + 521288629u;
@@ -99,7 +124,13 @@ void DrawRingPoints(Vec3* pixels, std::size_t width, std::size_t height, const C
     // First-order update of sin(y' + t) for the displaced height y'.
     const float band = Clamp(climb_sin + climb_cos * (pos.y - p.pos.y), -1.0f, 1.0f) * 0.2f + 0.35f;
     const Vec3 colour = Lerp(p.color, band_colour, band) * rf.tint;
-    SplatWorld(pixels, width, height, cam, pos, colour, p.intensity * rf.intensity, p.size, dp);
+    const ScreenSplat screen = ProjectWorldSplat(cam, pos, p.intensity * rf.intensity, p.size, dp);
+    if (!screen.visible) continue;
+    if (planes != nullptr) {
+      SplatIntoPlanes(*planes, screen.x, screen.y, screen.radius, colour, screen.intensity);
+    } else {
+      Splat(pixels, width, height, screen.x, screen.y, screen.radius, colour, screen.intensity);
+    }
   }
 }
 
@@ -121,25 +152,8 @@ float ObjectsDrive(const MusicViz& mv) {
 
 void SplatWorld(Vec3* pixels, std::size_t width, std::size_t height, const CameraBasis& cam,
                 Vec3 p, Vec3 col, float k, float s, const DebugParams& dp) {
-  // 1. Nothing to draw.
-  if (!(k > 0.0f) || !(s > 0.0f)) return;
-  // 2. Depth; points at or behind the camera are skipped.
-  const Vec3 rel = p - cam.eye;
-  const float depth = Dot(rel, cam.forward);
-  if (!(depth > 0.05f)) return;
-  // 3. Screen position.
-  const float inv = cam.focal / depth;
-  const float x = cam.cx + Dot(rel, cam.right) * inv;
-  const float y = cam.cy - Dot(rel, cam.up) * inv;
-  // 4. Radius: shrinks with depth, capped so near points stay cheap, floored so far ones show.
-  float r = std::min(s * dp.dot_size * 56.0f / depth, 7.0f);
-  if (r <= 0.35f) r = 0.35f;
-  // 5. Depth fade: full up to depth 8, smoothly down to 35 % at 23 and beyond.
-  const float e = Clamp01((depth - 8.0f) / 15.0f);
-  const float fade = 1.0f - (1.95f - 1.3f * e) * e * e;
-  const float intensity = k * dp.dot_alpha * fade;
-  // 6. The splat.
-  Splat(pixels, width, height, x, y, r, col, intensity);
+  const ScreenSplat splat = ProjectWorldSplat(cam, p, k, s, dp);
+  if (splat.visible) Splat(pixels, width, height, splat.x, splat.y, splat.radius, col, splat.intensity);
 }
 
 void SplatSegment(Framebuffer& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float k,
@@ -401,13 +415,19 @@ std::size_t ArcadeRingSlots(std::size_t points, float density, std::size_t worke
 void DrawArcadeRing(Framebuffer& fb, const CameraBasis& cam, const std::vector<ScenePoint>& ring,
                     float t, const DebugParams& dp, const MusicViz& mv, float dim,
                     std::size_t slots, std::vector<std::vector<Vec3>>& slot_buffers,
-                    ThreadPool& pool) {
+                    SplatPlanes& planes, ThreadPool& pool) {
   const RingFrame rf = MakeRingFrame(t, mv, dim);
   const std::size_t N = ring.size();
   const std::size_t width = fb.width;
   const std::size_t height = fb.height;
   if (slots <= 1) {
-    DrawRingPoints(fb.pixels.data(), width, height, cam, ring, 0, N, rf, dp);
+    SplatPlanes* scratch = nullptr;
+    if (splat_kernel::SelectedPlanes() != nullptr) {
+      PrepareSplatPlanes(planes, width, height);
+      scratch = &planes;
+    }
+    DrawRingPoints(fb.pixels.data(), width, height, scratch, cam, ring, 0, N, rf, dp);
+    if (scratch != nullptr) AddSplatPlanes(*scratch, fb.pixels.data());
     return;
   }
 
@@ -432,7 +452,7 @@ void DrawArcadeRing(Framebuffer& fb, const CameraBasis& cam, const std::vector<S
       std::vector<Vec3>& buffer = (*j->buffers)[k];
       buffer.resize(pixel_count);
       std::fill(buffer.begin(), buffer.end(), Vec3{});
-      DrawRingPoints(buffer.data(), j->width, j->height, *j->cam, *j->ring, k * j->points / j->slots,
+      DrawRingPoints(buffer.data(), j->width, j->height, nullptr, *j->cam, *j->ring, k * j->points / j->slots,
                      (k + 1) * j->points / j->slots, *j->rf, *j->dp);
     }
   });
@@ -631,7 +651,7 @@ void ObjectsScene::Draw(Framebuffer& fb, float time, const DebugParams& dp,
   DrawArenaFloor(fb, camera, t, dp, mv, mix);
   if (mix.console > 0.001f) DrawConsoleAndOperator(fb, camera, t, dp, mv, mix.console);
   const std::size_t slots = ArcadeRingSlots(ring_points.size(), dp.dot_density, pool.Workers());
-  DrawArcadeRing(fb, camera, ring_points, t, dp, mv, mix.dim, slots, slot_buffers, pool);
+  DrawArcadeRing(fb, camera, ring_points, t, dp, mv, mix.dim, slots, slot_buffers, ring_planes, pool);
   DrawWalkers(fb, camera, t, dp, mv, mix);
   DrawSaucers(fb, camera, saucer_points, t, dp, mv, mix);
   DrawEmbers(fb, camera, t, dp, mv, mix);

@@ -346,17 +346,18 @@ TEST(ObjectsRing, ParallelSlotsMatchTheDirectPath) {
   const DebugParams dp;
   ThreadPool pool(3);
   std::vector<std::vector<Vec3>> slots_scratch;
+  SplatPlanes planes;
 
   Framebuffer direct(640, 360);
   direct.Fill(Vec3{0.01f, 0.02f, 0.03f});
-  DrawArcadeRing(direct, cam, ring, t, dp, mv, 0.8f, 1, slots_scratch, pool);
+  DrawArcadeRing(direct, cam, ring, t, dp, mv, 0.8f, 1, slots_scratch, planes, pool);
   EXPECT_TRUE(slots_scratch.empty());  // the direct path uses no slot buffers
   ASSERT_GT(LitPixels(direct, 0.07f), 20000u);
 
   for (const size_t slots : {1u, 2u, 8u}) {
     Framebuffer split(640, 360);
     split.Fill(Vec3{0.01f, 0.02f, 0.03f});
-    DrawArcadeRing(split, cam, ring, t, dp, mv, 0.8f, slots, slots_scratch, pool);
+    DrawArcadeRing(split, cam, ring, t, dp, mv, 0.8f, slots, slots_scratch, planes, pool);
     // Each pixel sums the same splat contributions, grouped per slot before being added: only
     // the order of float additions differs. A pixel adds at most a few hundred terms, so the
     // rounding difference stays below a few hundred float epsilons (1.2e-7) of its value; 1e-4

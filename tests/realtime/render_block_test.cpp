@@ -352,14 +352,15 @@ TEST(FrameDrawing, ArenaFramesAllocateNothingAfterTheFirst) {
   mv.section_time = 1.2f;
   scene.Draw(frame, 1.0f, p, cam, mv, single);
   std::vector<std::vector<Vec3>> slots;
+  SplatPlanes planes;
   const CameraBasis camera = ObjectsCamera(1.0f, cam, MakeObjectsMix(mv), 640, 360);
-  DrawArcadeRing(frame, camera, scene.ring_points, 1.0f, p, mv, 1.0f, 3, slots, single);
+  DrawArcadeRing(frame, camera, scene.ring_points, 1.0f, p, mv, 1.0f, 3, slots, planes, single);
   frame.ResolveRgba8();  // builds the tone table on its first use
   EXPECT_EQ(AllocationsDuring([&] {
               for (int i = 1; i <= 3; ++i) {
                 const float t = 1.0f + 0.25f * static_cast<float>(i);
                 scene.Draw(frame, t, p, cam, mv, single);
-                DrawArcadeRing(frame, camera, scene.ring_points, t, p, mv, 1.0f, 3, slots, single);
+                DrawArcadeRing(frame, camera, scene.ring_points, t, p, mv, 1.0f, 3, slots, planes, single);
                 frame.ResolveRgba8();
               }
             }),

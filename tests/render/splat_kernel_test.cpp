@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -134,11 +135,65 @@ TEST(SplatKernel, ClippedRangesAndHugeDiscs) {
   }
 }
 
+// The planar versions against the plain planar loop: the same bits in every pixel of the image,
+// for footprints clipped to the image as `SplatIntoPlanes` clips them. Runs that reach past a
+// row's last pixel land in the margin, which is not compared.
+TEST(SplatKernel, PlanesVersionsAddTheSameBitsAsThePlainPlanarLoop) {
+  constexpr int kWidth = 45, kHeight = 29;
+  constexpr std::size_t kStride = kWidth + 16;
+  struct PlanesVersion {
+    const char* name;
+    splat_kernel::PlanesFn fn;
+  };
+  std::vector<PlanesVersion> versions;
+  if (splat_kernel::CpuHasAvx2() && __builtin_cpu_supports("fma")) {
+    versions.push_back({"avx2", &splat_kernel::PlanesAvx2});
+  }
+  if (splat_kernel::CpuHasAvx512()) versions.push_back({"avx512", &splat_kernel::PlanesAvx512});
+  ASSERT_FALSE(versions.empty()) << "no vector version runs here";
+  const auto background = [](std::uint32_t salt) {
+    std::vector<float> plane(kStride * kHeight);
+    for (std::size_t i = 0; i < plane.size(); ++i) plane[i] = HashUnit(static_cast<std::uint32_t>(i) * 5u + salt);
+    return plane;
+  };
+  for (const PlanesVersion& version : versions) {
+    std::vector<float> expected[3] = {background(1), background(2), background(3)};
+    std::vector<float> actual[3] = {expected[0], expected[1], expected[2]};
+    const splat_kernel::Planes want{expected[0].data(), expected[1].data(), expected[2].data(), kStride};
+    const splat_kernel::Planes got{actual[0].data(), actual[1].data(), actual[2].data(), kStride};
+    for (std::uint32_t i = 0; i < 3000; ++i) {
+      const float radius = 0.1f + 25.0f * HashUnit(i * 7u) * HashUnit(i * 7u + 1u);
+      const float x = -10.0f + 65.0f * HashUnit(i * 7u + 2u);
+      const float y = -10.0f + 49.0f * HashUnit(i * 7u + 3u);
+      const Vec3 colour{HashUnit(i * 7u + 4u), -0.3f, 2.0f * HashUnit(i * 7u + 5u)};
+      const int reach = static_cast<int>(std::ceil(radius));
+      const Span cols{std::max(0, static_cast<int>(std::floor(x)) - reach),
+                      std::min(kWidth - 1, static_cast<int>(std::floor(x)) + reach)};
+      const Span rows{std::max(0, static_cast<int>(std::floor(y)) - reach),
+                      std::min(kHeight - 1, static_cast<int>(std::floor(y)) + reach)};
+      if (cols.lo > cols.hi || rows.lo > rows.hi) continue;
+      splat_kernel::PlanesReference(want, x, y, radius, colour, 0.6f, cols, rows);
+      version.fn(got, x, y, radius, colour, 0.6f, cols, rows);
+    }
+    for (int c = 0; c < 3; ++c) {
+      for (std::size_t py = 0; py < kHeight; ++py) {
+        EXPECT_EQ(0, std::memcmp(&expected[c][py * kStride], &actual[c][py * kStride], kWidth * sizeof(float)))
+            << version.name << " plane " << c << " row " << py;
+      }
+    }
+  }
+}
+
 TEST(SplatKernel, TheFastestSupportedVersionIsSelected) {
   const splat_kernel::KernelFn best = splat_kernel::CpuHasAvx512() ? &splat_kernel::Avx512
                                       : splat_kernel::CpuHasAvx2()   ? &splat_kernel::Avx2
                                                                      : &splat_kernel::Sse2;
   EXPECT_EQ(splat_kernel::Selected(), PlainPathsForced() ? &splat_kernel::Reference : best);
+  const splat_kernel::PlanesFn planes = splat_kernel::CpuHasAvx512() ? &splat_kernel::PlanesAvx512
+                                        : splat_kernel::CpuHasAvx2() && __builtin_cpu_supports("fma")
+                                            ? &splat_kernel::PlanesAvx2
+                                            : nullptr;
+  EXPECT_EQ(splat_kernel::SelectedPlanes(), PlainPathsForced() ? nullptr : planes);
 }
 
 }  // namespace
