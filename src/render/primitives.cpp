@@ -259,6 +259,56 @@ struct ClipRect {
   int x0, y0, x1, y1;
 };
 
+// FootprintRange of four dots of one radius at once, for the dots whose centres are of
+// on-screen size (|c| < 1e7, where the one-dot rules round in int): the same ranges, with the
+// floor taken by truncation and a correction for negative fractions. `near` has bit k set for
+// each such lane k; the others (far, or not finite) are left to the one-dot rules.
+struct NearFootprints4 {
+  alignas(16) int col_lo[4], col_hi[4], row_lo[4], row_hi[4];
+  int near = 0;
+  __m128i reach, x_lo, x_hi, y_lo, y_hi;
+  bool usable;
+
+  NearFootprints4(float radius, const PixelBounds& b)
+      : reach(_mm_set1_epi32(radius < 1.0e7f ? -FloorToInt(-radius) : 0)),
+        x_lo(_mm_set1_epi32(b.x_lo)),
+        x_hi(_mm_set1_epi32(b.x_hi)),
+        y_lo(_mm_set1_epi32(b.y_lo)),
+        y_hi(_mm_set1_epi32(b.y_hi)),
+        usable(radius < 1.0e7f) {}
+
+  static __m128i Floor(__m128 v) {
+    const __m128i truncated = _mm_cvttps_epi32(v);
+    // -1 (all bits set) where truncation went up, i.e. for negative non-integers.
+    return _mm_add_epi32(truncated, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(truncated), v)));
+  }
+  static __m128i Max(__m128i a, __m128i b) {
+    const __m128i a_greater = _mm_cmpgt_epi32(a, b);
+    return _mm_or_si128(_mm_and_si128(a_greater, a), _mm_andnot_si128(a_greater, b));
+  }
+  static __m128i Min(__m128i a, __m128i b) {
+    const __m128i a_greater = _mm_cmpgt_epi32(a, b);
+    return _mm_or_si128(_mm_and_si128(a_greater, b), _mm_andnot_si128(a_greater, a));
+  }
+  static __m128 Near(__m128 v) {  // |v| < 1e7, false for NaN
+    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), v);
+    return _mm_cmplt_ps(magnitude, _mm_set1_ps(1.0e7f));
+  }
+
+  void Compute(const float* xs, const float* ys) {
+    const __m128 x = _mm_load_ps(xs);
+    const __m128 y = _mm_load_ps(ys);
+    near = usable ? _mm_movemask_ps(_mm_and_ps(Near(x), Near(y))) : 0;
+    if (near == 0) return;
+    const __m128i cx = Floor(x);
+    const __m128i cy = Floor(y);
+    _mm_store_si128(reinterpret_cast<__m128i*>(col_lo), Max(x_lo, _mm_sub_epi32(cx, reach)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(col_hi), Min(x_hi, _mm_add_epi32(cx, reach)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(row_lo), Max(y_lo, _mm_sub_epi32(cy, reach)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(row_hi), Min(y_hi, _mm_add_epi32(cy, reach)));
+  }
+};
+
 void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,
                        float dot_radius, float cell, float jitter, float phase, const ClipRect* clip) {
   if (text == nullptr) return;
@@ -281,6 +331,7 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
   alignas(16) float amps[kLaneDots];
   PixelRange col_spans[kDotsPerGlyph];
   PixelRange row_spans[kDotsPerGlyph];
+  NearFootprints4 near_spans(dot_radius, bounds);
   for (const char* p = text; *p != '\0'; ++p, ++k, pen += kGlyphAdvance * cell) {
     const std::uint32_t byte = static_cast<unsigned char>(*p);
     const GlyphBits& rows = GlyphRows(*p);
@@ -325,14 +376,25 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
       }
     }
     // What Splat or SplatClipped would do for each dot, with the checks that hold for the whole
-    // text done once above: the dots that touch the clipped image, drawn together.
+    // text done once above: the dots that touch the clipped image, drawn together. The
+    // footprints of dots near the image are worked out four at a time; any other dot (far away
+    // or not finite) takes the one-dot rules.
+    for (int j = n; j < (n + 3) / 4 * 4; ++j) xs[j] = ys[j] = 0.0f;
     int drawn = 0;
     for (int j = 0; j < n; ++j) {
       const float cx = xs[j];
       const float cy = ys[j];
-      if (!std::isfinite(cx) || !std::isfinite(cy)) continue;
-      const PixelRange cols = FootprintRange(cx, dot_radius, bounds.x_lo, bounds.x_hi);
-      const PixelRange dot_rows = FootprintRange(cy, dot_radius, bounds.y_lo, bounds.y_hi);
+      if (j % 4 == 0) near_spans.Compute(xs + j, ys + j);
+      const int lane = j % 4;
+      PixelRange cols, dot_rows;
+      if ((near_spans.near >> lane & 1) != 0) {
+        cols = {near_spans.col_lo[lane], near_spans.col_hi[lane]};
+        dot_rows = {near_spans.row_lo[lane], near_spans.row_hi[lane]};
+      } else {
+        if (!std::isfinite(cx) || !std::isfinite(cy)) continue;
+        cols = FootprintRange(cx, dot_radius, bounds.x_lo, bounds.x_hi);
+        dot_rows = FootprintRange(cy, dot_radius, bounds.y_lo, bounds.y_hi);
+      }
       if (cols.lo > cols.hi || dot_rows.lo > dot_rows.hi) continue;
       xs[drawn] = cx;
       ys[drawn] = cy;

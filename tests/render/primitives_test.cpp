@@ -432,7 +432,9 @@ TEST(SplatText, SameBitsAsOneSplatPerDot) {
   };
   const Case cases[] = {{-7.3f, -4.6f, 1.7f, 2.3f, -5, 3, 40, 200},
                         {30.2f, 11.9f, 3.2f, 1.6f, 33, -9, 500, 17},
-                        {-19.5f, 5.5f, 0.4f, 1.0f, 0, 0, 3, 8}};
+                        {-19.5f, 5.5f, 0.4f, 1.0f, 0, 0, 3, 8},
+                        // Whole-number centres, negative ones too (their floor is themselves).
+                        {-6.0f, -2.0f, 1.0f, 1.0f, 0, 0, 64, 24}};
   const char* text = "W0=>9Ag";
   const Vec3 colour{0.9f, 0.4f, 0.2f};
   for (const Case& c : cases) {
