@@ -398,7 +398,9 @@ void NormalHeightsOneByOne(float x, TerrainSlice& slice, const DebugParams& p,
 
 }  // namespace
 
-void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out) {
+NeighbourSlices MakeNeighbourSlices(float z) { return {MakeSlice(z - 1.0f), MakeSlice(z + 1.0f)}; }
+
+void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out, NeighbourSlices* neighbours) {
   const float z = slice.z;
   const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
 
@@ -414,9 +416,12 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   }
 
   // Lanes: (x - 1, z), (x + 1, z), (x, z - 1), (x, z + 1).
-  TerrainSlice behind = MakeSlice(z - 1.0f);
-  TerrainSlice ahead = MakeSlice(z + 1.0f);
-  TerrainSlice* const slices[4] = {&slice, &slice, &behind, &ahead};
+  NeighbourSlices own;
+  if (neighbours == nullptr) {
+    own = MakeNeighbourSlices(z);
+    neighbours = &own;
+  }
+  TerrainSlice* const slices[4] = {&slice, &slice, &neighbours->behind, &neighbours->ahead};
   const float xs[4] = {x - 1.0f, x + 1.0f, x, x};
   const bool floor_only[4] = {false, false, z_pair_on_floor, z_pair_on_floor};
   HeightsOnSlices4(xs, slices, floor_only, p, out);
@@ -599,11 +604,11 @@ float TerrainLight(float x, float z, const DebugParams& p, Vec3 sun) {
 
 namespace canyon_detail {
 
-float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun) {
+float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun, NeighbourSlices* neighbours) {
   // The normal from the four detailed heights around the point, x - 1, x + 1, z - 1, z + 1,
   // evaluated together.
   float heights[4];
-  NormalHeights(x, slice, p, heights);
+  NormalHeights(x, slice, p, heights, neighbours);
   const float ex = heights[0] - heights[1];
   const float ez = heights[2] - heights[3];
   const Vec3 normal = Normalize(Vec3(ex, 2.0f, ez));

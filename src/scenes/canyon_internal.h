@@ -201,7 +201,16 @@ float LandmarkTermsBound(float x, float z, float B);
 // The terrain normal's four detailed heights around (x, slice.z): out[0] at x - 1, out[1] at
 // x + 1 (both on the slice), out[2] at z - 1 and out[3] at z + 1. Evaluated together four lanes
 // wide; each is exactly TerrainHeight(..., detailed = true) at its point.
-void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out);
+// Points along one slice (a row of terrain dots) can share the slices one unit behind and ahead
+// of it: pass them as `neighbours` (made with MakeNeighbourSlices for the slice's z) and their
+// centre line and width are worked out once for the row instead of once per point.
+struct NeighbourSlices {
+  TerrainSlice behind;  // z - 1
+  TerrainSlice ahead;   // z + 1
+};
+NeighbourSlices MakeNeighbourSlices(float z);
+void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out,
+                   NeighbourSlices* neighbours = nullptr);
 
 // Detailed heights at four points (xs[k], slices[k]->z), four lanes wide: out[k] is exactly
 // TerrainHeight(..., detailed = true) there, or only its floor term where floor_only[k] is set
@@ -213,7 +222,8 @@ void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* 
 
 // TerrainLight at (x, slice.z), its four heights evaluated together on the slice: exactly
 // TerrainLight's value.
-float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun);
+float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
+                   NeighbourSlices* neighbours = nullptr);
 
 // TerrainShadow's ten samples toward the sun lie at fixed offsets along z from the point, the
 // same for every point of one z: their slices, shared by all the points of a row.

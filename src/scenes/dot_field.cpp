@@ -250,6 +250,7 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p, con
     const float z = camZ + 4.0f + 0.78f * static_cast<float>(k);
     // The terms of the terrain that depend on z alone, shared by the row.
     canyon_detail::TerrainSlice row = canyon_detail::MakeSlice(z);
+    canyon_detail::NeighbourSlices around = canyon_detail::MakeNeighbourSlices(z);  // for the normals
     const float centre = canyon_detail::SliceCentre(row);
     canyon_detail::ShadowSlices toward_sun;
     if (p.shadows) toward_sun = canyon_detail::MakeShadowSlices(z, p, view.sun_cos);
@@ -275,7 +276,7 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p, con
       if (!dot.drawn) continue;
 
       // c. The heightfield's shading (the light sees the ground without the ripple).
-      const float diffuse = canyon_detail::LightOnSlice(x, row, p, view.sun);
+      const float diffuse = canyon_detail::LightOnSlice(x, row, p, view.sun, &around);
       const float shadow = canyon_detail::ShadowOnSlices(x, y, p, view.sun_sin, toward_sun);
       dots[static_cast<std::size_t>(count++)] = {x, y, shadow * diffuse + 0.35f, dot};
     }

@@ -287,8 +287,8 @@ TEST(CanyonWorld, HeightEqualsItsFormulaFromTheBedToTheFarWalls) {
 }
 
 TEST(CanyonWorld, NormalHeightsEqualTheHeightsAtTheirFourPoints) {
-  // The normal's four heights are evaluated together; each must be the height function's bits at
-  // its point: on the bed, on its rim (where the pair along z may leave it), up the walls, across
+  // The normal's four heights are evaluated together (alone, or along a row that shares the
+  // slices behind and ahead); each must be the height function's bits at its point: on the bed, on its rim (where the pair along z may leave it), up the walls, across
   // segment boundaries (the pair along z straddling two segment sets) and over mesas, for several
   // shapes of terrain, with and without landmarks.
   struct Case {
@@ -313,11 +313,17 @@ TEST(CanyonWorld, NormalHeightsEqualTheHeightsAtTheirFourPoints) {
     int walls = 0;
     for (float z : rows) {
       const float cx = CanyonCentre(z);
+      // A row of points sharing the slices behind and ahead, as the dot field's rows do.
+      canyon_detail::TerrainSlice row = canyon_detail::MakeSlice(z);
+      canyon_detail::NeighbourSlices around = canyon_detail::MakeNeighbourSlices(z);
       for (float dx = -115.0f; dx <= 115.0f; dx += 0.91f) {
         const float x = cx + dx;
         canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(z);
         float heights[4];
         canyon_detail::NormalHeights(x, slice, p, heights);
+        float shared[4];
+        canyon_detail::NormalHeights(x, row, p, shared, &around);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(shared[k], heights[k]) << "shared, lane " << k;
         ASSERT_EQ(heights[0], TerrainHeight(x - 1.0f, z, p, true)) << x << ", " << z;
         ASSERT_EQ(heights[1], TerrainHeight(x + 1.0f, z, p, true)) << x << ", " << z;
         ASSERT_EQ(heights[2], TerrainHeight(x, z - 1.0f, p, true)) << x << ", " << z;
