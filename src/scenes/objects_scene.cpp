@@ -82,7 +82,7 @@ RingFrame MakeRingFrame(float t, const MusicViz& mv, float dim) {
   return rf;
 }
 
-// (Inlined into the ring's loop, which projects some 80,000 points a frame.)
+// (Inlined into the ring's loop, which projects some 56,000 points a frame.)
 __attribute__((always_inline)) inline ScreenSplat ProjectWorldSplat(const CameraBasis& cam, Vec3 p, float k,
                                                                      float s, const DebugParams& dp) {
   // 1. Nothing to draw.
