@@ -353,6 +353,8 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
         ++n;
       }
     }
+    // The lanes past the last dot, for the four-at-a-time jitter and footprints below.
+    for (int j = n; j < (n + 3) / 4 * 4; ++j) xs[j] = ys[j] = angles[j] = amps[j] = 0.0f;
     if (jittered) {
       // Each dot moves by (cos(angle), sin(1.31 angle)) * amp. The polynomial sine and cosine
       // are within 2e-7 of libm for the phases the show uses (far below 8192 radians), a shift
@@ -363,7 +365,6 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
           ys[j] += std::sin(1.31f * angles[j]) * amps[j];
         }
       } else {
-        for (int j = n; j < (n + 3) / 4 * 4; ++j) xs[j] = ys[j] = angles[j] = amps[j] = 0.0f;
         for (int j = 0; j < n; j += 4) {
           const __m128 angle = _mm_load_ps(angles + j);
           const __m128 amp = _mm_load_ps(amps + j);
@@ -379,7 +380,6 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
     // text done once above: the dots that touch the clipped image, drawn together. The
     // footprints of dots near the image are worked out four at a time; any other dot (far away
     // or not finite) takes the one-dot rules.
-    for (int j = n; j < (n + 3) / 4 * 4; ++j) xs[j] = ys[j] = 0.0f;
     int drawn = 0;
     for (int j = 0; j < n; ++j) {
       const float cx = xs[j];
