@@ -82,7 +82,14 @@ RingFrame MakeRingFrame(float t, const MusicViz& mv, float dim) {
   return rf;
 }
 
-// (Inlined into the ring's loop, which projects some 56,000 points a frame.)
+// Where SplatWorld puts a point: centre, radius and intensity on screen.
+struct ScreenSplat {
+  float x = 0.0f, y = 0.0f, radius = 0.0f, intensity = 0.0f;
+  bool visible = false;  // false: nothing to draw
+};
+
+// SplatWorld's projection. (Inlined into the ring's loop, which projects some 56,000 points a
+// frame.)
 __attribute__((always_inline)) inline ScreenSplat ProjectWorldSplat(const CameraBasis& cam, Vec3 p, float k,
                                                                      float s, const DebugParams& dp) {
   // 1. Nothing to draw.

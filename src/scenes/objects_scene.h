@@ -51,10 +51,6 @@ float ObjectsDrive(const MusicViz& mv);
 // The scene's one projection and splat: depth <= 0.05 draws nothing, the radius shrinks with
 // depth (7 px at most, 0.35 px at least), and points fade from depth 8 to 35 % at depth 23.
 // `pixels` is an image of the camera's size (the framebuffer or a slot buffer).
-struct ScreenSplat {
-  float x = 0.0f, y = 0.0f, radius = 0.0f, intensity = 0.0f;
-  bool visible = false;  // false: nothing to draw
-};
 void SplatWorld(Vec3* pixels, std::size_t width, std::size_t height, const CameraBasis& cam,
                 Vec3 p, Vec3 col, float k, float s, const DebugParams& dp);
 inline void SplatWorld(Framebuffer& fb, const CameraBasis& cam, Vec3 p, Vec3 col, float k,
