@@ -143,16 +143,20 @@ struct LandmarkCache {
 };
 thread_local LandmarkCache landmark_cache;
 
+}  // namespace
+
+namespace canyon_detail {
+
 const Landmark& CachedLandmark(std::int32_t segment) {
   Landmark& slot = landmark_cache.slots[static_cast<std::uint32_t>(segment) & 15u];
   if (slot.key != segment) slot = BuildLandmark(segment);
   return slot;
 }
 
-// Segment indices stay exact (and the float-to-int conversion defined) well inside this range.
-constexpr float kLandmarkMaxZ = 1.0e9f;
+}  // namespace canyon_detail
 
-}  // namespace
+using canyon_detail::CachedLandmark;
+using canyon_detail::kLandmarkMaxZ;
 
 float LandmarkHeight(float x, float z, float width_scale) {
   if (!(std::fabs(z) < kLandmarkMaxZ)) return 0.0f;
@@ -909,16 +913,15 @@ void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const 
 
 namespace {
 
-// The colour of a visible sample whose albedo (with haze) and moss are known.
+// The colour of a visible sample whose albedo (with haze), moss and diffuse light are known.
 Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice& slice, float h,
-                  Vec3 albedo, float moss) {
+                  Vec3 albedo, float moss, float diffuse) {
   const DebugParams& p = *sc.p;
   const MusicViz& mv = *sc.mv;
   const CanyonFrame& cf = *sc.cf;
   const float pz = slice.z;
 
   // 3. Sun and shadow.
-  const float diffuse = canyon_detail::LightOnSlice(px, slice, p, cf.sun);
   const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
 
   // 4. Lit colour: the constant term is the warm dusk sky light, which shadows do not remove.
@@ -974,31 +977,59 @@ struct VisibleSample {
   int row_bottom;
 };
 
-// Shades the samples four at a time (haze and colour in lanes, the rest one by one) and fills
-// their rows of the column.
-void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
-                  VisibleSample* samples, int count) {
-  for (int first = 0; first < count; first += 4) {
-    const int n = std::min(4, count - first);
-    float xs[4];
-    float zs[4];
-    float hs[4];
-    float dists[4];
-    for (int k = 0; k < 4; ++k) {
-      const VisibleSample& sample = samples[first + (k < n ? k : 0)];
+// TerrainLight of n (at most 8) visible samples: eight at a time in lanes on the fast path,
+// else one by one, exactly.
+void SampleLights(const ShadeContext& sc, VisibleSample* samples, int n, float* lights) {
+  if (canyon_detail::FastShadingAvailable()) {
+    float xs[8];
+    float zs[8];
+    bool lanes_apply = true;
+    for (int k = 0; k < 8; ++k) {
+      const VisibleSample& sample = samples[k < n ? k : 0];
       xs[k] = sample.px;
       zs[k] = sample.slice.z;
-      hs[k] = sample.h;
-      dists[k] = sample.dist;
+      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ;
     }
-    canyon_detail::SampleSurfaces surfaces;
-    canyon_detail::SurfaceColours4(sc.t, sc.p->fog, 160.0f, xs, zs, hs, dists, &surfaces);
-    for (int k = 0; k < n; ++k) {
-      VisibleSample& sample = samples[first + k];
-      const Vec3 colour = ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k],
-                                       surfaces.moss[k]);
-      for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
-        column[static_cast<std::size_t>(r) * stride] = colour;
+    if (lanes_apply) {
+      canyon_detail::TerrainLights8(xs, zs, *sc.p, sc.cf->sun, lights);
+      return;
+    }
+  }
+  for (int k = 0; k < n; ++k) {
+    lights[k] = canyon_detail::LightOnSlice(samples[k].px, samples[k].slice, *sc.p, sc.cf->sun);
+  }
+}
+
+// Shades the samples eight at a time (light, haze and colour in lanes, the rest one by one) and
+// fills their rows of the column.
+void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
+                  VisibleSample* samples, int count) {
+  for (int first = 0; first < count; first += 8) {
+    const int n = std::min(8, count - first);
+    float lights[8];
+    SampleLights(sc, samples + first, n, lights);
+    for (int quad = 0; quad < n; quad += 4) {
+      const int m = std::min(4, n - quad);
+      float xs[4];
+      float zs[4];
+      float hs[4];
+      float dists[4];
+      for (int k = 0; k < 4; ++k) {
+        const VisibleSample& sample = samples[first + quad + (k < m ? k : 0)];
+        xs[k] = sample.px;
+        zs[k] = sample.slice.z;
+        hs[k] = sample.h;
+        dists[k] = sample.dist;
+      }
+      canyon_detail::SampleSurfaces surfaces;
+      canyon_detail::SurfaceColours4(sc.t, sc.p->fog, 160.0f, xs, zs, hs, dists, &surfaces);
+      for (int k = 0; k < m; ++k) {
+        VisibleSample& sample = samples[first + quad + k];
+        const Vec3 colour = ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k],
+                                         surfaces.moss[k], lights[quad + k]);
+        for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
+          column[static_cast<std::size_t>(r) * stride] = colour;
+        }
       }
     }
   }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "render/math.h"
 #include "config/scene_params.h"
@@ -185,6 +186,13 @@ inline float HeightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, b
   return height;
 }
 
+// Segment indices stay exact (and the float-to-int conversion defined) well inside this range
+// of z, LandmarkHeight's range.
+inline constexpr float kLandmarkMaxZ = 1.0e9f;
+
+// The landmark of a segment from this thread's cache (built on a miss).
+const Landmark& CachedLandmark(std::int32_t segment);
+
 // LandmarkHeight at four points (xs, zs) with their width scales, in the lanes where `active` is
 // set (0 in the others); each active lane gives exactly LandmarkHeight's bits. Meant for nearby
 // points: the lanes walk every segment between the lowest and the highest of their own.
@@ -224,6 +232,14 @@ void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* 
 // TerrainLight's value.
 float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
                    NeighbourSlices* neighbours = nullptr);
+
+// The fast shading path (see canyon_fast_shading.cpp): true on processors with AVX2, unless the
+// plain paths are forced.
+bool FastShadingAvailable();
+// TerrainLight at eight points (xs[k], zs[k]), every term in lanes, within a few millionths of
+// its value; out[k] for point k. Only where FastShadingAvailable(), for finite xs and |z| below
+// LandmarkHeight's range.
+void TerrainLights8(const float* xs, const float* zs, const DebugParams& p, Vec3 sun, float* out);
 
 // TerrainShadow's ten samples toward the sun lie at fixed offsets along z from the point, the
 // same for every point of one z: their slices, shared by all the points of a row.

@@ -1,0 +1,300 @@
+// Fast versions of the canyon's shading terms that need terrain heights around a visible point:
+// the diffuse light (four heights for the normal) and the sun shadow (ten heights toward the
+// sun). Eight points at a time with AVX2, every term in lanes: the centre line, the width scale
+// and the terraces through polynomial sines, the noise through gathers. Each height is then
+// within a few millionths of a unit of TerrainHeight's rather than equal to it bit for bit
+// (libm's sinf rounds a little differently), which moves the light and shadow factors by far
+// less than one level of the picture. The column march keeps the exact heights: there a height
+// decides which rows a sample covers. Chosen at run time; the exact versions (LightOnSlice,
+// TerrainShadow) stay the reference and the path on processors without AVX2.
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "render/fast_math.h"
+#include "render/noise.h"
+#include "render/plain_paths.h"
+#include "scenes/canyon_internal.h"
+
+namespace canyon_detail {
+
+bool FastShadingAvailable() {
+  static const bool available = __builtin_cpu_supports("avx2") && !PlainPathsForced();
+  return available;
+}
+
+namespace {
+
+#define KESTREL_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+typedef float V8 __attribute__((vector_size(32)));
+typedef std::int32_t I8 __attribute__((vector_size(32)));
+
+KESTREL_AVX2 V8 Splat8(float a) { return V8{} + a; }
+KESTREL_AVX2 V8 Load8(const float* a) { return reinterpret_cast<V8>(_mm256_loadu_ps(a)); }
+KESTREL_AVX2 void Store8(float* out, V8 a) { _mm256_storeu_ps(out, reinterpret_cast<__m256>(a)); }
+KESTREL_AVX2 bool AllSet(I8 m) { return _mm256_movemask_ps(reinterpret_cast<__m256>(m)) == 0xFF; }
+KESTREL_AVX2 bool AnySet(I8 m) { return _mm256_movemask_ps(reinterpret_cast<__m256>(m)) != 0; }
+KESTREL_AVX2 V8 Select(I8 m, V8 a, V8 b) { return m ? a : b; }
+KESTREL_AVX2 V8 Abs8(V8 a) { return reinterpret_cast<V8>(reinterpret_cast<I8>(a) & 0x7FFFFFFF); }
+// Clamp01: 0 for a non-finite value, else clamped to [0, 1].
+KESTREL_AVX2 V8 Clamp01x8(V8 x) {
+  const V8 zero = Splat8(0.0f);
+  const V8 one = Splat8(1.0f);
+  V8 r = Select(x < zero, zero, x);
+  r = Select(x > one, one, r);
+  return Select(Abs8(x) < Splat8(__builtin_inff()), r, zero);
+}
+KESTREL_AVX2 V8 Clamp8(V8 x, float lo, float hi) {
+  return Select(x < Splat8(lo), Splat8(lo), Select(Splat8(hi) < x, Splat8(hi), x));
+}
+KESTREL_AVX2 V8 SS8(V8 t) { return t * t * (Splat8(3.0f) - Splat8(2.0f) * t); }
+
+// The table values of texel row r (times the table size), column c and one channel.
+KESTREL_AVX2 V8 TableRead8(const float* table, I8 r, I8 c, std::int32_t channel) {
+  const I8 index = ((r + c) << 2) + channel;
+  return reinterpret_cast<V8>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(index), 4));
+}
+
+// SampleNoise in each lane, the four table reads of a lane as four gathers. Lanes beyond the
+// direct coordinate range (never in the canyon) send all eight through the scalar lookup.
+KESTREL_AVX2 V8 Noise8(const float* table, V8 x, V8 y, int ch) {
+  static_assert(kNoiseTableSize == 1 << 10 && kNoiseChannels == 4, "shifts below");
+  const V8 u = x * kNoiseTexelsPerUnit;
+  const V8 w = y * kNoiseTexelsPerUnit;
+  if (!AllSet((Abs8(u) < Splat8(2.0e9f)) & (Abs8(w) < Splat8(2.0e9f)))) {
+    alignas(32) float xs[8], ys[8], out[8];
+    Store8(xs, x);
+    Store8(ys, y);
+    for (int k = 0; k < 8; ++k) out[k] = SampleNoise(table, xs[k], ys[k], ch);
+    return Load8(out);
+  }
+  // Floor: truncate, then step down where that rounded up (the comparison adds -1 there).
+  I8 iu = __builtin_convertvector(u, I8);
+  I8 iw = __builtin_convertvector(w, I8);
+  iu += __builtin_convertvector(iu, V8) > u;
+  iw += __builtin_convertvector(iw, V8) > w;
+  const V8 fu = u - __builtin_convertvector(iu, V8);
+  const V8 fw = w - __builtin_convertvector(iw, V8);
+  const I8 c0 = iu & (kNoiseTableSize - 1);
+  const I8 c1 = (iu + 1) & (kNoiseTableSize - 1);
+  const I8 r0 = (iw & (kNoiseTableSize - 1)) << 10;
+  const I8 r1 = ((iw + 1) & (kNoiseTableSize - 1)) << 10;
+  const std::int32_t channel = ch & (kNoiseChannels - 1);
+  const V8 t00 = TableRead8(table, r0, c0, channel);
+  const V8 t10 = TableRead8(table, r0, c1, channel);
+  const V8 t01 = TableRead8(table, r1, c0, channel);
+  const V8 t11 = TableRead8(table, r1, c1, channel);
+  const V8 top = t00 + (t10 - t00) * fu;
+  const V8 bottom = t01 + (t11 - t01) * fu;
+  return top + (bottom - top) * fw;
+}
+
+// FastSin in each lane: the same reduction and polynomials. Lanes beyond its range send all
+// eight through the scalar version (which takes libm there).
+KESTREL_AVX2 V8 Sin8(V8 x) {
+  using namespace fast_math_detail;
+  if (!AllSet(Abs8(x) <= Splat8(8192.0f))) {
+    alignas(32) float xs[8];
+    Store8(xs, x);
+    for (float& v : xs) v = FastSin(v);
+    return Load8(xs);
+  }
+  const V8 shift = Splat8(12582912.0f);
+  const V8 k = (x * kTwoOverPi + shift) - shift;
+  const V8 r = ((x - k * kHalfPiA) - k * kHalfPiB) - k * kHalfPiC;
+  const I8 quadrant = __builtin_convertvector(k, I8) & 3;
+  const V8 z = r * r;
+  const V8 sr = ((Splat8(-1.9515295891e-4f) * z + 8.3321608736e-3f) * z - 1.6666654611e-1f) * z * r + r;
+  const V8 cr = ((Splat8(2.443315711809948e-5f) * z - 1.388731625493765e-3f) * z + 4.166664568298827e-2f) *
+                    z * z -
+                0.5f * z + 1.0f;
+  // Quadrants 1 and 3 take the cosine polynomial; 2 and 3 are negative.
+  const V8 magnitude = Select((quadrant & 1) != 0, cr, sr);
+  const I8 negative = quadrant > 1;
+  return reinterpret_cast<V8>(reinterpret_cast<I8>(magnitude) ^ (negative & (1 << 31)));
+}
+
+KESTREL_AVX2 V8 Centre8(V8 z) { return 10.0f * Sin8(0.035f * z) + 18.0f * Sin8(0.011f * z); }
+
+// SliceWidth's B, w = max(terrain_width, 0.2).
+KESTREL_AVX2 V8 Width8(const float* table, V8 z, float w) {
+  const V8 u = Clamp01x8((Noise8(table, Splat8(72.0f), 0.012f * z - 31.0f, 3) + 1.0f) * 0.5f);
+  const V8 wave = Sin8(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f;
+  return Clamp8(wave, 0.72f, 1.34f) * w;
+}
+
+// LandmarkHeight at eight points in the lanes where `active` is set (0 in the others), with the
+// same operations in the same order as the four-lane version: the lanes walk every segment
+// between the lowest and the highest of their own, and a lane takes the segments within one of
+// its own.
+KESTREL_AVX2 V8 LandmarkHeights8(V8 x, V8 z, V8 B, I8 active) {
+  const V8 zero = Splat8(0.0f);
+  if (!AnySet(active)) return zero;
+  const V8 segment_z = z / 62.0f;
+  I8 own = __builtin_convertvector(segment_z, I8);
+  own += __builtin_convertvector(own, V8) > segment_z;  // floor
+  alignas(32) std::int32_t own_lanes[8];
+  alignas(32) std::int32_t active_lanes[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(own_lanes), reinterpret_cast<__m256i>(own));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(active_lanes), reinterpret_cast<__m256i>(active));
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+  bool any = false;
+  for (int k = 0; k < 8; ++k) {
+    if (active_lanes[k] == 0) continue;
+    first = any ? std::min(first, own_lanes[k]) : own_lanes[k];
+    last = any ? std::max(last, own_lanes[k]) : own_lanes[k];
+    any = true;
+  }
+  const V8 one = Splat8(1.0f);
+  V8 sum = zero;
+  for (std::int32_t segment = first - 1; segment <= last + 1; ++segment) {
+    const I8 offset = segment - own;
+    const I8 member = active & (offset > -2) & (offset < 2);
+    const Landmark& lm = CachedLandmark(segment);
+
+    // 1. Only landmarks near each point contribute.
+    const V8 dz = z - lm.zc;
+    const V8 fx = lm.xc + lm.side * (25.0f * B + lm.side_offset);
+    const V8 dx = x - fx;
+    const V8 adz = Abs8(dz);
+    const V8 adx = Abs8(dx);
+    const I8 near = member & ~(adz > 50.84f) & ~(adx > 108.0f);
+    if (!AnySet(near)) continue;
+
+    // 2.-4. Mound, peak, base and ridge, each 0 beyond its reach.
+    V8 terms = zero;
+    const I8 mound_zone = near & ~(adz > lm.mound_reach_z) & ~(adx > lm.mound_reach_x);
+    if (AnySet(mound_zone)) {
+      const V8 m1 = dz * dz / lm.u1_sq + dx * dx / lm.r1_sq;
+      const V8 mound_ramp = Clamp01x8((m1 - 0.16f) / 1.0064f);
+      const V8 mound = Select(mound_zone & ~(m1 > 1.2f), (one - SS8(mound_ramp)) * lm.a1, zero);
+      const V8 peak_ramp = Clamp01x8((m1 - 0.0324f) / 0.352f);
+      const V8 peak = Select(mound_zone & ~(m1 > 0.4f), (one - SS8(peak_ramp)) * lm.a2, zero);
+      terms = mound + peak;
+    }
+    const I8 base_zone = near & ~(adz > lm.base_reach_z) & ~(adx > lm.base_reach_x);
+    if (AnySet(base_zone)) {
+      const V8 m2 = dz * dz / lm.u2_sq + dx * dx / lm.r2_sq;
+      const V8 base_ramp = Clamp01x8((m2 - 0.1764f) / 0.8236f);
+      terms = terms + Select(base_zone & ~(m2 > 1.05f), (one - SS8(base_ramp)) * lm.a3, zero);
+    }
+    const V8 ridge_x = fx - lm.ridge_shift + dz * lm.ridge_slope;
+    const V8 across = Abs8(x - ridge_x);
+    const I8 ridge_zone = near & (adz <= 1.01f * lm.ridge_length) & ~(across > lm.ridge_reach);
+    if (AnySet(ridge_zone)) {
+      const V8 rl = Clamp01x8((adz / lm.ridge_length - 0.28f) / 0.72f);
+      const V8 rw = Clamp01x8((across / lm.ridge_width - 0.15f) / 0.85f);
+      terms = terms + Select(ridge_zone, (one - SS8(rl)) * (one - SS8(rw)) * lm.a4, zero);
+    }
+
+    // 5.
+    sum = Select(near, sum + terms, sum);
+
+    // 6. The mesa.
+    if (lm.mesa) {
+      const V8 t = z - lm.zm;
+      const V8 v = x - ((21.0f * B + 7.0f + lm.mesa_offset) * lm.mesa_side + lm.xm);
+      const I8 inside = near & (t * t + v * v <= lm.mesa_r2);
+      if (AnySet(inside)) {
+        const V8 mesa_across = Abs8(lm.mesa_cos * v - t * lm.mesa_sin) * lm.mesa_inv_w;
+        const V8 mesa_along = Abs8(t * lm.mesa_cos + v * lm.mesa_sin) * lm.mesa_inv_y;
+        const V8 q = Clamp01x8(one - Select(mesa_across < mesa_along, mesa_along, mesa_across));
+        const V8 A = Clamp01x8((q - 0.02f) / 0.14f);
+        sum = Select(inside, sum + SS8(A) * q * lm.a5, sum);
+      }
+    }
+  }
+  return sum;
+}
+
+// The parameters TerrainHeight reads, folded as its formulas fold them.
+struct HeightTerms {
+  const float* table;
+  float height_scale;
+  float w;              // max(terrain_width, 0.2)
+  float floor_ripple;   // 0.35 * height * detail
+  float floor_swell;    // 0.3 * floor
+  float wall_ripple;    // 0.62 * detail * height
+  float wall_detail;    // 2.35 * detail
+  bool landmarks;       // large_features (the heights here are always detailed)
+};
+
+HeightTerms MakeHeightTerms(const DebugParams& p) {
+  HeightTerms t;
+  t.table = NoiseTable();
+  t.height_scale = p.terrain_height;
+  t.w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+  t.floor_ripple = 0.35f * p.terrain_height * p.terrain_detail;
+  t.floor_swell = 0.3f * p.terrain_floor;
+  t.wall_ripple = 0.62f * p.terrain_detail * p.terrain_height;
+  t.wall_detail = 2.35f * p.terrain_detail;
+  t.landmarks = p.large_features;
+  return t;
+}
+
+// Detailed TerrainHeight at eight points (x, z) whose centre line cx and width scale B are
+// known, step by step as it is written. Points must be finite with |z| below LandmarkHeight's
+// range.
+KESTREL_AVX2 V8 Heights8(const HeightTerms& t, V8 x, V8 z, V8 cx, V8 B) {
+  // 2. The floor.
+  const V8 g = Noise8(t.table, 0.18f * x, 0.16f * z, 1);
+  const V8 floor_noise = Noise8(t.table, 0.11f * x, 0.08f * z, 2);
+  const V8 floor = t.floor_ripple * g + t.floor_swell * floor_noise - 2.4f;
+
+  // 1., 3.-5. Outside the river bed, the wall ramp.
+  const V8 f = Abs8(x - cx);
+  const I8 bed = f <= Splat8(3.6f * t.w);
+  const V8 D = SS8(Clamp01x8((f - 5.0f * B) / (16.0f * B)));
+  const I8 walls = ~bed & ~(D <= Splat8(0.0f));
+  if (!AnySet(walls)) return floor;
+
+  // 6.-7. Wall noise and the terraces, out of phase on the two walls.
+  const V8 E = Noise8(t.table, 0.045f * x + 10.0f, 0.04f * z - 4.0f, 0);
+  const V8 G = Noise8(t.table, 0.01f * x - 19.0f, 0.008f * z + 13.0f, 3);
+  const V8 I = Clamp01x8((Noise8(t.table, 0.0065f * x + 37.0f, 0.009f * z - 29.0f, 2) + 1.0f) * 0.5f);
+  const V8 M = Clamp01x8((I - 0.54f) / 0.3f);
+  const V8 O = Clamp01x8((f - 28.0f * B) / (26.0f * B));
+  const V8 s = Select(x >= cx, Splat8(1.9f), Splat8(-1.9f));
+  const V8 Q = Clamp01x8(Sin8(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
+
+  // 8.-9. Wall height, ramped in, and the floor's ripples on the slopes.
+  const V8 wall = 2.4f * SS8(M) + 2.0f * G + 1.35f * (1.0f - SS8(O)) * D * SS8(Q) + t.wall_detail * E + 10.0f;
+  V8 result = t.height_scale * D * wall + floor + t.wall_ripple * D * g;
+
+  // 10. The landmarks.
+  if (t.landmarks) result = result + LandmarkHeights8(x, z, B, walls) * D * t.height_scale;
+  return Select(walls, result, floor);
+}
+
+// TerrainLight from the four heights around each point.
+KESTREL_AVX2 V8 Lights8(const HeightTerms& t, V8 x, V8 z, Vec3 sun) {
+  const V8 behind = z - 1.0f;
+  const V8 ahead = z + 1.0f;
+  const V8 cx = Centre8(z);
+  const V8 B = Width8(t.table, z, t.w);
+  const V8 h_left = Heights8(t, x - 1.0f, z, cx, B);
+  const V8 h_right = Heights8(t, x + 1.0f, z, cx, B);
+  const V8 h_behind = Heights8(t, x, behind, Centre8(behind), Width8(t.table, behind, t.w));
+  const V8 h_ahead = Heights8(t, x, ahead, Centre8(ahead), Width8(t.table, ahead, t.w));
+  const V8 ex = h_left - h_right;
+  const V8 ez = h_behind - h_ahead;
+  // The normal (ex, 2, ez) is never shorter than 2, so it always normalises.
+  const V8 len = reinterpret_cast<V8>(_mm256_sqrt_ps(reinterpret_cast<__m256>(ex * ex + 4.0f + ez * ez)));
+  const V8 dot = (ex / len) * sun.x + (2.0f / len) * sun.y + (ez / len) * sun.z;
+  return Clamp01x8(dot * 0.8474576f + 0.15254237f);
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void TerrainLights8(const float* xs, const float* zs, const DebugParams& p,
+                                                    Vec3 sun, float* out) {
+  const HeightTerms t = MakeHeightTerms(p);
+  Store8(out, Lights8(t, Load8(xs), Load8(zs), sun));
+}
+
+}  // namespace canyon_detail
