@@ -913,16 +913,12 @@ void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const 
 
 namespace {
 
-// The colour of a visible sample whose albedo (with haze), moss and diffuse light are known.
+// The colour of a visible sample whose albedo (with haze), moss, diffuse light and shadow are
+// known.
 Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice& slice, float h,
-                  Vec3 albedo, float moss, float diffuse) {
-  const DebugParams& p = *sc.p;
+                  Vec3 albedo, float moss, float diffuse, float shadow) {
   const MusicViz& mv = *sc.mv;
-  const CanyonFrame& cf = *sc.cf;
   const float pz = slice.z;
-
-  // 3. Sun and shadow.
-  const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
 
   // 4. Lit colour: the constant term is the warm dusk sky light, which shadows do not remove.
   const float light = shadow * (0.78f * diffuse + 0.1024f) + 0.5376f;
@@ -977,26 +973,34 @@ struct VisibleSample {
   int row_bottom;
 };
 
-// TerrainLight of n (at most 8) visible samples: eight at a time in lanes on the fast path,
-// else one by one, exactly.
-void SampleLights(const ShadeContext& sc, VisibleSample* samples, int n, float* lights) {
+// TerrainLight and TerrainShadow of n (at most 8) visible samples: eight at a time in lanes on
+// the fast path, else one by one, exactly.
+void SampleLights(const ShadeContext& sc, VisibleSample* samples, int n, float* lights, float* shadows) {
+  const DebugParams& p = *sc.p;
+  const CanyonFrame& cf = *sc.cf;
   if (canyon_detail::FastShadingAvailable()) {
     float xs[8];
     float zs[8];
+    float hs[8];
     bool lanes_apply = true;
     for (int k = 0; k < 8; ++k) {
       const VisibleSample& sample = samples[k < n ? k : 0];
       xs[k] = sample.px;
       zs[k] = sample.slice.z;
-      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ;
+      hs[k] = sample.h;
+      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ &&
+                    std::isfinite(hs[k]);
     }
     if (lanes_apply) {
-      canyon_detail::TerrainLights8(xs, zs, *sc.p, sc.cf->sun, lights);
+      canyon_detail::TerrainLights8(xs, zs, p, cf.sun, lights);
+      canyon_detail::TerrainShadows8(xs, zs, hs, p, cf.sun_sin, cf.sun_cos, shadows);
       return;
     }
   }
   for (int k = 0; k < n; ++k) {
-    lights[k] = canyon_detail::LightOnSlice(samples[k].px, samples[k].slice, *sc.p, sc.cf->sun);
+    VisibleSample& sample = samples[k];
+    lights[k] = canyon_detail::LightOnSlice(sample.px, sample.slice, p, cf.sun);
+    shadows[k] = TerrainShadow(sample.px, sample.slice.z, sample.h, p, cf.sun_sin, cf.sun_cos);
   }
 }
 
@@ -1007,7 +1011,8 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
   for (int first = 0; first < count; first += 8) {
     const int n = std::min(8, count - first);
     float lights[8];
-    SampleLights(sc, samples + first, n, lights);
+    float shadows[8];
+    SampleLights(sc, samples + first, n, lights, shadows);
     for (int quad = 0; quad < n; quad += 4) {
       const int m = std::min(4, n - quad);
       float xs[4];
@@ -1026,7 +1031,7 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
       for (int k = 0; k < m; ++k) {
         VisibleSample& sample = samples[first + quad + k];
         const Vec3 colour = ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k],
-                                         surfaces.moss[k], lights[quad + k]);
+                                         surfaces.moss[k], lights[quad + k], shadows[quad + k]);
         for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
           column[static_cast<std::size_t>(r) * stride] = colour;
         }

@@ -222,6 +222,10 @@ struct HeightTerms {
   float wall_ripple;    // 0.62 * detail * height
   float wall_detail;    // 2.35 * detail
   bool landmarks;       // large_features (the heights here are always detailed)
+  // Bounds on the parts above the floor, per unit of |height| times the wall ramp.
+  float abs_height;     // |height|
+  float wall_ripple_bound;
+  float above_floor_bound;
 };
 
 HeightTerms MakeHeightTerms(const DebugParams& p) {
@@ -234,13 +238,19 @@ HeightTerms MakeHeightTerms(const DebugParams& p) {
   t.wall_ripple = 0.62f * p.terrain_detail * p.terrain_height;
   t.wall_detail = 2.35f * p.terrain_detail;
   t.landmarks = p.large_features;
+  const HeightBounds bounds = MakeHeightBounds(p);
+  t.abs_height = std::fabs(p.terrain_height);
+  t.wall_ripple_bound = bounds.wall + bounds.ripple;
+  t.above_floor_bound = bounds.above_floor;
   return t;
 }
 
 // Detailed TerrainHeight at eight points (x, z) whose centre line cx and width scale B are
 // known, step by step as it is written. Points must be finite with |z| below LandmarkHeight's
-// range.
-KESTREL_AVX2 V8 Heights8(const HeightTerms& t, V8 x, V8 z, V8 cx, V8 B) {
+// range. With a `cutoff`, the heights are abandoned (and *below set) as soon as bounds show
+// every lane at or below its cutoff: first from the floor and the ramp, then with the landmarks.
+KESTREL_AVX2 V8 Heights8(const HeightTerms& t, V8 x, V8 z, V8 cx, V8 B, const V8* cutoff = nullptr,
+                         bool* below = nullptr) {
   // 2. The floor.
   const V8 g = Noise8(t.table, 0.18f * x, 0.16f * z, 1);
   const V8 floor_noise = Noise8(t.table, 0.11f * x, 0.08f * z, 2);
@@ -252,6 +262,16 @@ KESTREL_AVX2 V8 Heights8(const HeightTerms& t, V8 x, V8 z, V8 cx, V8 B) {
   const V8 D = SS8(Clamp01x8((f - 5.0f * B) / (16.0f * B)));
   const I8 walls = ~bed & ~(D <= Splat8(0.0f));
   if (!AnySet(walls)) return floor;
+  const V8 ramp_bound = t.abs_height * D;
+  if (cutoff && AllSet(floor + ramp_bound * t.above_floor_bound <= *cutoff)) {
+    *below = true;
+    return floor;
+  }
+  const V8 landmark = t.landmarks ? LandmarkHeights8(x, z, B, walls) * D * t.height_scale : Splat8(0.0f);
+  if (cutoff && AllSet(floor + ramp_bound * t.wall_ripple_bound + landmark <= *cutoff)) {
+    *below = true;
+    return floor;
+  }
 
   // 6.-7. Wall noise and the terraces, out of phase on the two walls.
   const V8 E = Noise8(t.table, 0.045f * x + 10.0f, 0.04f * z - 4.0f, 0);
@@ -267,7 +287,7 @@ KESTREL_AVX2 V8 Heights8(const HeightTerms& t, V8 x, V8 z, V8 cx, V8 B) {
   V8 result = t.height_scale * D * wall + floor + t.wall_ripple * D * g;
 
   // 10. The landmarks.
-  if (t.landmarks) result = result + LandmarkHeights8(x, z, B, walls) * D * t.height_scale;
+  if (t.landmarks) result = result + landmark;
   return Select(walls, result, floor);
 }
 
@@ -289,7 +309,54 @@ KESTREL_AVX2 V8 Lights8(const HeightTerms& t, V8 x, V8 z, Vec3 sun) {
   return Clamp01x8(dot * 0.8474576f + 0.15254237f);
 }
 
+// TerrainShadow at eight points with ground heights h: the ten heights toward the sun in lanes,
+// the sums in the same order.
+KESTREL_AVX2 V8 Shadows8(const HeightTerms& t, const DebugParams& p, V8 x, V8 z, V8 h, float sun_sin,
+                         float sun_cos) {
+  const V8 zero = Splat8(0.0f);
+  V8 sum = zero;
+  float total = 0.0f;
+  V8 hard = zero;
+  V8 soft = zero;
+  for (int i = 1; i <= kShadowSamples; ++i) {
+    // 1. Samples bunch up near the point, with a margin that widens with distance.
+    const float q = (static_cast<float>(i) - 0.35f) * 0.1f;
+    const float l = q * p.shadow_length;
+    const float m = 0.02f * l + 0.75f;
+    const float o = -0.08f * m;
+
+    // 2. How far the terrain there rises above the ray toward the sun.
+    const V8 ray = 0.36f * l + h + 0.2f;
+    const V8 sx = x + l * sun_sin;
+    const V8 sz = z + l * sun_cos;
+    // Terrain that cannot reach the ray gives exactly 0, so its full height is not needed.
+    const V8 cutoff = ray + o;
+    bool below = false;
+    const V8 th = Heights8(t, sx, sz, Centre8(sz), Width8(t.table, sz, t.w), &cutoff, &below);
+    const V8 v = below ? zero : SS8(Clamp01x8((th - ray - o) / (m - o)));
+
+    // 3. Near samples weigh more.
+    const float weight = (1.0f - q) * (1.0f - q) + 0.12f;
+    sum += v * weight;
+    total += weight;
+    hard = Select(hard < v, v, hard);
+    soft = Clamp01x8(sum / total * 1.3f);
+  }
+  return 1.0f - ((hard - soft) * 0.72f + soft) * p.shadow_strength;
+}
+
 }  // namespace
+
+__attribute__((target("avx2"))) void TerrainShadows8(const float* xs, const float* zs, const float* hs,
+                                                     const DebugParams& p, float sun_sin, float sun_cos,
+                                                     float* out) {
+  if (!p.shadows || !(p.shadow_strength > 0.0f)) {
+    Store8(out, Splat8(1.0f));
+    return;
+  }
+  const HeightTerms t = MakeHeightTerms(p);
+  Store8(out, Shadows8(t, p, Load8(xs), Load8(zs), Load8(hs), sun_sin, sun_cos));
+}
 
 __attribute__((target("avx2"))) void TerrainLights8(const float* xs, const float* zs, const DebugParams& p,
                                                     Vec3 sun, float* out) {

@@ -240,6 +240,10 @@ bool FastShadingAvailable();
 // its value; out[k] for point k. Only where FastShadingAvailable(), for finite xs and |z| below
 // LandmarkHeight's range.
 void TerrainLights8(const float* xs, const float* zs, const DebugParams& p, Vec3 sun, float* out);
+// TerrainShadow at eight points (xs[k], zs[k]) with ground heights hs[k] likewise: exactly 1 with
+// shadows off or no strength, else within a few millionths of its value.
+void TerrainShadows8(const float* xs, const float* zs, const float* hs, const DebugParams& p,
+                     float sun_sin, float sun_cos, float* out);
 
 // TerrainShadow's ten samples toward the sun lie at fixed offsets along z from the point, the
 // same for every point of one z: their slices, shared by all the points of a row.

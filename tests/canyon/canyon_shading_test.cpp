@@ -157,6 +157,50 @@ TEST(CanyonShading, EightLaneLightsStayWithinAMillionthOrTwoOfTheLight) {
   EXPECT_GT(compared, 40000);
 }
 
+TEST(CanyonShading, EightLaneShadowsStayWithinAFewMillionthsOfTheShadow) {
+  // The fast path's shadows, eight ground points at a time, against TerrainShadow: for short,
+  // default and long shadows from three sun directions, on the ground itself and a little above
+  // it (where only the tallest terrain still reaches the ray), and exactly 1 with shadows off.
+  if (!canyon_detail::FastShadingAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
+  NoiseTable();
+  int compared = 0;
+  int shaded = 0;
+  for (const float length : {2.0f, 18.0f, 80.0f}) {
+    for (const float sun_angle : {0.7f, -2.2f, 3.0f}) {
+      DebugParams p = WithShadows(0.8f);
+      p.shadow_length = length;
+      p.sun_angle = sun_angle;
+      const float sa = std::sin(sun_angle);
+      const float ca = std::cos(sun_angle);
+      for (float z = -300.0f; z < 2400.0f; z += 23.9f) {
+        for (float first = -120.0f; first <= 120.0f; first += 9.7f) {
+          // Eight points close together (each lane's heights near its neighbours', so the lanes
+          // often leave the ray together) on the ground or raised a little.
+          float xs[8], zs[8], hs[8], out[8];
+          for (int k = 0; k < 8; ++k) {
+            xs[k] = CanyonCentre(z) + first + 0.37f * static_cast<float>(k);
+            zs[k] = z + 0.21f * static_cast<float>(k);
+            hs[k] = TerrainHeight(xs[k], zs[k], p, true) + 0.4f * static_cast<float>(k % 4);
+          }
+          canyon_detail::TerrainShadows8(xs, zs, hs, p, sa, ca, out);
+          for (int k = 0; k < 8; ++k) {
+            const float exact = TerrainShadow(xs[k], zs[k], hs[k], p, sa, ca);
+            ASSERT_NEAR(out[k], exact, 1.0e-5f) << xs[k] << " " << zs[k] << " " << hs[k];
+            if (exact < 1.0f) ++shaded;
+            ++compared;
+          }
+          p.shadows = false;
+          canyon_detail::TerrainShadows8(xs, zs, hs, p, sa, ca, out);
+          for (float v : out) ASSERT_EQ(v, 1.0f);
+          p.shadows = true;
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 50000);
+  EXPECT_GT(shaded, compared / 20);  // the ground does shade itself on this grid
+}
+
 TEST(CanyonShading, HazeFollowsFogAndDistance) {
   DebugParams p;
   const float z = 300.0f;
