@@ -803,6 +803,8 @@ struct ShadeContext {
   float lava_shift_z;   // time terms of the lava pattern
   float lava_sway;
   canyon_detail::HeightBounds bounds;
+  bool lanes = false;       // the march and its shading take the eight-lane paths
+  float lane_error = 0.0f;  // LaneHeightError
   // The march's distances, the same for every column, and the rows one unit of height spans at
   // each (scale / d): worked out once instead of once per column.
   int steps = 0;
@@ -821,6 +823,8 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
   sc.lava_sway = 0.8f * std::sin(0.31f * t);
   sc.bounds = canyon_detail::MakeHeightBounds(p);
+  sc.lanes = canyon_detail::FastLanesAvailable();
+  sc.lane_error = canyon_detail::LaneHeightError(p);
   sc.steps = std::clamp(cf.steps, 0, kMaxCanyonSteps);
   float d = 1.0f;
   for (int i = 0; i < sc.steps; ++i) {
@@ -978,7 +982,7 @@ struct VisibleSample {
 void SampleLights(const ShadeContext& sc, VisibleSample* samples, int n, float* lights, float* shadows) {
   const DebugParams& p = *sc.p;
   const CanyonFrame& cf = *sc.cf;
-  if (canyon_detail::FastShadingAvailable()) {
+  if (sc.lanes) {
     float xs[8];
     float zs[8];
     float hs[8];
@@ -1179,6 +1183,103 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   return std::max(limit + 1, 0);
 }
 
+// The march with the heights of eight steps at a time from the lanes (TerrainHeights8), each
+// within LaneHeightError of the exact height. A step's rows depend on its height only through
+// trunc((h - camH)*scale/d): where the lanes' quotient lies so close to a whole number that the
+// exact height could fall on the other side, the step takes its exact height instead. So every
+// sample covers exactly the rows of the exact march, and only its shading sees the lanes'
+// height. Batches whose heights are bounded below the rows still open are skipped as a whole.
+int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
+  const CanyonFrame& cf = *sc.cf;
+  const CanyonView& v = cf.view;
+  const DebugParams& p = *sc.p;
+  const std::size_t W = frame.width;
+  const int H = static_cast<int>(frame.height);
+  Vec3* column = frame.pixels.data() + x;
+
+  // 2. The ray through this column; 3. the tilted horizon at this column.
+  const float s = static_cast<float>(x) / static_cast<float>(W) - 0.5f;
+  const float angle = s * v.fov + v.heading;
+  const float dir_x = std::sin(angle);
+  const float dir_z = std::cos(angle);
+  const int row_base = static_cast<int>(s * v.slope * static_cast<float>(W)) + cf.horizon_row;
+  int limit = H - 1;
+  const float highest = sc.bounds.anywhere;
+  const bool can_stop_early = highest - v.camH >= 0.0f;
+  const float error = sc.lane_error;
+
+  constexpr int kBatch = 32;
+  VisibleSample visible[kBatch];
+  int pending = 0;
+
+  // 4. Front to back, bottom to top, eight steps at a time.
+  bool stopped = false;
+  for (int first = 0; first < sc.steps && limit > 0 && !stopped; first += 8) {
+    const int n = std::min(8, sc.steps - first);
+    {
+      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(first)], row_base,
+                               limit);
+      if (can_stop_early && hidden(highest)) break;
+    }
+    float xs[8];
+    float zs[8];
+    float cutoffs[8];  // a height at or below this is hidden at the batch's first limit
+    bool lanes_apply = true;
+    for (int k = 0; k < 8; ++k) {
+      const std::size_t i = static_cast<std::size_t>(first + std::min(k, n - 1));
+      const float d = sc.distance[i];
+      xs[k] = v.camX + d * dir_x;
+      zs[k] = v.camZ + d * dir_z;
+      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ;
+      const HiddenBelow hidden(v.camH, sc.rows_per_unit[i], row_base, limit);
+      cutoffs[k] = v.camH + hidden.threshold / sc.rows_per_unit[i] - error;
+    }
+    float hs[8];
+    float centres[8];
+    if (lanes_apply && !canyon_detail::TerrainHeights8(xs, zs, p, cutoffs, hs, centres)) continue;
+    for (int k = 0; k < n && limit > 0; ++k) {
+      const int i = first + k;
+      const float d = sc.distance[static_cast<std::size_t>(i)];
+      const float rows_per_unit = sc.rows_per_unit[static_cast<std::size_t>(i)];
+      const HiddenBelow hidden(v.camH, rows_per_unit, row_base, limit);
+      if (can_stop_early && hidden(highest)) {
+        stopped = true;
+        break;
+      }
+      canyon_detail::TerrainSlice slice = canyon_detail::MakeSlice(zs[k]);
+      float h = 0.0f;
+      float q = 0.0f;
+      bool exact = !lanes_apply;
+      if (lanes_apply) {
+        h = hs[k];
+        q = (h - v.camH) * v.scale / d;
+        // How far the exact quotient may lie from this one: the height's error in rows, and a
+        // few roundings of the quotient itself.
+        const float margin = error * rows_per_unit + 4.0e-7f * std::fabs(q) + 1.0e-5f;
+        exact = std::fabs(q - std::nearbyint(q)) <= margin;
+      }
+      if (exact) {
+        h = canyon_detail::HeightOnSlice(xs[k], slice, p, true);
+        q = (h - v.camH) * v.scale / d;
+      } else {
+        slice.cx = centres[k];  // for the river's shading
+        slice.has_centre = true;
+      }
+      const int row = row_base - static_cast<int>(q);
+      if (row >= limit) continue;
+
+      visible[pending++] = {xs[k], slice, h, d, std::max(row, 0), limit};
+      if (pending == kBatch) {
+        ShadeAndFill(sc, column, W, visible, pending);
+        pending = 0;
+      }
+      limit = row - 1;
+    }
+  }
+  ShadeAndFill(sc, column, W, visible, pending);
+  return std::max(limit + 1, 0);
+}
+
 }  // namespace
 
 void MarchCanyonColumns(Framebuffer& frame, std::size_t from, std::size_t to,
@@ -1188,7 +1289,7 @@ void MarchCanyonColumns(Framebuffer& frame, std::size_t from, std::size_t to,
   to = std::min(to, frame.width);
   for (std::size_t x = from; x < to; ++x) {
     if (!CanyonColumnDrawn(cf, x)) continue;  // keeps last frame's column
-    const int rows = MarchColumn(frame, x, sc);
+    const int rows = sc.lanes ? MarchColumnLanes(frame, x, sc) : MarchColumn(frame, x, sc);
     if (sky_rows) sky_rows[x] = rows;
   }
 }

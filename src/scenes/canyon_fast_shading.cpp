@@ -21,7 +21,7 @@
 
 namespace canyon_detail {
 
-bool FastShadingAvailable() {
+bool FastLanesAvailable() {
   static const bool available = __builtin_cpu_supports("avx2") && !PlainPathsForced();
   return available;
 }
@@ -346,6 +346,26 @@ KESTREL_AVX2 V8 Shadows8(const HeightTerms& t, const DebugParams& p, V8 x, V8 z,
 }
 
 }  // namespace
+
+float LaneHeightError(const DebugParams& p) {
+  const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+  return 2.0e-4f * (1.0f + std::fabs(p.terrain_height)) * (1.0f + std::fabs(p.terrain_detail)) /
+         std::min(w, 1.0f);
+}
+
+__attribute__((target("avx2"))) bool TerrainHeights8(const float* xs, const float* zs, const DebugParams& p,
+                                                     const float* cutoffs, float* heights, float* centres) {
+  const HeightTerms t = MakeHeightTerms(p);
+  const V8 z = Load8(zs);
+  const V8 cx = Centre8(z);
+  if (centres) Store8(centres, cx);
+  const V8 cutoff = cutoffs ? Load8(cutoffs) : Splat8(0.0f);
+  bool below = false;
+  const V8 h = Heights8(t, Load8(xs), z, cx, Width8(t.table, z, t.w), cutoffs ? &cutoff : nullptr, &below);
+  if (below) return false;
+  Store8(heights, h);
+  return true;
+}
 
 __attribute__((target("avx2"))) void TerrainShadows8(const float* xs, const float* zs, const float* hs,
                                                      const DebugParams& p, float sun_sin, float sun_cos,

@@ -233,13 +233,23 @@ void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* 
 float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
                    NeighbourSlices* neighbours = nullptr);
 
-// The fast shading path (see canyon_fast_shading.cpp): true on processors with AVX2, unless the
-// plain paths are forced.
-bool FastShadingAvailable();
+// The fast paths of the march and its shading (see canyon_fast_shading.cpp): true on processors
+// with AVX2, unless the plain paths are forced.
+bool FastLanesAvailable();
 // TerrainLight at eight points (xs[k], zs[k]), every term in lanes, within a few millionths of
-// its value; out[k] for point k. Only where FastShadingAvailable(), for finite xs and |z| below
-// LandmarkHeight's range.
+// its value; out[k] for point k. Only where FastLanesAvailable(), for finite xs and |z| below
+// LandmarkHeight's range (likewise below).
 void TerrainLights8(const float* xs, const float* zs, const DebugParams& p, Vec3 sun, float* out);
+// Detailed TerrainHeight at eight points likewise, each within LaneHeightError(p) of it, into
+// heights (and their centre lines, within a few millionths, into centres unless null). With
+// cutoffs, returns false, leaving heights unset, when bounds on the heights show every point at
+// or below its cutoff; else true.
+bool TerrainHeights8(const float* xs, const float* zs, const DebugParams& p, const float* cutoffs,
+                     float* heights, float* centres);
+// A bound on how far TerrainHeights8 may stray from TerrainHeight for these parameters: about a
+// hundred times the largest difference seen over the whole flight with the default, the
+// steepest and the narrowest terrain.
+float LaneHeightError(const DebugParams& p);
 // TerrainShadow at eight points (xs[k], zs[k]) with ground heights hs[k] likewise: exactly 1 with
 // shadows off or no strength, else within a few millionths of its value.
 void TerrainShadows8(const float* xs, const float* zs, const float* hs, const DebugParams& p,

@@ -106,7 +106,7 @@ TEST(CanyonShading, EightLaneLightsStayWithinAMillionthOrTwoOfTheLight) {
   // landmark segments per call) or side by side, each within 4e-6 of TerrainLight. A light
   // level of the picture is 1/255, so this keeps every shaded pixel on its level but for rare
   // roundings.
-  if (!canyon_detail::FastShadingAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
+  if (!canyon_detail::FastLanesAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
   NoiseTable();
   DebugParams wide;
   wide.terrain_width = 2.5f;
@@ -161,7 +161,7 @@ TEST(CanyonShading, EightLaneShadowsStayWithinAFewMillionthsOfTheShadow) {
   // The fast path's shadows, eight ground points at a time, against TerrainShadow: for short,
   // default and long shadows from three sun directions, on the ground itself and a little above
   // it (where only the tallest terrain still reaches the ray), and exactly 1 with shadows off.
-  if (!canyon_detail::FastShadingAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
+  if (!canyon_detail::FastLanesAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
   NoiseTable();
   int compared = 0;
   int shaded = 0;
