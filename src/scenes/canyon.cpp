@@ -805,6 +805,8 @@ struct ShadeContext {
   canyon_detail::HeightBounds bounds;
   bool lanes = false;       // the march and its shading take the eight-lane paths
   float lane_error = 0.0f;  // LaneHeightError
+  canyon_detail::LaneTerms lane_terms;
+  canyon_detail::LaneShading lane_shading;
   // The march's distances, the same for every column, and the rows one unit of height spans at
   // each (scale / d): worked out once instead of once per column.
   int steps = 0;
@@ -825,6 +827,18 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   sc.bounds = canyon_detail::MakeHeightBounds(p);
   sc.lanes = canyon_detail::FastLanesAvailable();
   sc.lane_error = canyon_detail::LaneHeightError(p);
+  sc.lane_terms = canyon_detail::MakeLaneTerms(p);
+  canyon_detail::LaneShading& sh = sc.lane_shading;
+  sh.t = t;
+  sh.fog = p.fog;
+  sh.sun = cf.sun;
+  sh.sun_sin = cf.sun_sin;
+  sh.sun_cos = cf.sun_cos;
+  sh.river = sc.river;
+  sh.lava_shift_z = sc.lava_shift_z;
+  sh.lava_sway = sc.lava_sway;
+  sh.build = mv.build;
+  sh.impact = mv.impact;
   sc.steps = std::clamp(cf.steps, 0, kMaxCanyonSteps);
   float d = 1.0f;
   for (int i = 0; i < sc.steps; ++i) {
@@ -917,12 +931,17 @@ void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const 
 
 namespace {
 
-// The colour of a visible sample whose albedo (with haze), moss, diffuse light and shadow are
-// known.
+// The colour of a visible sample whose albedo (with haze) and moss are known.
 Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice& slice, float h,
-                  Vec3 albedo, float moss, float diffuse, float shadow) {
+                  Vec3 albedo, float moss) {
+  const DebugParams& p = *sc.p;
   const MusicViz& mv = *sc.mv;
+  const CanyonFrame& cf = *sc.cf;
   const float pz = slice.z;
+
+  // 3. Sun and shadow.
+  const float diffuse = canyon_detail::LightOnSlice(px, slice, p, cf.sun);
+  const float shadow = TerrainShadow(px, pz, h, p, cf.sun_sin, cf.sun_cos);
 
   // 4. Lit colour: the constant term is the warm dusk sky light, which shadows do not remove.
   const float light = shadow * (0.78f * diffuse + 0.1024f) + 0.5376f;
@@ -977,68 +996,73 @@ struct VisibleSample {
   int row_bottom;
 };
 
-// TerrainLight and TerrainShadow of n (at most 8) visible samples: eight at a time in lanes on
-// the fast path, else one by one, exactly.
-void SampleLights(const ShadeContext& sc, VisibleSample* samples, int n, float* lights, float* shadows) {
-  const DebugParams& p = *sc.p;
-  const CanyonFrame& cf = *sc.cf;
-  if (sc.lanes) {
-    float xs[8];
-    float zs[8];
-    float hs[8];
-    bool lanes_apply = true;
-    for (int k = 0; k < 8; ++k) {
-      const VisibleSample& sample = samples[k < n ? k : 0];
+// Shades the samples four at a time (haze and colour in lanes, the rest one by one, every value
+// exact) and fills their rows of the column.
+void ShadeAndFillExact(const ShadeContext& sc, Vec3* column, std::size_t stride,
+                       VisibleSample* samples, int count) {
+  for (int first = 0; first < count; first += 4) {
+    const int n = std::min(4, count - first);
+    float xs[4];
+    float zs[4];
+    float hs[4];
+    float dists[4];
+    for (int k = 0; k < 4; ++k) {
+      const VisibleSample& sample = samples[first + (k < n ? k : 0)];
       xs[k] = sample.px;
       zs[k] = sample.slice.z;
       hs[k] = sample.h;
-      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ &&
-                    std::isfinite(hs[k]);
+      dists[k] = sample.dist;
     }
-    if (lanes_apply) {
-      canyon_detail::TerrainLights8(xs, zs, p, cf.sun, lights);
-      canyon_detail::TerrainShadows8(xs, zs, hs, p, cf.sun_sin, cf.sun_cos, shadows);
-      return;
+    canyon_detail::SampleSurfaces surfaces;
+    canyon_detail::SurfaceColours4(sc.t, sc.p->fog, 160.0f, xs, zs, hs, dists, &surfaces);
+    for (int k = 0; k < n; ++k) {
+      VisibleSample& sample = samples[first + k];
+      const Vec3 colour = ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k],
+                                       surfaces.moss[k]);
+      for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
+        column[static_cast<std::size_t>(r) * stride] = colour;
+      }
     }
-  }
-  for (int k = 0; k < n; ++k) {
-    VisibleSample& sample = samples[k];
-    lights[k] = canyon_detail::LightOnSlice(sample.px, sample.slice, p, cf.sun);
-    shadows[k] = TerrainShadow(sample.px, sample.slice.z, sample.h, p, cf.sun_sin, cf.sun_cos);
   }
 }
 
-// Shades the samples eight at a time (light, haze and colour in lanes, the rest one by one) and
-// fills their rows of the column.
+// Shades the samples and fills their rows of the column: eight at a time, every term in lanes,
+// on the fast path; else exactly.
 void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
                   VisibleSample* samples, int count) {
+  if (!sc.lanes) {
+    ShadeAndFillExact(sc, column, stride, samples, count);
+    return;
+  }
   for (int first = 0; first < count; first += 8) {
     const int n = std::min(8, count - first);
-    float lights[8];
-    float shadows[8];
-    SampleLights(sc, samples + first, n, lights, shadows);
-    for (int quad = 0; quad < n; quad += 4) {
-      const int m = std::min(4, n - quad);
-      float xs[4];
-      float zs[4];
-      float hs[4];
-      float dists[4];
-      for (int k = 0; k < 4; ++k) {
-        const VisibleSample& sample = samples[first + quad + (k < m ? k : 0)];
-        xs[k] = sample.px;
-        zs[k] = sample.slice.z;
-        hs[k] = sample.h;
-        dists[k] = sample.dist;
-      }
-      canyon_detail::SampleSurfaces surfaces;
-      canyon_detail::SurfaceColours4(sc.t, sc.p->fog, 160.0f, xs, zs, hs, dists, &surfaces);
-      for (int k = 0; k < m; ++k) {
-        VisibleSample& sample = samples[first + quad + k];
-        const Vec3 colour = ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k],
-                                         surfaces.moss[k], lights[quad + k], shadows[quad + k]);
-        for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
-          column[static_cast<std::size_t>(r) * stride] = colour;
-        }
+    float xs[8];
+    float zs[8];
+    float hs[8];
+    float dists[8];
+    float centres[8];
+    bool lanes_apply = true;
+    for (int k = 0; k < 8; ++k) {
+      VisibleSample& sample = samples[first + (k < n ? k : 0)];
+      xs[k] = sample.px;
+      zs[k] = sample.slice.z;
+      hs[k] = sample.h;
+      dists[k] = sample.dist;
+      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ &&
+                    std::isfinite(hs[k]);
+      // The march's lanes leave each sample's centre line in its slice.
+      centres[k] = lanes_apply ? canyon_detail::SliceCentre(sample.slice) : 0.0f;
+    }
+    if (!lanes_apply) {
+      ShadeAndFillExact(sc, column, stride, samples + first, n);
+      continue;
+    }
+    Vec3 colours[8];
+    canyon_detail::ShadeSamples8(sc.lane_terms, sc.lane_shading, xs, zs, hs, dists, centres, colours);
+    for (int k = 0; k < n; ++k) {
+      const VisibleSample& sample = samples[first + k];
+      for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
+        column[static_cast<std::size_t>(r) * stride] = colours[k];
       }
     }
   }
@@ -1236,7 +1260,7 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
     }
     float hs[8];
     float centres[8];
-    if (lanes_apply && !canyon_detail::TerrainHeights8(xs, zs, p, cutoffs, hs, centres)) continue;
+    if (lanes_apply && !canyon_detail::TerrainHeights8(sc.lane_terms, xs, zs, cutoffs, hs, centres)) continue;
     for (int k = 0; k < n && limit > 0; ++k) {
       const int i = first + k;
       const float d = sc.distance[static_cast<std::size_t>(i)];

@@ -233,26 +233,51 @@ void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* 
 float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
                    NeighbourSlices* neighbours = nullptr);
 
-// The fast paths of the march and its shading (see canyon_fast_shading.cpp): true on processors
+// The fast paths of the march and its shading (see canyon_lanes8.cpp): true on processors
 // with AVX2, unless the plain paths are forced.
 bool FastLanesAvailable();
-// TerrainLight at eight points (xs[k], zs[k]), every term in lanes, within a few millionths of
-// its value; out[k] for point k. Only where FastLanesAvailable(), for finite xs and |z| below
-// LandmarkHeight's range (likewise below).
-void TerrainLights8(const float* xs, const float* zs, const DebugParams& p, Vec3 sun, float* out);
-// Detailed TerrainHeight at eight points likewise, each within LaneHeightError(p) of it, into
-// heights (and their centre lines, within a few millionths, into centres unless null). With
-// cutoffs, returns false, leaving heights unset, when bounds on the heights show every point at
-// or below its cutoff; else true.
-bool TerrainHeights8(const float* xs, const float* zs, const DebugParams& p, const float* cutoffs,
+
+// What the eight-lane paths read from the parameters, worked out once per frame.
+struct LaneTerms {
+  const float* table = nullptr;  // NoiseTable()
+  // TerrainHeight's parameters, folded as its formulas fold them.
+  float height_scale = 0.0f;
+  float w = 0.0f;             // max(terrain_width, 0.2)
+  float floor_ripple = 0.0f;  // 0.35 * height * detail
+  float floor_swell = 0.0f;   // 0.3 * floor
+  float wall_ripple = 0.0f;   // 0.62 * detail * height
+  float wall_detail = 0.0f;   // 2.35 * detail
+  bool landmarks = false;     // large_features (these heights are always detailed)
+  // Bounds on the parts above the floor, per unit of |height| times the wall ramp.
+  float abs_height = 0.0f;
+  float wall_ripple_bound = 0.0f;
+  float above_floor_bound = 0.0f;
+  // TerrainShadow's: on only with shadows and a strength above 0.
+  bool shadows = false;
+  float shadow_strength = 0.0f;
+  float shadow_length = 0.0f;
+};
+LaneTerms MakeLaneTerms(const DebugParams& p);
+
+// The functions below take eight points (xs[k], zs[k]), finite with |z| below LandmarkHeight's
+// range, and work out every term in lanes: the centre line, the width scale and the terraces
+// through polynomial sines, the noise through gathers. Only where FastLanesAvailable().
+
+// Detailed TerrainHeight, each within LaneHeightError(p) of it, into heights (and the centre
+// lines, within a few millionths, into centres unless null). With cutoffs, returns false,
+// leaving heights unset, when bounds on the heights show every point at or below its cutoff;
+// else true.
+bool TerrainHeights8(const LaneTerms& t, const float* xs, const float* zs, const float* cutoffs,
                      float* heights, float* centres);
 // A bound on how far TerrainHeights8 may stray from TerrainHeight for these parameters: about a
 // hundred times the largest difference seen over the whole flight with the default, the
 // steepest and the narrowest terrain.
 float LaneHeightError(const DebugParams& p);
-// TerrainShadow at eight points (xs[k], zs[k]) with ground heights hs[k] likewise: exactly 1 with
-// shadows off or no strength, else within a few millionths of its value.
-void TerrainShadows8(const float* xs, const float* zs, const float* hs, const DebugParams& p,
+// TerrainLight, within a few millionths of its value.
+void TerrainLights8(const LaneTerms& t, const float* xs, const float* zs, Vec3 sun, float* out);
+// TerrainShadow for ground heights hs: exactly 1 with shadows off or no strength, else within a
+// few millionths of its value.
+void TerrainShadows8(const LaneTerms& t, const float* xs, const float* zs, const float* hs,
                      float sun_sin, float sun_cos, float* out);
 
 // TerrainShadow's ten samples toward the sun lie at fixed offsets along z from the point, the
@@ -288,5 +313,24 @@ struct RiverTime {
 RiverTime MakeRiverTime(float t, const MusicViz& mv);
 // RiverGlow with the frame's terms and the centre line's x at z (`centre`) already known.
 float RiverGlowAt(float x, float z, float centre, float h, const RiverTime& rt);
+
+// The frame's terms of the shading of a visible sample.
+struct LaneShading {
+  float t = 0.0f;     // the scene clock
+  float fog = 0.0f;
+  Vec3 sun;
+  float sun_sin = 0.0f;
+  float sun_cos = 0.0f;
+  RiverTime river;
+  float lava_shift_z = 0.0f;  // time terms of the lava pattern
+  float lava_sway = 0.0f;
+  float build = 0.0f;         // MusicViz build and impact
+  float impact = 0.0f;
+};
+// The colours of eight visible samples at ground heights hs, seen from distances dists, whose
+// centre lines are centres: haze, albedo, light, shadow and the river as the column march
+// shades one sample, within a few millionths.
+void ShadeSamples8(const LaneTerms& t, const LaneShading& sh, const float* xs, const float* zs,
+                   const float* hs, const float* dists, const float* centres, Vec3* out);
 
 }  // namespace canyon_detail

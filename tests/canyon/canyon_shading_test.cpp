@@ -145,7 +145,7 @@ TEST(CanyonShading, EightLaneLightsStayWithinAMillionthOrTwoOfTheLight) {
       }
       for (std::size_t first = 0; first + 8 <= xs.size(); first += 8) {
         float lights[8];
-        canyon_detail::TerrainLights8(&xs[first], &zs[first], p, sun, lights);
+        canyon_detail::TerrainLights8(canyon_detail::MakeLaneTerms(p), &xs[first], &zs[first], sun, lights);
         for (int k = 0; k < 8; ++k) {
           const float exact = TerrainLight(xs[first + k], zs[first + k], p, sun);
           ASSERT_NEAR(lights[k], exact, 4.0e-6f) << xs[first + k] << " " << zs[first + k];
@@ -182,7 +182,7 @@ TEST(CanyonShading, EightLaneShadowsStayWithinAFewMillionthsOfTheShadow) {
             zs[k] = z + 0.21f * static_cast<float>(k);
             hs[k] = TerrainHeight(xs[k], zs[k], p, true) + 0.4f * static_cast<float>(k % 4);
           }
-          canyon_detail::TerrainShadows8(xs, zs, hs, p, sa, ca, out);
+          canyon_detail::TerrainShadows8(canyon_detail::MakeLaneTerms(p), xs, zs, hs, sa, ca, out);
           for (int k = 0; k < 8; ++k) {
             const float exact = TerrainShadow(xs[k], zs[k], hs[k], p, sa, ca);
             ASSERT_NEAR(out[k], exact, 1.0e-5f) << xs[k] << " " << zs[k] << " " << hs[k];
@@ -190,7 +190,7 @@ TEST(CanyonShading, EightLaneShadowsStayWithinAFewMillionthsOfTheShadow) {
             ++compared;
           }
           p.shadows = false;
-          canyon_detail::TerrainShadows8(xs, zs, hs, p, sa, ca, out);
+          canyon_detail::TerrainShadows8(canyon_detail::MakeLaneTerms(p), xs, zs, hs, sa, ca, out);
           for (float v : out) ASSERT_EQ(v, 1.0f);
           p.shadows = true;
         }

@@ -1,12 +1,13 @@
-// Fast versions of the canyon's shading terms that need terrain heights around a visible point:
-// the diffuse light (four heights for the normal) and the sun shadow (ten heights toward the
-// sun). Eight points at a time with AVX2, every term in lanes: the centre line, the width scale
-// and the terraces through polynomial sines, the noise through gathers. Each height is then
-// within a few millionths of a unit of TerrainHeight's rather than equal to it bit for bit
-// (libm's sinf rounds a little differently), which moves the light and shadow factors by far
-// less than one level of the picture. The column march keeps the exact heights: there a height
-// decides which rows a sample covers. Chosen at run time; the exact versions (LightOnSlice,
-// TerrainShadow) stay the reference and the path on processors without AVX2.
+// The canyon's fast paths, eight points at a time with AVX2: the march's heights, and the
+// shading of its visible samples (haze, colour, the normal's four heights for the light, the ten
+// heights toward the sun for the shadow, the molten river). Every term is worked out in lanes:
+// the centre line, the width scale, the terraces and the river's ripples through polynomial
+// sines, the noise through gathers. A height is then within a few millionths of a unit of
+// TerrainHeight's rather than equal to it bit for bit (libm's sinf rounds a little differently),
+// which moves the shading by far less than one level of the picture. The march uses these
+// heights only where the exact ones could not land a sample on other rows (see
+// MarchColumnLanes). Chosen at run time; the exact versions stay the reference and the path on
+// processors without AVX2.
 
 #include <immintrin.h>
 
@@ -212,44 +213,11 @@ KESTREL_AVX2 V8 LandmarkHeights8(V8 x, V8 z, V8 B, I8 active) {
   return sum;
 }
 
-// The parameters TerrainHeight reads, folded as its formulas fold them.
-struct HeightTerms {
-  const float* table;
-  float height_scale;
-  float w;              // max(terrain_width, 0.2)
-  float floor_ripple;   // 0.35 * height * detail
-  float floor_swell;    // 0.3 * floor
-  float wall_ripple;    // 0.62 * detail * height
-  float wall_detail;    // 2.35 * detail
-  bool landmarks;       // large_features (the heights here are always detailed)
-  // Bounds on the parts above the floor, per unit of |height| times the wall ramp.
-  float abs_height;     // |height|
-  float wall_ripple_bound;
-  float above_floor_bound;
-};
-
-HeightTerms MakeHeightTerms(const DebugParams& p) {
-  HeightTerms t;
-  t.table = NoiseTable();
-  t.height_scale = p.terrain_height;
-  t.w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
-  t.floor_ripple = 0.35f * p.terrain_height * p.terrain_detail;
-  t.floor_swell = 0.3f * p.terrain_floor;
-  t.wall_ripple = 0.62f * p.terrain_detail * p.terrain_height;
-  t.wall_detail = 2.35f * p.terrain_detail;
-  t.landmarks = p.large_features;
-  const HeightBounds bounds = MakeHeightBounds(p);
-  t.abs_height = std::fabs(p.terrain_height);
-  t.wall_ripple_bound = bounds.wall + bounds.ripple;
-  t.above_floor_bound = bounds.above_floor;
-  return t;
-}
-
 // Detailed TerrainHeight at eight points (x, z) whose centre line cx and width scale B are
 // known, step by step as it is written. Points must be finite with |z| below LandmarkHeight's
 // range. With a `cutoff`, the heights are abandoned (and *below set) as soon as bounds show
 // every lane at or below its cutoff: first from the floor and the ramp, then with the landmarks.
-KESTREL_AVX2 V8 Heights8(const HeightTerms& t, V8 x, V8 z, V8 cx, V8 B, const V8* cutoff = nullptr,
+KESTREL_AVX2 V8 Heights8(const LaneTerms& t, V8 x, V8 z, V8 cx, V8 B, const V8* cutoff = nullptr,
                          bool* below = nullptr) {
   // 2. The floor.
   const V8 g = Noise8(t.table, 0.18f * x, 0.16f * z, 1);
@@ -292,7 +260,7 @@ KESTREL_AVX2 V8 Heights8(const HeightTerms& t, V8 x, V8 z, V8 cx, V8 B, const V8
 }
 
 // TerrainLight from the four heights around each point.
-KESTREL_AVX2 V8 Lights8(const HeightTerms& t, V8 x, V8 z, Vec3 sun) {
+KESTREL_AVX2 V8 Lights8(const LaneTerms& t, V8 x, V8 z, Vec3 sun) {
   const V8 behind = z - 1.0f;
   const V8 ahead = z + 1.0f;
   const V8 cx = Centre8(z);
@@ -311,8 +279,7 @@ KESTREL_AVX2 V8 Lights8(const HeightTerms& t, V8 x, V8 z, Vec3 sun) {
 
 // TerrainShadow at eight points with ground heights h: the ten heights toward the sun in lanes,
 // the sums in the same order.
-KESTREL_AVX2 V8 Shadows8(const HeightTerms& t, const DebugParams& p, V8 x, V8 z, V8 h, float sun_sin,
-                         float sun_cos) {
+KESTREL_AVX2 V8 Shadows8(const LaneTerms& t, V8 x, V8 z, V8 h, float sun_sin, float sun_cos) {
   const V8 zero = Splat8(0.0f);
   V8 sum = zero;
   float total = 0.0f;
@@ -321,7 +288,7 @@ KESTREL_AVX2 V8 Shadows8(const HeightTerms& t, const DebugParams& p, V8 x, V8 z,
   for (int i = 1; i <= kShadowSamples; ++i) {
     // 1. Samples bunch up near the point, with a margin that widens with distance.
     const float q = (static_cast<float>(i) - 0.35f) * 0.1f;
-    const float l = q * p.shadow_length;
+    const float l = q * t.shadow_length;
     const float m = 0.02f * l + 0.75f;
     const float o = -0.08f * m;
 
@@ -342,10 +309,130 @@ KESTREL_AVX2 V8 Shadows8(const HeightTerms& t, const DebugParams& p, V8 x, V8 z,
     hard = Select(hard < v, v, hard);
     soft = Clamp01x8(sum / total * 1.3f);
   }
-  return 1.0f - ((hard - soft) * 0.72f + soft) * p.shadow_strength;
+  return 1.0f - ((hard - soft) * 0.72f + soft) * t.shadow_strength;
+}
+
+// A noise value mapped to [0, 1].
+KESTREL_AVX2 V8 N01x8(V8 n) { return Clamp01x8((n + 1.0f) * 0.5f); }
+
+// Each channel of c moved toward the target's by `amount`.
+KESTREL_AVX2 void LerpTo(V8* c, Vec3 target, V8 amount) {
+  c[0] = c[0] + (target.x - c[0]) * amount;
+  c[1] = c[1] + (target.y - c[1]) * amount;
+  c[2] = c[2] + (target.z - c[2]) * amount;
+}
+
+// The colours of eight visible samples: haze and albedo, light and shadow, the molten river,
+// each step as the one-sample shading performs it.
+KESTREL_AVX2 void Shade8(const LaneTerms& t, const LaneShading& sh, V8 x, V8 z, V8 h, V8 dist, V8 centre,
+                         V8* colour) {
+  const V8 zero = Splat8(0.0f);
+  const V8 one = Splat8(1.0f);
+  const V8 half = Splat8(0.5f);
+
+  // TerrainHaze: 1. two drifting mist fields; 2. low patches and the distance fade.
+  const float near_dist = 45.0f;
+  const float far_dist = 160.0f;
+  const V8 na = Noise8(t.table, 0.02f * x + 0.12f * sh.t, 0.016f * z - 0.078f * sh.t, 2);
+  const V8 nb = Noise8(t.table, 0.055f * x - 0.18f * sh.t, 0.045f * z - 0.081f * sh.t, 3);
+  const V8 band = Clamp01x8((h + 2.8f) / 6.4f);
+  const V8 dn = Clamp01x8((dist - 18.0f) / 102.0f);
+  const V8 patch = Clamp01x8(0.38f * N01x8(nb) + 0.72f * N01x8(na) - 0.14f);
+  const V8 pv = Clamp01x8((patch - 0.18f) / 0.74f);
+  const V8 df = Clamp01x8((dist - near_dist) / (far_dist - near_dist));
+  const V8 ground_mist = (one - SS8(band)) * SS8(dn) * SS8(pv) * 0.34f;
+  const V8 distance_haze = SS8(df) * (half * patch + 0.62f);
+  const V8 haze = Clamp01x8(sh.fog * (ground_mist + distance_haze));
+
+  // TerrainColour: 1. three noise fields; 2. height bands; 3. mix factors; 4. moss.
+  const V8 e = N01x8(Noise8(t.table, 0.03f * x + 11.0f, 0.026f * z - 7.0f, 3));
+  const V8 f = N01x8(Noise8(t.table, 0.095f * x - 3.0f, 0.08f * z + 5.0f, 0));
+  const V8 g = N01x8(Noise8(t.table, 0.31f * x, 0.27f * z, 1));
+  const V8 hn = Clamp01x8((h + 2.3f) / 8.8f);
+  const V8 S = SS8(hn);
+  const V8 low = one - SS8(Clamp01x8((h + 2.2f) / 3.2f));
+  const V8 A = (0.2f * e + 0.25f) * low;
+  const V8 Bf = (0.0525f * S * f + 0.04875f * S) * (e - half) + one;
+  const V8 Ck = SS8(Clamp01x8(1.0833333f - 8.333333f * Abs8(f - g))) * S * (0.05f - 0.0275f * low);
+  const V8 Dk = SS8(Clamp01x8((e - 0.72f) / 0.26f)) * 0.1f * S;
+  const V8 Ek = SS8(Clamp01x8((0.48f - f) / 0.42f)) * 0.12f * S;
+  const V8 br = 0.29f * e + 0.91f + 0.055f * g;
+  const V8 Tk = 0.09f * S * (one - f);
+  const V8 moss = SS8(hn) * (one - 0.4f * low) * SS8(Clamp01x8((e - 0.54f) / 0.32f)) *
+                  SS8(Clamp01x8((0.78f - f) / 0.4f)) * (0.65f * g + 0.35f);
+
+  // 5. Sandstone base mixed toward each target in turn.
+  V8 c[3] = {0.22f * S + 0.17f, 0.2f * S + 0.17f, 0.17f * S + 0.16f};
+  LerpTo(c, Vec3(0.545f, 0.515f, 0.44f), A);
+  for (V8& channel : c) channel = channel * Bf;
+  LerpTo(c, Vec3(0.12f, 0.115f, 0.11f), Ck);
+  LerpTo(c, Vec3(0.075f, 0.15f, 0.138f), Dk);
+  LerpTo(c, Vec3(0.145f, 0.105f, 0.155f), Ek);
+  for (V8& channel : c) channel = channel * br;
+  LerpTo(c, Vec3(0.07f, 0.07f, 0.082f), Tk);
+  LerpTo(c, Vec3(0.075f, 0.15f, 0.138f), 0.24f * moss);
+  LerpTo(c, kHazeColour, haze);
+
+  // 3.-4. Sun, shadow, and the warm dusk sky light, which shadows do not remove.
+  const V8 diffuse = Lights8(t, x, z, sh.sun);
+  const V8 shadow = t.shadows ? Shadows8(t, x, z, h, sh.sun_sin, sh.sun_cos) : one;
+  const V8 light = shadow * (0.78f * diffuse + 0.1024f) + 0.5376f;
+  const V8 moss_light = 0.22f * moss;
+  c[0] = c[0] * light + moss_light * 0.08f;
+  c[1] = c[1] * light + moss_light * 0.72f;
+  c[2] = c[2] * light + moss_light * 0.32f;
+
+  // 5. The molten river, within 7.5 units of the centre line and on ground below 3.2 only.
+  const V8 across_centre = Abs8(x - centre);
+  const I8 river = (Abs8(x) <= Splat8(35.6f)) & (across_centre <= Splat8(7.51f)) & (h <= Splat8(3.21f));
+  if (AnySet(river)) {
+    const RiverTime& rt = sh.river;
+    const float P = rt.pulse;
+    const V8 lw = one - SS8(Clamp01x8((h + 2.6f) / 5.8f));
+    const V8 k = N01x8(Noise8(t.table, rt.k_shift_x + 0.065f * x, rt.k_shift_z + 0.052f * z, 3));
+    const V8 rw = 0.65f * k + 2.08f;
+    const V8 across = one - SS8(Clamp01x8((across_centre - rw) / (7.5f - rw)));
+    const V8 wave = Sin8(rt.sway + 0.027f * x + rt.step + 1.2f * kPi * k + 0.055f * z);
+    const V8 level = 0.155f * P + 0.09f * wave + 0.025f * wave * P + 0.07f * k * P + 0.252f * k + 0.558f;
+    const V8 glow = Select(river, Clamp01x8(level * across * lw), zero);
+    const I8 lit = glow > Splat8(0.001f);
+    if (AnySet(lit)) {
+      const V8 crust = N01x8(Noise8(t.table, 0.065f * x + 17.0f, sh.lava_shift_z + 0.052f * z, 0));
+      const V8 z1 = Sin8(5.340708f * crust + 0.045f * z + sh.lava_sway + 0.02f * x);
+      const V8 e_lava = Clamp01x8((z1 + 1.0f) * sh.build * 0.05f + 0.14f + 0.1f * sh.impact +
+                                  0.1f * z1 * sh.impact + 0.14f * z1);
+      const V8 a = Clamp01x8(0.82f * glow);
+      const V8 lava[3] = {0.85f * e_lava + 0.5f, 0.315f * e_lava + 0.105f, 0.058f * e_lava + 0.032f};
+      const float emitted[3] = {0.441f, 0.0966f, 0.0252f};
+      for (int i = 0; i < 3; ++i) {
+        c[i] = Select(lit, c[i] + (lava[i] - c[i]) * a + glow * emitted[i], c[i]);
+      }
+    }
+  }
+  for (int i = 0; i < 3; ++i) colour[i] = c[i];
 }
 
 }  // namespace
+
+LaneTerms MakeLaneTerms(const DebugParams& p) {
+  LaneTerms t;
+  t.table = NoiseTable();
+  t.height_scale = p.terrain_height;
+  t.w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
+  t.floor_ripple = 0.35f * p.terrain_height * p.terrain_detail;
+  t.floor_swell = 0.3f * p.terrain_floor;
+  t.wall_ripple = 0.62f * p.terrain_detail * p.terrain_height;
+  t.wall_detail = 2.35f * p.terrain_detail;
+  t.landmarks = p.large_features;
+  const HeightBounds bounds = MakeHeightBounds(p);
+  t.abs_height = std::fabs(p.terrain_height);
+  t.wall_ripple_bound = bounds.wall + bounds.ripple;
+  t.above_floor_bound = bounds.above_floor;
+  t.shadows = p.shadows && p.shadow_strength > 0.0f;
+  t.shadow_strength = p.shadow_strength;
+  t.shadow_length = p.shadow_length;
+  return t;
+}
 
 float LaneHeightError(const DebugParams& p) {
   const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
@@ -353,9 +440,8 @@ float LaneHeightError(const DebugParams& p) {
          std::min(w, 1.0f);
 }
 
-__attribute__((target("avx2"))) bool TerrainHeights8(const float* xs, const float* zs, const DebugParams& p,
+__attribute__((target("avx2"))) bool TerrainHeights8(const LaneTerms& t, const float* xs, const float* zs,
                                                      const float* cutoffs, float* heights, float* centres) {
-  const HeightTerms t = MakeHeightTerms(p);
   const V8 z = Load8(zs);
   const V8 cx = Centre8(z);
   if (centres) Store8(centres, cx);
@@ -367,21 +453,28 @@ __attribute__((target("avx2"))) bool TerrainHeights8(const float* xs, const floa
   return true;
 }
 
-__attribute__((target("avx2"))) void TerrainShadows8(const float* xs, const float* zs, const float* hs,
-                                                     const DebugParams& p, float sun_sin, float sun_cos,
-                                                     float* out) {
-  if (!p.shadows || !(p.shadow_strength > 0.0f)) {
+__attribute__((target("avx2"))) void TerrainLights8(const LaneTerms& t, const float* xs, const float* zs,
+                                                    Vec3 sun, float* out) {
+  Store8(out, Lights8(t, Load8(xs), Load8(zs), sun));
+}
+
+__attribute__((target("avx2"))) void TerrainShadows8(const LaneTerms& t, const float* xs, const float* zs,
+                                                     const float* hs, float sun_sin, float sun_cos, float* out) {
+  if (!t.shadows) {
     Store8(out, Splat8(1.0f));
     return;
   }
-  const HeightTerms t = MakeHeightTerms(p);
-  Store8(out, Shadows8(t, p, Load8(xs), Load8(zs), Load8(hs), sun_sin, sun_cos));
+  Store8(out, Shadows8(t, Load8(xs), Load8(zs), Load8(hs), sun_sin, sun_cos));
 }
 
-__attribute__((target("avx2"))) void TerrainLights8(const float* xs, const float* zs, const DebugParams& p,
-                                                    Vec3 sun, float* out) {
-  const HeightTerms t = MakeHeightTerms(p);
-  Store8(out, Lights8(t, Load8(xs), Load8(zs), sun));
+__attribute__((target("avx2"))) void ShadeSamples8(const LaneTerms& t, const LaneShading& sh, const float* xs,
+                                                   const float* zs, const float* hs, const float* dists,
+                                                   const float* centres, Vec3* out) {
+  V8 colour[3];
+  Shade8(t, sh, Load8(xs), Load8(zs), Load8(hs), Load8(dists), Load8(centres), colour);
+  alignas(32) float channels[3][8];
+  for (int i = 0; i < 3; ++i) Store8(channels[i], colour[i]);
+  for (int k = 0; k < 8; ++k) out[k] = Vec3(channels[0][k], channels[1][k], channels[2][k]);
 }
 
 }  // namespace canyon_detail
