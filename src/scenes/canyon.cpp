@@ -1041,6 +1041,7 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
     float hs[8];
     float dists[8];
     float centres[8];
+    float widths[8];
     bool lanes_apply = true;
     for (int k = 0; k < 8; ++k) {
       VisibleSample& sample = samples[first + (k < n ? k : 0)];
@@ -1050,15 +1051,18 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
       dists[k] = sample.dist;
       lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ &&
                     std::isfinite(hs[k]);
-      // The march's lanes leave each sample's centre line in its slice.
+      // The march leaves each sample's centre line and width in its slice (from the lanes, or
+      // exact where it took the exact height).
       centres[k] = lanes_apply ? canyon_detail::SliceCentre(sample.slice) : 0.0f;
+      widths[k] = lanes_apply ? canyon_detail::SliceWidth(sample.slice, sc.lane_terms.w) : 1.0f;
     }
     if (!lanes_apply) {
       ShadeAndFillExact(sc, column, stride, samples + first, n);
       continue;
     }
     Vec3 colours[8];
-    canyon_detail::ShadeSamples8(sc.lane_terms, sc.lane_shading, xs, zs, hs, dists, centres, colours);
+    canyon_detail::ShadeSamples8(sc.lane_terms, sc.lane_shading, xs, zs, hs, dists, centres, widths,
+                                 colours);
     for (int k = 0; k < n; ++k) {
       const VisibleSample& sample = samples[first + k];
       for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
@@ -1260,7 +1264,11 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
     }
     float hs[8];
     float centres[8];
-    if (lanes_apply && !canyon_detail::TerrainHeights8(sc.lane_terms, xs, zs, cutoffs, hs, centres)) continue;
+    float widths[8];
+    if (lanes_apply &&
+        !canyon_detail::TerrainHeights8(sc.lane_terms, xs, zs, cutoffs, hs, centres, widths)) {
+      continue;
+    }
     for (int k = 0; k < n && limit > 0; ++k) {
       const int i = first + k;
       const float d = sc.distance[static_cast<std::size_t>(i)];
@@ -1286,8 +1294,11 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
         h = canyon_detail::HeightOnSlice(xs[k], slice, p, true);
         q = (h - v.camH) * v.scale / d;
       } else {
-        slice.cx = centres[k];  // for the river's shading
+        // The lanes' centre line and width, for the shading.
+        slice.cx = centres[k];
         slice.has_centre = true;
+        slice.width_scale = widths[k];
+        slice.has_width = true;
       }
       const int row = row_base - static_cast<int>(q);
       if (row >= limit) continue;

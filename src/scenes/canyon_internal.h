@@ -264,11 +264,11 @@ LaneTerms MakeLaneTerms(const DebugParams& p);
 // through polynomial sines, the noise through gathers. Only where FastLanesAvailable().
 
 // Detailed TerrainHeight, each within LaneHeightError(p) of it, into heights (and the centre
-// lines, within a few millionths, into centres unless null). With cutoffs, returns false,
-// leaving heights unset, when bounds on the heights show every point at or below its cutoff;
-// else true.
+// lines and width scales, within a few millionths, into centres and widths unless null). With
+// cutoffs, returns false, leaving heights unset, when bounds on the heights show every point at
+// or below its cutoff; else true.
 bool TerrainHeights8(const LaneTerms& t, const float* xs, const float* zs, const float* cutoffs,
-                     float* heights, float* centres);
+                     float* heights, float* centres, float* widths);
 // A bound on how far TerrainHeights8 may stray from TerrainHeight for these parameters: about a
 // hundred times the largest difference seen over the whole flight with the default, the
 // steepest and the narrowest terrain.
@@ -328,9 +328,10 @@ struct LaneShading {
   float impact = 0.0f;
 };
 // The colours of eight visible samples at ground heights hs, seen from distances dists, whose
-// centre lines are centres: haze, albedo, light, shadow and the river as the column march
-// shades one sample, within a few millionths.
+// centre lines and width scales are centres and widths: haze, albedo, light, shadow and the
+// river as the column march shades one sample, within a few millionths.
 void ShadeSamples8(const LaneTerms& t, const LaneShading& sh, const float* xs, const float* zs,
-                   const float* hs, const float* dists, const float* centres, Vec3* out);
+                   const float* hs, const float* dists, const float* centres, const float* widths,
+                   Vec3* out);
 
 }  // namespace canyon_detail

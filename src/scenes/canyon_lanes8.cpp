@@ -128,6 +128,21 @@ KESTREL_AVX2 V8 Width8(const float* table, V8 z, float w) {
   return Clamp8(wave, 0.72f, 1.34f) * w;
 }
 
+// TerrainSlice in lanes: the terms of eight heights that depend on their z alone. The ramps
+// divide by B; its reciprocal is taken once and multiplied in (the rounding differs from the
+// divisions by an ulp or so).
+struct Slice8 {
+  V8 z;
+  V8 cx;     // CanyonCentre(z)
+  V8 B;      // the width scale
+  V8 inv_B;  // 1 / B
+};
+
+KESTREL_AVX2 Slice8 SliceWith8(V8 z, V8 cx, V8 B) { return {z, cx, B, 1.0f / B}; }
+KESTREL_AVX2 Slice8 MakeSlice8(const LaneTerms& t, V8 z) {
+  return SliceWith8(z, Centre8(z), Width8(t.table, z, t.w));
+}
+
 // LandmarkHeight at eight points in the lanes where `active` is set (0 in the others), with the
 // same operations in the same order as the four-lane version: the lanes walk every segment
 // between the lowest and the highest of their own, and a lane takes the segments within one of
@@ -217,8 +232,11 @@ KESTREL_AVX2 V8 LandmarkHeights8(V8 x, V8 z, V8 B, I8 active) {
 // known, step by step as it is written. Points must be finite with |z| below LandmarkHeight's
 // range. With a `cutoff`, the heights are abandoned (and *below set) as soon as bounds show
 // every lane at or below its cutoff: first from the floor and the ramp, then with the landmarks.
-KESTREL_AVX2 V8 Heights8(const LaneTerms& t, V8 x, V8 z, V8 cx, V8 B, const V8* cutoff = nullptr,
+KESTREL_AVX2 V8 Heights8(const LaneTerms& t, V8 x, const Slice8& slice, const V8* cutoff = nullptr,
                          bool* below = nullptr) {
+  const V8 z = slice.z;
+  const V8 cx = slice.cx;
+  const V8 B = slice.B;
   // 2. The floor.
   const V8 g = Noise8(t.table, 0.18f * x, 0.16f * z, 1);
   const V8 floor_noise = Noise8(t.table, 0.11f * x, 0.08f * z, 2);
@@ -227,7 +245,7 @@ KESTREL_AVX2 V8 Heights8(const LaneTerms& t, V8 x, V8 z, V8 cx, V8 B, const V8* 
   // 1., 3.-5. Outside the river bed, the wall ramp.
   const V8 f = Abs8(x - cx);
   const I8 bed = f <= Splat8(3.6f * t.w);
-  const V8 D = SS8(Clamp01x8((f - 5.0f * B) / (16.0f * B)));
+  const V8 D = SS8(Clamp01x8((f - 5.0f * B) * (0.0625f * slice.inv_B)));
   const I8 walls = ~bed & ~(D <= Splat8(0.0f));
   if (!AnySet(walls)) return floor;
   const V8 ramp_bound = t.abs_height * D;
@@ -245,8 +263,8 @@ KESTREL_AVX2 V8 Heights8(const LaneTerms& t, V8 x, V8 z, V8 cx, V8 B, const V8* 
   const V8 E = Noise8(t.table, 0.045f * x + 10.0f, 0.04f * z - 4.0f, 0);
   const V8 G = Noise8(t.table, 0.01f * x - 19.0f, 0.008f * z + 13.0f, 3);
   const V8 I = Clamp01x8((Noise8(t.table, 0.0065f * x + 37.0f, 0.009f * z - 29.0f, 2) + 1.0f) * 0.5f);
-  const V8 M = Clamp01x8((I - 0.54f) / 0.3f);
-  const V8 O = Clamp01x8((f - 28.0f * B) / (26.0f * B));
+  const V8 M = Clamp01x8((I - 0.54f) * (1.0f / 0.3f));
+  const V8 O = Clamp01x8((f - 28.0f * B) * ((1.0f / 26.0f) * slice.inv_B));
   const V8 s = Select(x >= cx, Splat8(1.9f), Splat8(-1.9f));
   const V8 Q = Clamp01x8(Sin8(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
 
@@ -259,16 +277,12 @@ KESTREL_AVX2 V8 Heights8(const LaneTerms& t, V8 x, V8 z, V8 cx, V8 B, const V8* 
   return Select(walls, result, floor);
 }
 
-// TerrainLight from the four heights around each point.
-KESTREL_AVX2 V8 Lights8(const LaneTerms& t, V8 x, V8 z, Vec3 sun) {
-  const V8 behind = z - 1.0f;
-  const V8 ahead = z + 1.0f;
-  const V8 cx = Centre8(z);
-  const V8 B = Width8(t.table, z, t.w);
-  const V8 h_left = Heights8(t, x - 1.0f, z, cx, B);
-  const V8 h_right = Heights8(t, x + 1.0f, z, cx, B);
-  const V8 h_behind = Heights8(t, x, behind, Centre8(behind), Width8(t.table, behind, t.w));
-  const V8 h_ahead = Heights8(t, x, ahead, Centre8(ahead), Width8(t.table, ahead, t.w));
+// TerrainLight from the four heights around each point, whose own slice is known.
+KESTREL_AVX2 V8 Lights8(const LaneTerms& t, V8 x, const Slice8& own, Vec3 sun) {
+  const V8 h_left = Heights8(t, x - 1.0f, own);
+  const V8 h_right = Heights8(t, x + 1.0f, own);
+  const V8 h_behind = Heights8(t, x, MakeSlice8(t, own.z - 1.0f));
+  const V8 h_ahead = Heights8(t, x, MakeSlice8(t, own.z + 1.0f));
   const V8 ex = h_left - h_right;
   const V8 ez = h_behind - h_ahead;
   // The normal (ex, 2, ez) is never shorter than 2, so it always normalises.
@@ -299,7 +313,7 @@ KESTREL_AVX2 V8 Shadows8(const LaneTerms& t, V8 x, V8 z, V8 h, float sun_sin, fl
     // Terrain that cannot reach the ray gives exactly 0, so its full height is not needed.
     const V8 cutoff = ray + o;
     bool below = false;
-    const V8 th = Heights8(t, sx, sz, Centre8(sz), Width8(t.table, sz, t.w), &cutoff, &below);
+    const V8 th = Heights8(t, sx, MakeSlice8(t, sz), &cutoff, &below);
     const V8 v = below ? zero : SS8(Clamp01x8((th - ray - o) / (m - o)));
 
     // 3. Near samples weigh more.
@@ -324,8 +338,10 @@ KESTREL_AVX2 void LerpTo(V8* c, Vec3 target, V8 amount) {
 
 // The colours of eight visible samples: haze and albedo, light and shadow, the molten river,
 // each step as the one-sample shading performs it.
-KESTREL_AVX2 void Shade8(const LaneTerms& t, const LaneShading& sh, V8 x, V8 z, V8 h, V8 dist, V8 centre,
+KESTREL_AVX2 void Shade8(const LaneTerms& t, const LaneShading& sh, V8 x, const Slice8& slice, V8 h, V8 dist,
                          V8* colour) {
+  const V8 z = slice.z;
+  const V8 centre = slice.cx;
   const V8 zero = Splat8(0.0f);
   const V8 one = Splat8(1.0f);
   const V8 half = Splat8(0.5f);
@@ -374,7 +390,7 @@ KESTREL_AVX2 void Shade8(const LaneTerms& t, const LaneShading& sh, V8 x, V8 z, 
   LerpTo(c, kHazeColour, haze);
 
   // 3.-4. Sun, shadow, and the warm dusk sky light, which shadows do not remove.
-  const V8 diffuse = Lights8(t, x, z, sh.sun);
+  const V8 diffuse = Lights8(t, x, slice, sh.sun);
   const V8 shadow = t.shadows ? Shadows8(t, x, z, h, sh.sun_sin, sh.sun_cos) : one;
   const V8 light = shadow * (0.78f * diffuse + 0.1024f) + 0.5376f;
   const V8 moss_light = 0.22f * moss;
@@ -441,13 +457,14 @@ float LaneHeightError(const DebugParams& p) {
 }
 
 __attribute__((target("avx2"))) bool TerrainHeights8(const LaneTerms& t, const float* xs, const float* zs,
-                                                     const float* cutoffs, float* heights, float* centres) {
-  const V8 z = Load8(zs);
-  const V8 cx = Centre8(z);
-  if (centres) Store8(centres, cx);
+                                                     const float* cutoffs, float* heights, float* centres,
+                                                     float* widths) {
+  const Slice8 slice = MakeSlice8(t, Load8(zs));
+  if (centres) Store8(centres, slice.cx);
+  if (widths) Store8(widths, slice.B);
   const V8 cutoff = cutoffs ? Load8(cutoffs) : Splat8(0.0f);
   bool below = false;
-  const V8 h = Heights8(t, Load8(xs), z, cx, Width8(t.table, z, t.w), cutoffs ? &cutoff : nullptr, &below);
+  const V8 h = Heights8(t, Load8(xs), slice, cutoffs ? &cutoff : nullptr, &below);
   if (below) return false;
   Store8(heights, h);
   return true;
@@ -455,7 +472,7 @@ __attribute__((target("avx2"))) bool TerrainHeights8(const LaneTerms& t, const f
 
 __attribute__((target("avx2"))) void TerrainLights8(const LaneTerms& t, const float* xs, const float* zs,
                                                     Vec3 sun, float* out) {
-  Store8(out, Lights8(t, Load8(xs), Load8(zs), sun));
+  Store8(out, Lights8(t, Load8(xs), MakeSlice8(t, Load8(zs)), sun));
 }
 
 __attribute__((target("avx2"))) void TerrainShadows8(const LaneTerms& t, const float* xs, const float* zs,
@@ -469,9 +486,10 @@ __attribute__((target("avx2"))) void TerrainShadows8(const LaneTerms& t, const f
 
 __attribute__((target("avx2"))) void ShadeSamples8(const LaneTerms& t, const LaneShading& sh, const float* xs,
                                                    const float* zs, const float* hs, const float* dists,
-                                                   const float* centres, Vec3* out) {
+                                                   const float* centres, const float* widths, Vec3* out) {
   V8 colour[3];
-  Shade8(t, sh, Load8(xs), Load8(zs), Load8(hs), Load8(dists), Load8(centres), colour);
+  const Slice8 slice = SliceWith8(Load8(zs), Load8(centres), Load8(widths));
+  Shade8(t, sh, Load8(xs), slice, Load8(hs), Load8(dists), colour);
   alignas(32) float channels[3][8];
   for (int i = 0; i < 3; ++i) Store8(channels[i], colour[i]);
   for (int k = 0; k < 8; ++k) out[k] = Vec3(channels[0][k], channels[1][k], channels[2][k]);

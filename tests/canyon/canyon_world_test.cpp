@@ -395,7 +395,7 @@ TEST(CanyonWorld, LaneHeightsStayWellWithinTheirErrorBound) {
           xs[k] = CanyonCentre(z) + dx + 0.731f * static_cast<float>(k);
           zs[k] = z + 0.05f * static_cast<float>(k);
         }
-        ASSERT_TRUE(canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, nullptr, lanes, nullptr));
+        ASSERT_TRUE(canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, nullptr, lanes, nullptr, nullptr));
         for (int k = 0; k < 8; ++k) {
           worst = std::max(worst, std::fabs(lanes[k] - TerrainHeight(xs[k], zs[k], p, true)));
         }
@@ -422,7 +422,7 @@ TEST(CanyonWorld, LaneHeightsAreSkippedOnlyWhenEveryLaneIsBelowItsCutoff) {
         // Just above the terrain in some groups, just below it in one lane of others.
         cutoffs[k] = exact[k] + (static_cast<int>(dx) % 3 == 0 && k == 5 ? -0.01f : 0.01f);
       }
-      if (canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, cutoffs, lanes, nullptr)) {
+      if (canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, cutoffs, lanes, nullptr, nullptr)) {
         ++computed;
       } else {
         ++skipped;
