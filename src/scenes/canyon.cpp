@@ -825,7 +825,7 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
   sc.lava_sway = 0.8f * std::sin(0.31f * t);
   sc.bounds = canyon_detail::MakeHeightBounds(p);
-  sc.lanes = canyon_detail::FastLanesAvailable();
+  sc.lanes = canyon_detail::FastLanesAvailable() && std::fabs(t) < canyon_detail::kLaneMaxTime;
   sc.lane_error = canyon_detail::LaneHeightError(p);
   sc.lane_terms = canyon_detail::MakeLaneTerms(p);
   canyon_detail::LaneShading& sh = sc.lane_shading;
@@ -1049,8 +1049,8 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
       zs[k] = sample.slice.z;
       hs[k] = sample.h;
       dists[k] = sample.dist;
-      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ &&
-                    std::isfinite(hs[k]);
+      lanes_apply = lanes_apply && std::fabs(xs[k]) < canyon_detail::kLaneMaxCoordinate &&
+                    std::fabs(zs[k]) < canyon_detail::kLaneMaxCoordinate && std::isfinite(hs[k]);
       // The march leaves each sample's centre line and width in its slice (from the lanes, or
       // exact where it took the exact height).
       centres[k] = lanes_apply ? canyon_detail::SliceCentre(sample.slice) : 0.0f;
@@ -1258,7 +1258,8 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
       const float d = sc.distance[i];
       xs[k] = v.camX + d * dir_x;
       zs[k] = v.camZ + d * dir_z;
-      lanes_apply = lanes_apply && std::isfinite(xs[k]) && std::fabs(zs[k]) < kLandmarkMaxZ;
+      lanes_apply = lanes_apply && std::fabs(xs[k]) < canyon_detail::kLaneMaxCoordinate &&
+                    std::fabs(zs[k]) < canyon_detail::kLaneMaxCoordinate;
       const HiddenBelow hidden(v.camH, sc.rows_per_unit[i], row_base, limit);
       cutoffs[k] = v.camH + hidden.threshold / sc.rows_per_unit[i] - error;
     }

@@ -259,9 +259,13 @@ struct LaneTerms {
 };
 LaneTerms MakeLaneTerms(const DebugParams& p);
 
-// The functions below take eight points (xs[k], zs[k]), finite with |z| below LandmarkHeight's
-// range, and work out every term in lanes: the centre line, the width scale and the terraces
-// through polynomial sines, the noise through gathers. Only where FastLanesAvailable().
+// The functions below take eight points (xs[k], zs[k]) with |x| and |z| below
+// kLaneMaxCoordinate, and a clock below kLaneMaxTime, and work out every term in lanes: the
+// centre line, the width scale and the terraces through polynomial sines, the noise through
+// gathers. Only where FastLanesAvailable(). (The limits keep every noise coordinate inside the
+// range the table is read at directly; the flight never comes near them.)
+inline constexpr float kLaneMaxCoordinate = 1.0e8f;
+inline constexpr float kLaneMaxTime = 1.0e6f;
 
 // Detailed TerrainHeight, each within LaneHeightError(p) of it, into heights (and the centre
 // lines and width scales, within a few millionths, into centres and widths unless null). With
