@@ -825,7 +825,7 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
   sc.lava_sway = 0.8f * std::sin(0.31f * t);
   sc.bounds = canyon_detail::MakeHeightBounds(p);
-  sc.lanes = canyon_detail::FastLanesAvailable() && std::fabs(t) < canyon_detail::kLaneMaxTime;
+  sc.lanes = !canyon_detail::ExactCanyonMarch() && std::fabs(t) < canyon_detail::kLaneMaxTime;
   sc.lane_error = canyon_detail::LaneHeightError(p);
   sc.lane_terms = canyon_detail::MakeLaneTerms(p);
   canyon_detail::LaneShading& sh = sc.lane_shading;

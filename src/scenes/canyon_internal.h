@@ -236,6 +236,11 @@ float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
 // The fast paths of the march and its shading (see canyon_lanes8.cpp): true on processors
 // with AVX2, unless the plain paths are forced.
 bool FastLanesAvailable();
+// Whether the column march takes its exact path (every height and shading term exact, four
+// lanes at most): without the fast lanes, or when a test asks for it to compare that path with
+// the plain march bit for bit. Not meant to change while frames are drawn.
+bool ExactCanyonMarch();
+void UseExactCanyonMarch(bool on);
 
 // What the eight-lane paths read from the parameters, worked out once per frame.
 struct LaneTerms {

@@ -28,6 +28,13 @@ bool FastLanesAvailable() {
 }
 
 namespace {
+bool g_exact_march = false;
+}  // namespace
+
+void UseExactCanyonMarch(bool on) { g_exact_march = on; }
+bool ExactCanyonMarch() { return g_exact_march || !FastLanesAvailable(); }
+
+namespace {
 
 #define KESTREL_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
