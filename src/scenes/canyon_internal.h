@@ -253,7 +253,9 @@ struct LaneTerms {
   float wall_ripple = 0.0f;   // 0.62 * detail * height
   float wall_detail = 0.0f;   // 2.35 * detail
   bool landmarks = false;     // large_features (these heights are always detailed)
-  // Bounds on the parts above the floor, per unit of |height| times the wall ramp.
+  // A bound on the floor, and bounds on the parts above it per unit of |height| times the wall
+  // ramp.
+  float floor_bound = 0.0f;
   float abs_height = 0.0f;
   float wall_ripple_bound = 0.0f;
   float above_floor_bound = 0.0f;

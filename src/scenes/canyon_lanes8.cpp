@@ -443,6 +443,7 @@ LaneTerms MakeLaneTerms(const DebugParams& p) {
   t.wall_detail = 2.35f * p.terrain_detail;
   t.landmarks = p.large_features;
   const HeightBounds bounds = MakeHeightBounds(p);
+  t.floor_bound = bounds.floor;
   t.abs_height = std::fabs(p.terrain_height);
   t.wall_ripple_bound = bounds.wall + bounds.ripple;
   t.above_floor_bound = bounds.above_floor;
@@ -461,12 +462,24 @@ float LaneHeightError(const DebugParams& p) {
 __attribute__((target("avx2"))) bool TerrainHeights8(const LaneTerms& t, const float* xs, const float* zs,
                                                      const float* cutoffs, float* heights, float* centres,
                                                      float* widths) {
-  const Slice8 slice = MakeSlice8(t, Load8(zs));
+  const V8 x = Load8(xs);
+  const V8 z = Load8(zs);
+  const V8 cx = Centre8(z);
+  const V8 cutoff = cutoffs ? Load8(cutoffs) : Splat8(0.0f);
+  if (cutoffs) {
+    // A first bound from the centre line alone, before the width and the floor noise: the wall
+    // ramp at its steepest (the narrowest width, 0.72w), the floor at its highest.
+    const V8 f = Abs8(x - cx);
+    const float narrowest = 0.72f * t.w;
+    const V8 steepest = SS8(Clamp01x8((f - 5.0f * narrowest) * (1.0f / (16.0f * narrowest))));
+    const V8 bound = t.floor_bound + t.abs_height * steepest * t.above_floor_bound;
+    if (AllSet(bound <= cutoff)) return false;
+  }
+  const Slice8 slice = SliceWith8(z, cx, Width8(t.table, z, t.w));
   if (centres) Store8(centres, slice.cx);
   if (widths) Store8(widths, slice.B);
-  const V8 cutoff = cutoffs ? Load8(cutoffs) : Splat8(0.0f);
   bool below = false;
-  const V8 h = Heights8(t, Load8(xs), slice, cutoffs ? &cutoff : nullptr, &below);
+  const V8 h = Heights8(t, x, slice, cutoffs ? &cutoff : nullptr, &below);
   if (below) return false;
   Store8(heights, h);
   return true;
