@@ -19,6 +19,7 @@
 #include "render/noise.h"
 #include "render/plain_paths.h"
 #include "scenes/canyon_internal.h"
+#include "scenes/canyon_lanes8.h"
 
 namespace canyon_detail {
 
@@ -36,65 +37,7 @@ bool ExactCanyonMarch() { return g_exact_march || !FastLanesAvailable(); }
 
 namespace {
 
-#define KESTREL_AVX2 __attribute__((target("avx2"), always_inline)) inline
-
-typedef float V8 __attribute__((vector_size(32)));
-typedef std::int32_t I8 __attribute__((vector_size(32)));
-
-KESTREL_AVX2 V8 Splat8(float a) { return V8{} + a; }
-KESTREL_AVX2 V8 Load8(const float* a) { return reinterpret_cast<V8>(_mm256_loadu_ps(a)); }
-KESTREL_AVX2 void Store8(float* out, V8 a) { _mm256_storeu_ps(out, reinterpret_cast<__m256>(a)); }
-KESTREL_AVX2 bool AllSet(I8 m) { return _mm256_movemask_ps(reinterpret_cast<__m256>(m)) == 0xFF; }
-KESTREL_AVX2 bool AnySet(I8 m) { return _mm256_movemask_ps(reinterpret_cast<__m256>(m)) != 0; }
-KESTREL_AVX2 V8 Select(I8 m, V8 a, V8 b) { return m ? a : b; }
-KESTREL_AVX2 V8 Abs8(V8 a) { return reinterpret_cast<V8>(reinterpret_cast<I8>(a) & 0x7FFFFFFF); }
-// Clamp01: 0 for a non-finite value, else clamped to [0, 1].
-KESTREL_AVX2 V8 Clamp01x8(V8 x) {
-  const V8 zero = Splat8(0.0f);
-  const V8 one = Splat8(1.0f);
-  V8 r = Select(x < zero, zero, x);
-  r = Select(x > one, one, r);
-  return Select(Abs8(x) < Splat8(__builtin_inff()), r, zero);
-}
-KESTREL_AVX2 V8 Clamp8(V8 x, float lo, float hi) {
-  return Select(x < Splat8(lo), Splat8(lo), Select(Splat8(hi) < x, Splat8(hi), x));
-}
-KESTREL_AVX2 V8 SS8(V8 t) { return t * t * (Splat8(3.0f) - Splat8(2.0f) * t); }
-
-// The table values of texel row r (times the table size), column c and one channel.
-KESTREL_AVX2 V8 TableRead8(const float* table, I8 r, I8 c, std::int32_t channel) {
-  const I8 index = ((r + c) << 2) + channel;
-  return reinterpret_cast<V8>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(index), 4));
-}
-
-// SampleNoise in each lane, the four table reads of a lane as four gathers. The coordinates
-// times the texel density must stay within the int range, which the callers' limits on the
-// points and the clock ensure (kLaneMaxCoordinate, kLaneMaxTime): there SampleNoise needs no
-// wrapping either.
-KESTREL_AVX2 V8 Noise8(const float* table, V8 x, V8 y, int ch) {
-  static_assert(kNoiseTableSize == 1 << 10 && kNoiseChannels == 4, "shifts below");
-  const V8 u = x * kNoiseTexelsPerUnit;
-  const V8 w = y * kNoiseTexelsPerUnit;
-  // The cell and the position inside it (floor is exact for these magnitudes).
-  const V8 u_floor = reinterpret_cast<V8>(_mm256_floor_ps(reinterpret_cast<__m256>(u)));
-  const V8 w_floor = reinterpret_cast<V8>(_mm256_floor_ps(reinterpret_cast<__m256>(w)));
-  const I8 iu = __builtin_convertvector(u_floor, I8);
-  const I8 iw = __builtin_convertvector(w_floor, I8);
-  const V8 fu = u - u_floor;
-  const V8 fw = w - w_floor;
-  const I8 c0 = iu & (kNoiseTableSize - 1);
-  const I8 c1 = (iu + 1) & (kNoiseTableSize - 1);
-  const I8 r0 = (iw & (kNoiseTableSize - 1)) << 10;
-  const I8 r1 = ((iw + 1) & (kNoiseTableSize - 1)) << 10;
-  const std::int32_t channel = ch & (kNoiseChannels - 1);
-  const V8 t00 = TableRead8(table, r0, c0, channel);
-  const V8 t10 = TableRead8(table, r0, c1, channel);
-  const V8 t01 = TableRead8(table, r1, c0, channel);
-  const V8 t11 = TableRead8(table, r1, c1, channel);
-  const V8 top = t00 + (t10 - t00) * fu;
-  const V8 bottom = t01 + (t11 - t01) * fu;
-  return top + (bottom - top) * fw;
-}
+using namespace canyon_lanes8;
 
 // FastSin in each lane: the same reduction and polynomials. Lanes beyond its range send all
 // eight through the scalar version (which takes libm there).
@@ -328,16 +271,6 @@ KESTREL_AVX2 V8 Shadows8(const LaneTerms& t, V8 x, V8 z, V8 h, float sun_sin, fl
   return 1.0f - ((hard - soft) * 0.72f + soft) * t.shadow_strength;
 }
 
-// A noise value mapped to [0, 1].
-KESTREL_AVX2 V8 N01x8(V8 n) { return Clamp01x8((n + 1.0f) * 0.5f); }
-
-// Each channel of c moved toward the target's by `amount`.
-KESTREL_AVX2 void LerpTo(V8* c, Vec3 target, V8 amount) {
-  c[0] = c[0] + (target.x - c[0]) * amount;
-  c[1] = c[1] + (target.y - c[1]) * amount;
-  c[2] = c[2] + (target.z - c[2]) * amount;
-}
-
 // The colours of eight visible samples: haze and albedo, light and shadow, the molten river,
 // each step as the one-sample shading performs it.
 KESTREL_AVX2 void Shade8(const LaneTerms& t, const LaneShading& sh, V8 x, const Slice8& slice, V8 h, V8 dist,
@@ -381,15 +314,15 @@ KESTREL_AVX2 void Shade8(const LaneTerms& t, const LaneShading& sh, V8 x, const 
 
   // 5. Sandstone base mixed toward each target in turn.
   V8 c[3] = {0.22f * S + 0.17f, 0.2f * S + 0.17f, 0.17f * S + 0.16f};
-  LerpTo(c, Vec3(0.545f, 0.515f, 0.44f), A);
+  LerpTo8(c, Vec3(0.545f, 0.515f, 0.44f), A);
   for (V8& channel : c) channel = channel * Bf;
-  LerpTo(c, Vec3(0.12f, 0.115f, 0.11f), Ck);
-  LerpTo(c, Vec3(0.075f, 0.15f, 0.138f), Dk);
-  LerpTo(c, Vec3(0.145f, 0.105f, 0.155f), Ek);
+  LerpTo8(c, Vec3(0.12f, 0.115f, 0.11f), Ck);
+  LerpTo8(c, Vec3(0.075f, 0.15f, 0.138f), Dk);
+  LerpTo8(c, Vec3(0.145f, 0.105f, 0.155f), Ek);
   for (V8& channel : c) channel = channel * br;
-  LerpTo(c, Vec3(0.07f, 0.07f, 0.082f), Tk);
-  LerpTo(c, Vec3(0.075f, 0.15f, 0.138f), 0.24f * moss);
-  LerpTo(c, kHazeColour, haze);
+  LerpTo8(c, Vec3(0.07f, 0.07f, 0.082f), Tk);
+  LerpTo8(c, Vec3(0.075f, 0.15f, 0.138f), 0.24f * moss);
+  LerpTo8(c, kHazeColour, haze);
 
   // 3.-4. Sun, shadow, and the warm dusk sky light, which shadows do not remove.
   const V8 diffuse = Lights8(t, x, slice, sh.sun);
