@@ -176,29 +176,36 @@ KESTREL_AVX2 V8 LandmarkHeights8(V8 x, V8 z, V8 B, I8 active) {
 // Detailed TerrainHeight at eight points (x, z) whose centre line cx and width scale B are
 // known, step by step as it is written. Points must be finite with |z| below LandmarkHeight's
 // range. With a `cutoff`, the heights are abandoned (and *below set) as soon as bounds show
-// every lane at or below its cutoff: first from the floor and the ramp, then with the landmarks.
+// every lane at or below its cutoff: first from the ramp with the floor and the landmarks at
+// their highest, then with the actual landmarks, then with the actual floor as well.
 KESTREL_AVX2 V8 Heights8(const LaneTerms& t, V8 x, const Slice8& slice, const V8* cutoff = nullptr,
                          bool* below = nullptr) {
   const V8 z = slice.z;
   const V8 cx = slice.cx;
   const V8 B = slice.B;
-  // 2. The floor.
-  const V8 g = Noise8(t.table, 0.18f * x, 0.16f * z, 1);
-  const V8 floor_noise = Noise8(t.table, 0.11f * x, 0.08f * z, 2);
-  const V8 floor = t.floor_ripple * g + t.floor_swell * floor_noise - 2.4f;
-
   // 1., 3.-5. Outside the river bed, the wall ramp.
   const V8 f = Abs8(x - cx);
   const I8 bed = f <= Splat8(3.6f * t.w);
   const V8 D = SS8(Clamp01x8((f - 5.0f * B) * (0.0625f * slice.inv_B)));
   const I8 walls = ~bed & ~(D <= Splat8(0.0f));
-  if (!AnySet(walls)) return floor;
   const V8 ramp_bound = t.abs_height * D;
-  if (cutoff && AllSet(floor + ramp_bound * t.above_floor_bound <= *cutoff)) {
+  if (cutoff && AllSet(t.floor_bound + ramp_bound * t.above_floor_bound <= *cutoff)) {
     *below = true;
-    return floor;
+    return Splat8(0.0f);
   }
+
+  // 10. The landmarks (before the floor: with them, the bounds often settle it already).
   const V8 landmark = t.landmarks ? LandmarkHeights8(x, z, B, walls) * D * t.height_scale : Splat8(0.0f);
+  if (cutoff && AllSet(t.floor_bound + ramp_bound * t.wall_ripple_bound + landmark <= *cutoff)) {
+    *below = true;
+    return Splat8(0.0f);
+  }
+
+  // 2. The floor.
+  const V8 g = Noise8(t.table, 0.18f * x, 0.16f * z, 1);
+  const V8 floor_noise = Noise8(t.table, 0.11f * x, 0.08f * z, 2);
+  const V8 floor = t.floor_ripple * g + t.floor_swell * floor_noise - 2.4f;
+  if (!AnySet(walls)) return floor;
   if (cutoff && AllSet(floor + ramp_bound * t.wall_ripple_bound + landmark <= *cutoff)) {
     *below = true;
     return floor;
