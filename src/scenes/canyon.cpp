@@ -1288,8 +1288,9 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
         q = (h - v.camH) * v.scale / d;
         // How far the exact quotient may lie from this one: the height's error in rows, and a
         // few roundings of the quotient itself.
+        // (Written so that a quotient that is not a number takes the exact height too.)
         const float margin = error * rows_per_unit + 4.0e-7f * std::fabs(q) + 1.0e-5f;
-        exact = std::fabs(q - std::nearbyint(q)) <= margin;
+        exact = !(std::fabs(q - std::nearbyint(q)) > margin);
       }
       if (exact) {
         h = canyon_detail::HeightOnSlice(xs[k], slice, p, true);
