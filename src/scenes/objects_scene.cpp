@@ -631,6 +631,10 @@ ObjectsScene::ObjectsScene() {
   BuildSaucerCloud(saucer_points);
 }
 
+void ObjectsScene::PrepareScratch(std::size_t width, std::size_t height) const {
+  if (splat_kernel::SelectedPlanes() != nullptr) PrepareSplatPlanes(ring_planes, width, height);
+}
+
 void ObjectsScene::Draw(Framebuffer& fb, float time, const DebugParams& dp,
                         const SceneCameraParams& cam, const MusicViz& mv) const {
   Draw(fb, time, dp, cam, mv, ThreadPool::Instance());

@@ -145,6 +145,10 @@ class ObjectsScene {
   // The same on a given pool (tests compare worker counts with it).
   void Draw(Framebuffer& fb, float time, const DebugParams& dp, const SceneCameraParams& cam,
             const MusicViz& mv, ThreadPool& pool) const;
+  // Sizes (and so first touches) the ring's planar scratch for frames of this size now, where
+  // the processor has a planar kernel, instead of inside the first frame that draws the ring.
+  // Optional: Draw prepares whatever it needs.
+  void PrepareScratch(std::size_t width, std::size_t height) const;
 
   std::vector<ScenePoint> ring_points;    // the arcade ring
   std::vector<ScenePoint> saucer_points;  // one saucer model
