@@ -1121,34 +1121,61 @@ bool BatchHidden(const float* xs, canyon_detail::TerrainSlice* slices, int first
   return true;
 }
 
-// Returns the number of rows at the top of the column left for the sky.
-int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
-  const CanyonFrame& cf = *sc.cf;
-  const CanyonView& v = cf.view;
-  const DebugParams& p = *sc.p;
-  const std::size_t W = frame.width;
-  const int H = static_cast<int>(frame.height);
-  Vec3* column = frame.pixels.data() + x;
+// One screen column of the march: its ray and its tilted horizon (steps 2 and 3), and the
+// visible samples waiting for their colours, shaded and filled in batches (the march itself
+// needs only their heights).
+struct MarchedColumn {
+  const ShadeContext& sc;
+  Vec3* pixels;          // the column's top pixel; rows are `stride` apart
+  std::size_t stride;
+  float dir_x = 0.0f;    // the ray's direction in (x, z)
+  float dir_z = 0.0f;
+  int row_base = 0;      // the horizon row at this column
+  // Once even the highest possible terrain would be hidden, every later (farther) sample is
+  // too, provided that height is above the camera (the quotient then only shrinks with
+  // distance).
+  float highest = 0.0f;
+  bool can_stop_early = false;
 
-  // 2. The ray through this column.
-  const float s = static_cast<float>(x) / static_cast<float>(W) - 0.5f;
-  const float angle = s * v.fov + v.heading;
-  const float dir_x = std::sin(angle);
-  const float dir_z = std::cos(angle);
-
-  // 3. The tilted horizon at this column; rows below `limit` are filled.
-  const int row_base = static_cast<int>(s * v.slope * static_cast<float>(W)) + cf.horizon_row;
-  int limit = H - 1;
-
-  // Once even the highest possible terrain would be hidden, every later (farther) sample is too,
-  // provided that height is above the camera (the quotient then only shrinks with distance).
-  const float highest = sc.bounds.anywhere;
-  const bool can_stop_early = highest - v.camH >= 0.0f;
-
-  // Visible samples are shaded in batches; the march itself needs only their heights.
-  constexpr int kBatch = 32;
+  static constexpr int kBatch = 32;
   VisibleSample visible[kBatch];
   int pending = 0;
+
+  MarchedColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc_)
+      : sc(sc_), pixels(frame.pixels.data() + x), stride(frame.width) {
+    const CanyonFrame& cf = *sc.cf;
+    const CanyonView& v = cf.view;
+    const float W = static_cast<float>(frame.width);
+    const float s = static_cast<float>(x) / W - 0.5f;
+    const float angle = s * v.fov + v.heading;
+    dir_x = std::sin(angle);
+    dir_z = std::cos(angle);
+    row_base = static_cast<int>(s * v.slope * W) + cf.horizon_row;
+    highest = sc.bounds.anywhere;
+    can_stop_early = highest - v.camH >= 0.0f;
+  }
+
+  void Add(const VisibleSample& sample) {
+    visible[pending++] = sample;
+    if (pending == kBatch) Flush();
+  }
+  void Flush() {
+    ShadeAndFill(sc, pixels, stride, visible, pending);
+    pending = 0;
+  }
+};
+
+// Returns the number of rows at the top of the column left for the sky.
+int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
+  const CanyonView& v = sc.cf->view;
+  const DebugParams& p = *sc.p;
+  MarchedColumn column(frame, x, sc);
+  const float dir_x = column.dir_x;
+  const float dir_z = column.dir_z;
+  const int row_base = column.row_base;
+  const float highest = column.highest;
+  const bool can_stop_early = column.can_stop_early;
+  int limit = static_cast<int>(frame.height) - 1;  // rows below it are filled
 
   // 4. Front to back, bottom to top. The heights of four steps at a time are evaluated together
   // in lanes (each exactly TerrainHeight); the steps are then taken one by one as before.
@@ -1199,15 +1226,11 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
       const int row = row_base - static_cast<int>((h - v.camH) * v.scale / d);
       if (row >= limit) continue;
 
-      visible[pending++] = {xs[k], slices[k], h, d, std::max(row, 0), limit};
-      if (pending == kBatch) {
-        ShadeAndFill(sc, column, W, visible, pending);
-        pending = 0;
-      }
+      column.Add({xs[k], slices[k], h, d, std::max(row, 0), limit});
       limit = row - 1;
     }
   }
-  ShadeAndFill(sc, column, W, visible, pending);
+  column.Flush();
   return std::max(limit + 1, 0);
 }
 
@@ -1218,27 +1241,16 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
 // sample covers exactly the rows of the exact march, and only its shading sees the lanes'
 // height. Batches whose heights are bounded below the rows still open are skipped as a whole.
 int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
-  const CanyonFrame& cf = *sc.cf;
-  const CanyonView& v = cf.view;
+  const CanyonView& v = sc.cf->view;
   const DebugParams& p = *sc.p;
-  const std::size_t W = frame.width;
-  const int H = static_cast<int>(frame.height);
-  Vec3* column = frame.pixels.data() + x;
-
-  // 2. The ray through this column; 3. the tilted horizon at this column.
-  const float s = static_cast<float>(x) / static_cast<float>(W) - 0.5f;
-  const float angle = s * v.fov + v.heading;
-  const float dir_x = std::sin(angle);
-  const float dir_z = std::cos(angle);
-  const int row_base = static_cast<int>(s * v.slope * static_cast<float>(W)) + cf.horizon_row;
-  int limit = H - 1;
-  const float highest = sc.bounds.anywhere;
-  const bool can_stop_early = highest - v.camH >= 0.0f;
+  MarchedColumn column(frame, x, sc);
+  const float dir_x = column.dir_x;
+  const float dir_z = column.dir_z;
+  const int row_base = column.row_base;
+  const float highest = column.highest;
+  const bool can_stop_early = column.can_stop_early;
   const float error = sc.lane_error;
-
-  constexpr int kBatch = 32;
-  VisibleSample visible[kBatch];
-  int pending = 0;
+  int limit = static_cast<int>(frame.height) - 1;  // rows below it are filled
 
   // 4. Front to back, bottom to top, eight steps at a time.
   bool stopped = false;
@@ -1305,15 +1317,11 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
       const int row = row_base - static_cast<int>(q);
       if (row >= limit) continue;
 
-      visible[pending++] = {xs[k], slice, h, d, std::max(row, 0), limit};
-      if (pending == kBatch) {
-        ShadeAndFill(sc, column, W, visible, pending);
-        pending = 0;
-      }
+      column.Add({xs[k], slice, h, d, std::max(row, 0), limit});
       limit = row - 1;
     }
   }
-  ShadeAndFill(sc, column, W, visible, pending);
+  column.Flush();
   return std::max(limit + 1, 0);
 }
 
