@@ -79,6 +79,7 @@ App::App(int argc, char** argv, const PlatformFactory& make_platform) {
   // Likewise the arena's scratch planes: touching their 2.8 MB for the first time costs several
   // milliseconds of page faults on some machines, too much for the first frame of scene 2.
   objects.PrepareScratch(frame.width, frame.height);
+  PrepareCoarseGlow(overlay_glow, frame.width, frame.height);
 
   // 10, 11. Music.
   ConfigureAudio();

@@ -17,6 +17,7 @@
 #include "overlays/sibling.h"
 #include "platform/platform.h"
 #include "render/framebuffer.h"
+#include "render/coarse_glow.h"
 #include "scenes/canyon.h"
 #include "scenes/orb_stage.h"
 #include "scenes/objects_scene.h"
@@ -84,6 +85,7 @@ class App final : private ShowHost {
   Framebuffer frame{kFrameWidth, kFrameHeight};  // the image every scene and overlay draws into
   Framebuffer glow{kFrameWidth, kFrameHeight};   // glow layer of the tracker display
   Framebuffer trail{kFrameWidth, kFrameHeight};  // persistence buffer of scene 1
+  CoarseGlow overlay_glow;  // the title overlay's wide glow passes, at coarser resolutions
   Canyon canyon;  // scenes 1 and 3
   ObjectsScene objects;  // scene 2; builds its point clouds before the first frame
   OrbStage stage;        // scenes 4 to 8

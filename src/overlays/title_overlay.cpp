@@ -6,6 +6,7 @@
 
 #include "app/app.h"
 #include "overlays/oracle_subtitles.h"
+#include "render/plain_paths.h"
 #include "render/primitives.h"
 #include "timeline/director.h"
 
@@ -31,18 +32,32 @@ struct TextClip {
   int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
 
+// The grid step a glow pass can be drawn at (4, 2, or 1 for full resolution): the coarsest whose
+// error, at most (step/2)^2 * 4/r^2 of a dot's peak light, stays below kCoarseGlowError.
+int CoarseStep(float intensity, Vec3 colour, float radius) {
+  const float peak = intensity * std::max({colour.x, colour.y, colour.z});
+  const float budget = kCoarseGlowError * radius * radius;
+  if (16.0f * peak <= budget) return 4;
+  if (4.0f * peak <= budget) return 2;
+  return 1;
+}
+
 // The one three-pass glow every overlay string is drawn with; the callers differ only in how much
 // each pass brightens the colour. `intensity` already carries the alpha scale, `radius` the
 // radius scale.
-void DrawGlowPasses(Framebuffer& fb, float x, float y, const char* text, const Vec3 colours[3],
-                    float intensity, float radius, float cell, float jitter, float phase,
-                    const TextClip& clip) {
+void DrawGlowPasses(Framebuffer& fb, CoarseGlow* wide_dots, float x, float y, const char* text,
+                    const Vec3 colours[3], float intensity, float radius, float cell, float jitter,
+                    float phase, const TextClip& clip) {
   for (int pass = 0; pass < 3; ++pass) {
     const float pass_intensity = intensity * kPassIntensity[pass];
     const float pass_radius = radius * kPassRadius[pass];
     const float pass_jitter = jitter + kPassJitter[pass];
     const float pass_phase = phase + kPassPhase[pass];
-    if (clip.on) {
+    const int step = wide_dots != nullptr && !clip.on ? CoarseStep(pass_intensity, colours[pass], pass_radius) : 1;
+    if (step > 1) {
+      DrawSplatTextCoarse(*wide_dots, step, x, y, text, colours[pass], pass_intensity, pass_radius, cell,
+                          pass_jitter, pass_phase);
+    } else if (clip.on) {
       DrawSplatTextClipped(fb, x, y, text, colours[pass], pass_intensity, pass_radius, cell, pass_jitter,
                            pass_phase, clip.x0, clip.y0, clip.x1, clip.y1);
     } else {
@@ -57,8 +72,8 @@ void GlowTextIn(Framebuffer& fb, const OverlayStyle& style, float x, float y, co
   if (!(amount > 0.0f) || text == nullptr) return;
   // Halo, middle and core brighten the colour more the tighter they are.
   const Vec3 colours[3] = {colour * 1.25f, colour * 1.55f, colour * 2.35f};
-  DrawGlowPasses(fb, x, y, text, colours, amount * style.alpha_scale, size * style.radius_scale, cell, jitter,
-                 phase, clip);
+  DrawGlowPasses(fb, style.wide_dots, x, y, text, colours, amount * style.alpha_scale,
+                 size * style.radius_scale, cell, jitter, phase, clip);
 }
 
 // A string centred on the frame at y_centre with the given cell, drawn as one glowing layer.
@@ -317,8 +332,8 @@ void GreetScroller(Framebuffer& fb, const OverlayStyle& style, float gbar, float
           // Cyan for the first names, turning magenta along the list.
           const Vec3 base{0.23125f + 0.208125f * fj, 2.1275f - 0.17575f * fj, 2.3125f - 0.078625f * fj};
           const Vec3 colours[3] = {base, base * 1.24f, base * 1.88f};
-          DrawGlowPasses(fb, x, y_entry, name, colours, ag * style.alpha_scale, radius, cell, jitter,
-                         ph + 0.15f * fj, TextClip{});
+          DrawGlowPasses(fb, style.wide_dots, x, y_entry, name, colours, ag * style.alpha_scale, radius, cell,
+                         jitter, ph + 0.15f * fj, TextClip{});
         }
       }
       x += wj + 82.0f;
@@ -326,9 +341,16 @@ void GreetScroller(Framebuffer& fb, const OverlayStyle& style, float gbar, float
   }
 }
 
-void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv, const TitleOverlayClock& clock) {
+void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv, const TitleOverlayClock& clock,
+                      CoarseGlow* wide_dots) {
   const float loop_bar = WrapBar(mv.bar, clock.loop_bars);
-  const OverlayStyle style = MakeOverlayStyle(time, loop_bar, mv);
+  OverlayStyle style = MakeOverlayStyle(time, loop_bar, mv);
+  // Light only adds, so the wide glow can go onto the image in one pass once the additive steps
+  // that feed it are drawn: before the greetings' backdrop darkens the image, and at the end.
+  style.wide_dots = wide_dots;
+  const auto add_wide_dots = [&] {
+    if (wide_dots != nullptr) AddCoarseGlow(*wide_dots, fb);
+  };
   const float greets = Clamp01(mv.cue_greets);
 
   // 1. Start fade.
@@ -349,7 +371,9 @@ void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv, const Tit
   DrawOracleSubtitles(fb, style, mv, loop_bar, clock.bpm, std::isfinite(s) ? s : 0.0f, greets);
 
   // 5. Greetings.
+  add_wide_dots();
   if (greets > 0.001f) DrawGreetings(fb, style, time, greets, clock);
+  add_wide_dots();
 }
 
 bool ProductionOverlaysActive(const char* production_name, const char* default_sequence_path) {
@@ -368,5 +392,6 @@ void DrawTitleOverlay(App& app, float time, const MusicViz& mv) {
   clock.loop_bars = app.sequence.loop_bars;
   clock.playing = director.host.SourcePlaying();
   clock.duck = director.MusicDuck();
-  DrawTitleOverlay(app.frame, time, mv, clock);
+  // The plain paths draw every glow dot at full resolution.
+  DrawTitleOverlay(app.frame, time, mv, clock, PlainPathsForced() ? nullptr : &app.overlay_glow);
 }

@@ -9,6 +9,7 @@
 
 #include "render/framebuffer.h"
 #include "render/math.h"
+#include "render/coarse_glow.h"
 #include "timeline/music_viz.h"
 
 class App;
@@ -19,7 +20,17 @@ struct OverlayStyle {
   float glow = 0;          // music glow, 0 to 1
   float radius_scale = 1;  // 1.24 over the canyon (scene 1), else 1
   float alpha_scale = 1;   // 2.35 over the canyon, else 1
+  // Where the wide glow passes go at a coarser resolution (see kCoarseGlowError); null draws
+  // every dot at full resolution. Whoever sets it adds the glow onto the image (AddCoarseGlow).
+  CoarseGlow* wide_dots = nullptr;
 };
+
+// A glow pass goes into OverlayStyle::wide_dots, when there is one, at every fourth pixel or else
+// every second where the error of that grid, at most (step/2)^2 * 4/r^2 of the peak light of one
+// of its dots (intensity times the colour's largest channel), stays below this: 0.6 of a level
+// where the exposure curve is steepest. That takes the wide halos of the zooming title and leaves the
+// tight, bright cores at full resolution.
+inline constexpr float kCoarseGlowError = 0.002f;
 
 // The style of one frame: glow from the finale cue and the music, flicker from the frame time and
 // the loop bar, the larger and brighter dots over scene 1.
@@ -85,7 +96,10 @@ struct TitleOverlayClock {
 
 // Draws the overlay over the scene already in fb, for frame time `time` (seconds). mv.scene is
 // the active scene.
-void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv, const TitleOverlayClock& clock);
+// `wide_dots`, when given, takes the wide glow passes (prepared for fb's size; it is added onto fb
+// before DrawTitleOverlay returns).
+void DrawTitleOverlay(Framebuffer& fb, float time, const MusicViz& mv, const TitleOverlayClock& clock,
+                      CoarseGlow* wide_dots = nullptr);
 
 // True when the production named by the two compiled-in constants shows this overlay: its name
 // contains "kestrel" or its default sequence is data/kestrel/kestrel_sequence.txt.

@@ -309,15 +309,16 @@ struct NearFootprints4 {
   }
 };
 
-void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,
-                       float dot_radius, float cell, float jitter, float phase, const ClipRect* clip) {
+void DrawSplatTextImpl(Vec3* pixels, std::size_t width, std::size_t height, float x, float y, const char* text,
+                       Vec3 colour, float intensity, float dot_radius, float cell, float jitter, float phase,
+                       const ClipRect* clip) {
   if (text == nullptr) return;
   if (!SplatArgumentsValid(x, y, dot_radius, colour, intensity)) return;
   // The pixel bounds every dot is clipped to: the image, or its overlap with the clip rectangle.
   PixelBounds bounds;
   const ClipRect whole{0, 0, INT_MAX, INT_MAX};
   const ClipRect& c = clip != nullptr ? *clip : whole;
-  if (!ClipBounds(fb.width, fb.height, c.x0, c.y0, c.x1, c.y1, &bounds)) return;
+  if (!ClipBounds(width, height, c.x0, c.y0, c.x1, c.y1, &bounds)) return;
   const splat_kernel::DotsFn draw_dots = splat_kernel::SelectedDots();
   const bool jittered = jitter > 0.0f;
   float pen = x;
@@ -403,7 +404,7 @@ void DrawSplatTextImpl(Framebuffer& fb, float x, float y, const char* text, Vec3
       ++drawn;
     }
     const splat_kernel::Dots dots{xs, ys, col_spans, row_spans, drawn};
-    draw_dots(fb.pixels.data(), fb.width, dots, dot_radius, colour, intensity);
+    draw_dots(pixels, width, dots, dot_radius, colour, intensity);
   }
 }
 
@@ -413,16 +414,24 @@ void UseReferenceTextJitter(bool on) {
   g_reference_jitter = on;
 }
 
+void DrawSplatText(Vec3* pixels, std::size_t width, std::size_t height, float x, float y, const char* text,
+                   Vec3 colour, float intensity, float dot_radius, float cell, float jitter, float phase) {
+  DrawSplatTextImpl(pixels, width, height, x, y, text, colour, intensity, dot_radius, cell, jitter, phase,
+                    nullptr);
+}
+
 void DrawSplatText(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,
                    float dot_radius, float cell, float jitter, float phase) {
-  DrawSplatTextImpl(fb, x, y, text, colour, intensity, dot_radius, cell, jitter, phase, nullptr);
+  DrawSplatText(fb.pixels.data(), fb.width, fb.height, x, y, text, colour, intensity, dot_radius, cell, jitter,
+                phase);
 }
 
 void DrawSplatTextClipped(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,
                           float dot_radius, float cell, float jitter, float phase, int x0, int y0, int x1,
                           int y1) {
   const ClipRect clip{x0, y0, x1, y1};
-  DrawSplatTextImpl(fb, x, y, text, colour, intensity, dot_radius, cell, jitter, phase, &clip);
+  DrawSplatTextImpl(fb.pixels.data(), fb.width, fb.height, x, y, text, colour, intensity, dot_radius, cell,
+                    jitter, phase, &clip);
 }
 
 namespace {

@@ -95,6 +95,10 @@ void DrawBlockText(Framebuffer& fb, int x, int y, const char* text, Vec3 colour,
 void DrawSplatText(Framebuffer& fb, float x, float y, const char* text, Vec3 colour,
                    float intensity, float dot_radius, float cell, float jitter, float phase);
 
+// DrawSplatText on the raw pixel storage of a width x height image, as Splat takes it.
+void DrawSplatText(Vec3* pixels, std::size_t width, std::size_t height, float x, float y, const char* text,
+                   Vec3 colour, float intensity, float dot_radius, float cell, float jitter, float phase);
+
 // The splat text drawers move their dots with polynomial sines and cosines. With `on` they use
 // libm's instead: the plain version, which tests render as the oracle for whole overlay frames.
 // Nothing else switches it; it is not meant to change while frames are drawn.

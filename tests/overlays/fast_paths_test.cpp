@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include "audio/synth_track.h"
 #include "overlays/title_overlay.h"
@@ -59,43 +60,65 @@ void DrawPlain(Draw draw) {
   LimitAddImageVectors(256);
 }
 
+struct Moment {
+  const char* what;
+  float bar, title, intro, greets, scan;
+  int scene;
+};
+
+// The overlay of one moment over a dark image (where the exposure curve is steepest, so any
+// difference shows most), with the wide glow on the coarse grids when `glow` is given.
+void DrawMoment(Framebuffer& fb, const Moment& m, CoarseGlow* glow) {
+  MusicViz mv;
+  mv.active = true;
+  mv.bar = m.bar;
+  mv.scene = m.scene;
+  mv.cue_title = m.title;
+  mv.cue_intro = m.intro;
+  mv.cue_greets = m.greets;
+  mv.cue_scan = m.scan;
+  mv.lead = 0.6f;
+  mv.kick = 0.5f;
+  TitleOverlayClock clock;
+  clock.clock_bar = m.bar;
+  fb.Fill(Vec3{0.02f, 0.03f, 0.05f});
+  DrawTitleOverlay(fb, m.bar * 240.0f / 140.0f, mv, clock, glow);
+}
+
+void ExpectMomentWithinBound(const Moment& m, CoarseGlow& glow) {
+  Framebuffer fast(kW, kH);
+  Framebuffer plain(kW, kH);
+  DrawMoment(fast, m, &glow);
+  DrawPlain([&] { DrawMoment(plain, m, nullptr); });
+  const ByteDiff d = CompareResolved(fast, plain);
+  const std::string what = std::string(m.what) + " at bar " + std::to_string(m.bar);
+  ExpectWithinBound(d, what.c_str());
+  EXPECT_GT(d.lit, 1000) << what;  // the moment draws something
+}
+
 TEST(OverlayFastPaths, TitleGreetingsAndOracleFramesStayWithinTheBound) {
-  struct Moment {
-    const char* what;
-    float bar, title, intro, greets, scan;
-    int scene;
-  };
   const Moment moments[] = {
       {"presenter line", 1.2f, 0.0f, 1.0f, 0.0f, 0.0f, 1},
-      {"title with echoes over the canyon", 4.6f, 1.0f, 0.0f, 0.0f, 0.0f, 1},
       {"subtitle echoes", 6.3f, 1.0f, 0.0f, 0.0f, 0.0f, 2},
       {"oracle head and word", 16.3f, 0.0f, 0.0f, 0.0f, 1.0f, 3},
-      {"greetings", 104.0f, 0.0f, 0.0f, 1.0f, 0.0f, 2},
+      {"greetings and word", 16.3f, 0.0f, 0.0f, 0.99f, 1.0f, 3},
   };
-  for (const Moment& m : moments) {
-    MusicViz mv;
-    mv.active = true;
-    mv.bar = m.bar;
-    mv.scene = m.scene;
-    mv.cue_title = m.title;
-    mv.cue_intro = m.intro;
-    mv.cue_greets = m.greets;
-    mv.cue_scan = m.scan;
-    mv.lead = 0.6f;
-    mv.kick = 0.5f;
-    TitleOverlayClock clock;
-    clock.clock_bar = m.bar;
-    const float time = m.bar * 240.0f / 140.0f;
-    Framebuffer fast(kW, kH);
-    Framebuffer plain(kW, kH);
-    fast.Fill(Vec3{0.02f, 0.03f, 0.05f});
-    plain.Fill(Vec3{0.02f, 0.03f, 0.05f});
-    DrawTitleOverlay(fast, time, mv, clock);
-    DrawPlain([&] { DrawTitleOverlay(plain, time, mv, clock); });
-    const ByteDiff d = CompareResolved(fast, plain);
-    ExpectWithinBound(d, m.what);
-    EXPECT_GT(d.lit, 1000) << m.what;  // the moment draws something
-  }
+  CoarseGlow glow;
+  PrepareCoarseGlow(glow, kW, kH);
+  for (const Moment& m : moments) ExpectMomentWithinBound(m, glow);
+}
+
+// The wide dots are largest while the title and subtitle zoom in (bars 4.25 to 7.2), brightest
+// over the canyon, and the greetings scroll through bars 100 to 116: every few frames of both.
+TEST(OverlayFastPaths, ZoomingTitleAndScrollingGreetingsStayWithinTheBound) {
+  CoarseGlow glow;
+  PrepareCoarseGlow(glow, kW, kH);
+  for (float bar = 4.25f; bar < 7.25f; bar += 0.05f)
+    ExpectMomentWithinBound({"title over the canyon", bar, 1.0f, 0.0f, 0.0f, 0.0f, 1}, glow);
+  for (float bar = 4.25f; bar < 7.25f; bar += 0.25f)
+    ExpectMomentWithinBound({"title over the arena", bar, 1.0f, 0.0f, 0.0f, 0.0f, 2}, glow);
+  for (float bar = 100.0f; bar < 116.0f; bar += 0.5f)
+    ExpectMomentWithinBound({"greetings", bar, 0.0f, 0.0f, 1.0f, 0.0f, 2}, glow);
 }
 
 TrackerSnapshot BusySnapshot(int source) {

@@ -19,6 +19,7 @@
 #include "overlays/title_overlay.h"
 #include "overlays/tracker_viz.h"
 #include "overlays/sibling.h"
+#include "render/coarse_glow.h"
 #include "render/framebuffer.h"
 #include "render/parallel.h"
 #include "render/primitives.h"
@@ -255,8 +256,11 @@ TEST(FrameDrawing, CanyonFramesAllocateNothingAfterTheFirst) {
 
 TEST(FrameDrawing, TheTitleOverlayAllocatesNothing) {
   // Its busiest moments: the zooming title with echoes over the canyon, the greetings, and the
-  // oracle head with a word under the greetings.
+  // oracle head with a word under the greetings; every dot at full resolution, and the wide
+  // glow on the coarse grids prepared beforehand, as the App does.
   Framebuffer frame(640, 360);
+  CoarseGlow glow;
+  PrepareCoarseGlow(glow, frame.width, frame.height);
   struct Moment {
     float bar, title, greets, scan;
     int scene;
@@ -274,6 +278,8 @@ TEST(FrameDrawing, TheTitleOverlayAllocatesNothing) {
     clock.clock_bar = m.bar;
     EXPECT_EQ(AllocationsDuring([&] { DrawTitleOverlay(frame, m.bar * 1.7f, mv, clock); }), 0)
         << "bar " << m.bar;
+    EXPECT_EQ(AllocationsDuring([&] { DrawTitleOverlay(frame, m.bar * 1.7f, mv, clock, &glow); }), 0)
+        << "bar " << m.bar << " with the coarse glow";
   }
 }
 
