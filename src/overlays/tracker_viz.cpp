@@ -296,7 +296,8 @@ void DrawListing(Framebuffer& fb, Framebuffer& glow, const TrackerSnapshot& snap
     struct Tap {
       float dx, dy, k, k_pulse;
     };
-    constexpr Tap kTaps[13] = {
+    constexpr int kTapCount = 13;
+    constexpr Tap kTaps[kTapCount] = {
         {0.0f, 0.0f, 0.032f, 0.0064f},     {-0.55f, -0.2f, 0.074f, 0.0148f},
         {0.7f, 0.15f, 0.074f, 0.0148f},    {-1.25f, 0.35f, 0.063f, 0.0126f},
         {1.35f, -0.3f, 0.063f, 0.0126f},   {-0.15f, -1.2f, 0.055f, 0.011f},
@@ -304,11 +305,10 @@ void DrawListing(Framebuffer& fb, Framebuffer& glow, const TrackerSnapshot& snap
         {2.45f, 0.4f, 0.039f, 0.0078f},    {-1.8f, 1.65f, 0.028f, 0.0056f},
         {1.9f, -1.7f, 0.028f, 0.0056f},    {-3.8f, 0.2f, 0.019f, 0.0038f},
         {3.85f, -0.15f, 0.019f, 0.0038f}};
-    const int gx = x - 28;
-    const int gy = y - 28;
-    for (const Tap& tap : kTaps)
-      fb.AddImage(glow, gx, gy, W + 56, H + 56, static_cast<float>(gx) + tap.dx,
-                  static_cast<float>(gy) + tap.dy, tap.k + tap.k_pulse * look.pulse);
+    ImageTap taps[kTapCount];
+    for (int t = 0; t < kTapCount; ++t)
+      taps[t] = ImageTap{kTaps[t].dx, kTaps[t].dy, kTaps[t].k + kTaps[t].k_pulse * look.pulse};
+    fb.AddImageTaps(glow, x - 28, y - 28, W + 56, H + 56, taps, kTapCount);
   }
 }
 

@@ -503,6 +503,164 @@ void Framebuffer::AddImage(const Framebuffer& src, int sx, int sy, int sw, int s
   if (PlainPathsForced() || !AddImageGather(*this, src, rect)) AddImageScatter(*this, src, rect);
 }
 
+namespace {
+
+// One term of a merged glow row: weight times a source row read from the destination's first
+// float on, shifted by the term's whole-pixel offset.
+struct TapTerm {
+  float w;
+  const float* src;
+};
+
+// d[f] += the sum over the terms of w * src[f], each sum formed with fused multiply-adds in the
+// order of the terms; four vectors at a time so each weight is broadcast once per 32 floats.
+__attribute__((target("avx2,fma"))) void GatherTapTerms(float* d, std::int64_t floats, const TapTerm* terms,
+                                                        int count) {
+  std::int64_t f = 0;
+  for (; f + 32 <= floats; f += 32) {
+    __m256 a0 = _mm256_setzero_ps();
+    __m256 a1 = _mm256_setzero_ps();
+    __m256 a2 = _mm256_setzero_ps();
+    __m256 a3 = _mm256_setzero_ps();
+    for (int e = 0; e < count; ++e) {
+      const __m256 w = _mm256_set1_ps(terms[e].w);
+      const float* s = terms[e].src + f;
+      a0 = _mm256_fmadd_ps(w, _mm256_loadu_ps(s), a0);
+      a1 = _mm256_fmadd_ps(w, _mm256_loadu_ps(s + 8), a1);
+      a2 = _mm256_fmadd_ps(w, _mm256_loadu_ps(s + 16), a2);
+      a3 = _mm256_fmadd_ps(w, _mm256_loadu_ps(s + 24), a3);
+    }
+    _mm256_storeu_ps(d + f, _mm256_add_ps(_mm256_loadu_ps(d + f), a0));
+    _mm256_storeu_ps(d + f + 8, _mm256_add_ps(_mm256_loadu_ps(d + f + 8), a1));
+    _mm256_storeu_ps(d + f + 16, _mm256_add_ps(_mm256_loadu_ps(d + f + 16), a2));
+    _mm256_storeu_ps(d + f + 24, _mm256_add_ps(_mm256_loadu_ps(d + f + 24), a3));
+  }
+  for (; f + 8 <= floats; f += 8) {
+    __m256 a = _mm256_setzero_ps();
+    for (int e = 0; e < count; ++e)
+      a = _mm256_fmadd_ps(_mm256_set1_ps(terms[e].w), _mm256_loadu_ps(terms[e].src + f), a);
+    _mm256_storeu_ps(d + f, _mm256_add_ps(_mm256_loadu_ps(d + f), a));
+  }
+  // The last floats one at a time, fused alike.
+  for (; f < floats; ++f) {
+    float a = 0.0f;
+    for (int e = 0; e < count; ++e) a = std::fma(terms[e].w, terms[e].src[f], a);
+    d[f] += a;
+  }
+}
+
+// The merged taps of AddImageTaps, for at most this many source columns (the scratch rows are on
+// the stack).
+constexpr std::int64_t kMaxTapColumns = 704;
+constexpr int kTapKernel = 2 * kMaxTapShift + 1;  // whole-pixel shifts -kMaxTapShift ... kMaxTapShift
+constexpr std::int64_t kTapPad = 2 * kMaxTapShift;  // black source columns either side of a row
+
+}  // namespace
+
+void Framebuffer::AddImageTaps(const Framebuffer& src, int sx, int sy, int sw, int sh, const ImageTap* taps,
+                               int count) {
+  if (taps == nullptr || count <= 0) return;
+  static const bool fused = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  const Span cols = ClipSpan(sx, sw, src.width);
+  const Span rows = ClipSpan(sy, sh, src.height);
+
+  // 1. The kernel: tap t sends source pixel (j, i) to the four pixels around (j + dx, i + dy),
+  //    so its weights sit at the whole shifts floor(dx) and floor(dx) + 1 (and likewise in y).
+  float kernel[kTapKernel][kTapKernel] = {};
+  bool mergeable = fused && g_vector_limit >= 256 && !PlainPathsForced() && sw > 0 && sh > 0 &&
+                   cols.hi - cols.lo <= kMaxTapColumns;
+  for (int t = 0; t < count && mergeable; ++t) {
+    const ImageTap& tap = taps[t];
+    if (!(tap.k > 0.0f) || !std::isfinite(tap.k)) continue;  // AddImage draws nothing
+    const float limit = static_cast<float>(kMaxTapShift);
+    if (!(tap.dx >= -limit && tap.dx < limit && tap.dy >= -limit && tap.dy < limit)) {
+      mergeable = false;
+      break;
+    }
+    const float fx = std::floor(tap.dx);
+    const float fy = std::floor(tap.dy);
+    const float tx = tap.dx - fx;
+    const float ty = tap.dy - fy;
+    const int u = static_cast<int>(fx) + kMaxTapShift;  // kernel column of shift floor(dx)
+    const int v = static_cast<int>(fy) + kMaxTapShift;
+    kernel[v][u] += tap.k * ((1.0f - tx) * (1.0f - ty));  // u, v <= 2 * kMaxTapShift - 1
+    kernel[v][u + 1] += tap.k * (tx * (1.0f - ty));
+    kernel[v + 1][u] += tap.k * ((1.0f - tx) * ty);
+    kernel[v + 1][u + 1] += tap.k * (tx * ty);
+  }
+  if (!mergeable) {
+    for (int t = 0; t < count; ++t)
+      AddImage(src, sx, sy, sw, sh, static_cast<float>(sx) + taps[t].dx, static_cast<float>(sy) + taps[t].dy,
+               taps[t].k);
+    return;
+  }
+  if (cols.lo >= cols.hi || rows.lo >= rows.hi) return;
+
+  // 2. The shifts that carry weight, and the destination pixels they reach.
+  int u_lo = kTapKernel, u_hi = -1, v_lo = kTapKernel, v_hi = -1;
+  for (int v = 0; v < kTapKernel; ++v) {
+    for (int u = 0; u < kTapKernel; ++u) {
+      if (!(kernel[v][u] > 0.0f)) continue;
+      u_lo = std::min(u_lo, u);
+      u_hi = std::max(u_hi, u);
+      v_lo = std::min(v_lo, v);
+      v_hi = std::max(v_hi, v);
+    }
+  }
+  if (u_hi < 0) return;
+  const std::int64_t W = static_cast<std::int64_t>(width);
+  const std::int64_t H = static_cast<std::int64_t>(height);
+  const std::int64_t x_lo = std::max<std::int64_t>(0, cols.lo + u_lo - kMaxTapShift);
+  const std::int64_t x_hi = std::min<std::int64_t>(W - 1, cols.hi - 1 + u_hi - kMaxTapShift);
+  const std::int64_t y_lo = std::max<std::int64_t>(0, rows.lo + v_lo - kMaxTapShift);
+  const std::int64_t y_hi = std::min<std::int64_t>(H - 1, rows.hi - 1 + v_hi - kMaxTapShift);
+  if (x_lo > x_hi || y_lo > y_hi) return;
+
+  // 3. Source rows of the rectangle copied between black margins, in a ring of the kernel's
+  //    height; all-black rows are noted and add nothing.
+  constexpr std::int64_t kRowFloats = 3 * (kMaxTapColumns + 2 * kTapPad);
+  alignas(32) float ring[kTapKernel][kRowFloats];
+  bool lit[kTapKernel] = {};
+  const std::int64_t columns = cols.hi - cols.lo;
+  for (auto& row : ring) {
+    std::fill(row, row + 3 * kTapPad, 0.0f);
+    std::fill(row + 3 * (kTapPad + columns), row + kRowFloats, 0.0f);
+  }
+  const auto load = [&](std::int64_t i) {
+    float* row = ring[i % kTapKernel];
+    const float* in = &src.pixels[static_cast<std::size_t>(i) * src.width + static_cast<std::size_t>(cols.lo)].x;
+    bool any = false;
+    for (std::int64_t f = 0; f < 3 * columns; ++f) {
+      row[3 * kTapPad + f] = in[f];
+      any = any || in[f] != 0.0f;
+    }
+    lit[i % kTapKernel] = any;
+  };
+
+  // 4. Each destination row gathers its terms: weight (v, u) reads source row Y - (v - shift)
+  //    at column X - (u - shift).
+  TapTerm terms[kTapKernel * kTapKernel];
+  std::int64_t loaded = rows.lo - 1;  // the last source row copied into the ring
+  for (std::int64_t Y = y_lo; Y <= y_hi; ++Y) {
+    const std::int64_t newest = std::min<std::int64_t>(rows.hi - 1, Y - (v_lo - kMaxTapShift));
+    while (loaded < newest) load(++loaded);
+    int n = 0;
+    for (int v = v_lo; v <= v_hi; ++v) {
+      const std::int64_t i = Y - (v - kMaxTapShift);
+      if (i < rows.lo || i >= rows.hi || !lit[i % kTapKernel]) continue;
+      const float* row = ring[i % kTapKernel];
+      for (int u = u_lo; u <= u_hi; ++u) {
+        if (!(kernel[v][u] > 0.0f)) continue;
+        // Source column of destination column x_lo, as an index into the ring row.
+        const std::int64_t column = x_lo - (u - kMaxTapShift) - cols.lo + kTapPad;
+        terms[n++] = TapTerm{kernel[v][u], row + 3 * column};
+      }
+    }
+    if (n == 0) continue;
+    GatherTapTerms(&pixels[static_cast<std::size_t>(Y * W + x_lo)].x, 3 * (x_hi - x_lo + 1), terms, n);
+  }
+}
+
 void LimitAddImageVectors(int bits) { g_vector_limit = bits; }
 
 void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy, int sw, int sh,

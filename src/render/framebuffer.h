@@ -8,6 +8,15 @@
 
 #include "render/math.h"
 
+// One offset copy of AddImageTaps: shifted by (dx, dy) pixels, times k.
+struct ImageTap {
+  float dx = 0;
+  float dy = 0;
+  float k = 0;
+};
+// AddImageTaps merges taps shifted by less than this many pixels either way.
+inline constexpr int kMaxTapShift = 4;
+
 // Opaque black in the resolved image: bytes R, G, B, A = 0, 0, 0, 255 in memory.
 constexpr std::uint32_t kOpaqueBlack = 0xFF000000u;
 
@@ -48,6 +57,14 @@ struct Framebuffer {
   // Several calls with small offsets and falling k make a cheap glow of one layer onto another.
   void AddImage(const Framebuffer& src, int sx, int sy, int sw, int sh, float dx, float dy,
                 float k);
+  // The sum of AddImage(src, sx, sy, sw, sh, sx + tap.dx, sy + tap.dy, tap.k) over the taps (a
+  // glow of small offset copies). Where every shift is below kMaxTapShift pixels, the taps'
+  // bilinear splits merge into one kernel of whole-pixel shifts that each destination pixel
+  // gathers in one pass, with AVX2 and fused multiply-adds where the processor has them: the same
+  // terms in another order, fused, and with the terms AddImage passes over as too dim (at most
+  // 1e-5 each) kept. Otherwise, and on the plain paths, it makes those AddImage calls.
+  void AddImageTaps(const Framebuffer& src, int sx, int sy, int sw, int sh, const ImageTap* taps,
+                    int count);
   // Writes rgba from pixels with the exposure curve byte = trunc(255*(1 - exp(-1.15 v)) + 0.5),
   // per channel, clamped to [0, 255]; NaN resolves to 0.
   void ResolveRgba8();
@@ -61,7 +78,8 @@ void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy,
 
 // AddImage adds whole rows with AVX2 where the processor has it, else SSE2, both giving the
 // same bits (AVX-512 measured no faster). Tests limit the width to 128 bits to check the SSE2
-// rows on a machine with AVX2; nothing else needs to.
+// rows on a machine with AVX2 (AddImageTaps then makes its AddImage calls one by one); nothing
+// else needs to.
 void LimitAddImageVectors(int bits);
 // Tests: true makes ResolveRgba8 use its four-wide SSE2 loop even where AVX2 is available.
 void LimitResolveToSse2(bool on);

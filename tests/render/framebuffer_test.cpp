@@ -459,4 +459,74 @@ TEST(AddImageOracle, SameBitsAsThePlainSplit) {
   LimitAddImageVectors(256);
 }
 
+// AddImageTaps against its taps added one by one, the plain way: the merged kernel sums the same
+// terms in another order (with the dim ones AddImage skips, at most 1e-5 each), so they agree to
+// within float rounding; taps it cannot merge, or the SSE2 limit, give the calls' very bits.
+TEST(AddImageTaps, MatchesItsTapsAddedOneByOne) {
+  Framebuffer src(300, 60);
+  std::uint32_t h = 777u;
+  const auto next = [&h] {
+    h = h * 1664525u + 1013904223u;
+    return static_cast<float>((h >> 8) & 0xFFFFu) / 65536.0f;
+  };
+  for (Vec3& p : src.pixels) {
+    const float kind = next();
+    if (kind < 0.3f) p = Vec3{};                              // dark
+    else if (kind < 0.4f) p = Vec3{3e-6f, 2e-6f * next(), 0.0f};  // below AddImage's skip level
+    else p = Vec3{3.0f * next(), 0.5f * next(), next()};      // ordinary light
+  }
+  // The tracker display's ring of taps, and taps at the edges of what merges.
+  const std::vector<ImageTap> ring = {
+      {0.0f, 0.0f, 0.032f},     {-0.55f, -0.2f, 0.074f}, {0.7f, 0.15f, 0.074f},   {-1.25f, 0.35f, 0.063f},
+      {1.35f, -0.3f, 0.063f},   {-0.15f, -1.2f, 0.055f}, {0.25f, 1.35f, 0.055f},  {-2.35f, -0.45f, 0.039f},
+      {2.45f, 0.4f, 0.039f},    {-1.8f, 1.65f, 0.028f},  {1.9f, -1.7f, 0.028f},   {-3.8f, 0.2f, 0.019f},
+      {3.85f, -0.15f, 0.019f}};
+  const std::vector<ImageTap> edges = {{-4.0f, -4.0f, 0.5f}, {3.99f, 3.5f, 0.25f}, {2.0f, -3.0f, 0.0f},
+                                       {1.0f, 1.0f, -1.0f}};
+  const std::vector<ImageTap> too_far = {{0.5f, 0.5f, 0.2f}, {4.5f, 0.0f, 0.1f}};
+  struct Case {
+    const char* what;
+    int sx, sy, sw, sh;
+    const std::vector<ImageTap>* taps;
+    bool merged;
+  };
+  const Case cases[] = {
+      {"tracker ring inside", 20, 4, 250, 40, &ring, true},
+      {"tracker ring off the top left", -6, -3, 120, 30, &ring, true},
+      {"tracker ring off the bottom right", 200, 30, 120, 40, &ring, true},
+      {"shifts at the limits", 10, 10, 280, 40, &edges, true},
+      {"a shift beyond the limit", 10, 10, 200, 40, &too_far, false},
+  };
+  const auto largest_gap = [](const Framebuffer& a, const Framebuffer& b) {
+    float gap = 0.0f;
+    for (std::size_t i = 0; i < a.pixels.size(); ++i) {
+      for (int c = 0; c < 3; ++c) {
+        const float x = (&a.pixels[i].x)[c];
+        const float y = (&b.pixels[i].x)[c];
+        gap = std::max(gap, std::fabs(x - y) / (1.0f + std::fabs(y)));
+      }
+    }
+    return gap;
+  };
+  for (const int bits : {256, 128}) {
+    LimitAddImageVectors(bits);
+    for (const Case& c : cases) {
+      Framebuffer merged(300, 60);
+      Framebuffer plain(300, 60);
+      merged.AddImageTaps(src, c.sx, c.sy, c.sw, c.sh, c.taps->data(), static_cast<int>(c.taps->size()));
+      for (const ImageTap& t : *c.taps)
+        AddImageReference(plain, src, c.sx, c.sy, c.sw, c.sh, static_cast<float>(c.sx) + t.dx,
+                          static_cast<float>(c.sy) + t.dy, t.k);
+      EXPECT_GT(LitCount(plain), 1000) << c.what;
+      if (c.merged && bits == 256) {
+        EXPECT_LE(largest_gap(merged, plain), 2e-4f) << c.what;
+        EXPECT_FALSE(SamePixels(merged, plain)) << c.what << ": the taps were not merged";
+      } else {
+        EXPECT_TRUE(SamePixels(merged, plain)) << c.what << " bits " << bits;
+      }
+    }
+  }
+  LimitAddImageVectors(256);
+}
+
 }  // namespace
