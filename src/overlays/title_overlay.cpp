@@ -32,13 +32,15 @@ struct TextClip {
   int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
 
-// The grid step a glow pass can be drawn at (4, 2, or 1 for full resolution): the coarsest whose
-// error, at most (step/2)^2 * 4/r^2 of a dot's peak light, stays below kCoarseGlowError.
+// The grid step a glow pass can be drawn at (8, 4, 2, or 1 for full resolution): the coarsest
+// whose error, at most (step/2)^2 * 4/r^2 of a dot's peak light, stays below kCoarseGlowError.
 int CoarseStep(float intensity, Vec3 colour, float radius) {
   const float peak = intensity * std::max({colour.x, colour.y, colour.z});
   const float budget = kCoarseGlowError * radius * radius;
-  if (16.0f * peak <= budget) return 4;
-  if (4.0f * peak <= budget) return 2;
+  for (int step = 8; step >= 2; step /= 2) {
+    const float half_steps = 0.5f * static_cast<float>(step);
+    if (half_steps * half_steps * 4.0f * peak <= budget) return step;
+  }
   return 1;
 }
 

@@ -25,11 +25,11 @@ struct OverlayStyle {
   CoarseGlow* wide_dots = nullptr;
 };
 
-// A glow pass goes into OverlayStyle::wide_dots, when there is one, at every fourth pixel or else
-// every second where the error of that grid, at most (step/2)^2 * 4/r^2 of the peak light of one
-// of its dots (intensity times the colour's largest channel), stays below this: 0.6 of a level
-// where the exposure curve is steepest. That takes the wide halos of the zooming title and leaves the
-// tight, bright cores at full resolution.
+// A glow pass goes into OverlayStyle::wide_dots, when there is one, on the coarsest grid (every
+// eighth, fourth or second pixel) where the grid's error, at most (step/2)^2 * 4/r^2 of the peak
+// light of one of its dots (intensity times the colour's largest channel), stays below this: 0.6
+// of a level where the exposure curve is steepest. That takes the wide halos of the zooming title
+// and leaves the tight, bright cores at full resolution.
 inline constexpr float kCoarseGlowError = 0.002f;
 
 // The style of one frame: glow from the finale cue and the music, flicker from the frame time and

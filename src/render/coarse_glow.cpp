@@ -122,17 +122,26 @@ FinerBox AddGridOnto(GlowGrid& grid, Vec3* dst, std::size_t width, std::size_t h
 }  // namespace
 
 void PrepareCoarseGlow(CoarseGlow& glow, std::size_t width, std::size_t height) {
-  if (glow.image_width == width && glow.image_height == height && !glow.half.samples.empty()) return;
+  if (glow.image_width == width && glow.image_height == height && !glow.levels[0].samples.empty()) return;
   glow.image_width = width;
   glow.image_height = height;
-  SizeGrid(glow.half, 2, CoarserCount(width), CoarserCount(height));
-  SizeGrid(glow.quarter, 4, CoarserCount(glow.half.width), CoarserCount(glow.half.height));
+  std::size_t finer_width = width;
+  std::size_t finer_height = height;
+  for (int level = 0; level < kGlowLevels; ++level) {
+    GlowGrid& grid = glow.levels[level];
+    SizeGrid(grid, 2 << level, CoarserCount(finer_width), CoarserCount(finer_height));
+    finer_width = grid.width;
+    finer_height = grid.height;
+  }
   glow.spread.assign(2 * (width + 2), Vec3{});
 }
 
 void DrawSplatTextCoarse(CoarseGlow& glow, int step, float x, float y, const char* text, Vec3 colour,
                          float intensity, float dot_radius, float cell, float jitter, float phase) {
-  GlowGrid* grid = step == 2 ? &glow.half : step == 4 ? &glow.quarter : nullptr;
+  GlowGrid* grid = nullptr;
+  for (GlowGrid& level : glow.levels) {
+    if (level.step == step) grid = &level;
+  }
   if (grid == nullptr || grid->width == 0 || grid->height == 0 || text == nullptr) return;
   const std::size_t length = std::strlen(text);
   if (length == 0) return;
@@ -171,14 +180,16 @@ void DrawSplatTextCoarse(CoarseGlow& glow, int step, float x, float y, const cha
 
 void AddCoarseGlow(CoarseGlow& glow, Framebuffer& fb) {
   if (fb.width != glow.image_width || fb.height != glow.image_height) {
-    ClearBox(glow.quarter);
-    ClearBox(glow.half);
+    for (GlowGrid& level : glow.levels) ClearBox(level);
     return;
   }
-  // The quarter grid onto the half grid's points, then the half grid onto the pixel centres.
-  const FinerBox from_quarter = AddGridOnto(glow.quarter, glow.half.samples.data(), glow.half.width,
-                                            glow.half.height, 0.0f, glow.spread.data());
-  if (!from_quarter.empty)
-    WidenBox(glow.half, from_quarter.cols.lo, from_quarter.cols.hi, from_quarter.rows.lo, from_quarter.rows.hi);
-  AddGridOnto(glow.half, fb.pixels.data(), fb.width, fb.height, 0.5f, glow.spread.data());
+  // Each grid onto the points of the next finer one, coarsest first, then the finest onto the
+  // pixel centres.
+  for (int level = kGlowLevels - 1; level > 0; --level) {
+    GlowGrid& finer = glow.levels[level - 1];
+    const FinerBox written = AddGridOnto(glow.levels[level], finer.samples.data(), finer.width, finer.height,
+                                         0.0f, glow.spread.data());
+    if (!written.empty) WidenBox(finer, written.cols.lo, written.cols.hi, written.rows.lo, written.rows.hi);
+  }
+  AddGridOnto(glow.levels[0], fb.pixels.data(), fb.width, fb.height, 0.5f, glow.spread.data());
 }

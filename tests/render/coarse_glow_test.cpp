@@ -45,6 +45,8 @@ TEST(CoarseGlow, WideDotsStayWithinTheGridsErrorEverywhere) {
       {"half, over the bottom right corner", 101, 67, 2, 74.0f, 40.0f, 20.0f, 45.0f, 0.0f},
       {"quarter, over the bottom right corner", 101, 67, 4, 70.0f, 45.0f, 33.0f, 70.0f, 1.0f},
       {"quarter, larger than the image", 37, 23, 4, 10.0f, 20.0f, 70.0f, 150.0f, 0.0f},
+      {"eighth, jittered, off grid", 640, 360, 8, 301.3f, 150.6f, 60.0f, 130.0f, 3.0f},
+      {"eighth, over the bottom right corner", 101, 67, 8, 95.0f, 60.0f, 40.0f, 90.0f, 0.0f},
   };
   const Vec3 colour{1.0f, 0.5f, 0.25f};
   const float intensity = 0.2f;
@@ -75,6 +77,7 @@ TEST(CoarseGlow, AddingLeavesTheGridsClear) {
   // Jitter as wide as the dots: the cleared box must follow every dot.
   DrawSplatTextCoarse(glow, 2, 10.0f, 8.0f, "KE", Vec3{1.0f, 1.0f, 1.0f}, 0.3f, 9.0f, 4.0f, 9.0f, 0.0f);
   DrawSplatTextCoarse(glow, 4, 12.0f, 9.0f, "KE", Vec3{1.0f, 1.0f, 1.0f}, 0.3f, 19.0f, 4.0f, 19.0f, 0.0f);
+  DrawSplatTextCoarse(glow, 8, 14.0f, 7.0f, "KE", Vec3{1.0f, 1.0f, 1.0f}, 0.3f, 29.0f, 4.0f, 29.0f, 0.0f);
   Framebuffer first(64, 48);
   AddCoarseGlow(glow, first);
   EXPECT_GT(first.pixels[20 * 64 + 20].x, 0.1f);
@@ -99,6 +102,7 @@ TEST(CoarseGlow, BadArgumentsDrawNothing) {
   };
   const Bad cases[] = {
       {"step 3", 3, 10.0f, 9.0f, 4.0f, 0.3f},
+      {"step 16", 16, 10.0f, 9.0f, 4.0f, 0.3f},
       {"step 1", 1, 10.0f, 9.0f, 4.0f, 0.3f},
       {"x not a number", 2, NAN, 9.0f, 4.0f, 0.3f},
       {"infinite cell", 2, 10.0f, 9.0f, INFINITY, 0.3f},
