@@ -1,11 +1,16 @@
 #include "scenes/objects_scene.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "render/lanes8.h"
 #include "render/parallel.h"
+#include "render/plain_paths.h"
 #include "render/primitives.h"
 #include "render/splat_kernel.h"
 #include "scenes/console_operator.h"
@@ -141,7 +146,154 @@ void DrawRingPoints(Vec3* pixels, std::size_t width, std::size_t height, SplatPl
   }
 }
 
+// The ring's projection eight points at a time. The points are read as rows of floats and
+// transposed into one vector per field; every lane then takes exactly the scalar loop's
+// operations in the scalar loop's order (no fused multiply-adds, min and clamp with the same NaN
+// rules), so each splat gets the same bits.
+constexpr std::size_t kPointFloats = sizeof(ScenePoint) / sizeof(float);
+static_assert(sizeof(ScenePoint) % sizeof(float) == 0);
+static_assert(offsetof(ScenePoint, pos) == 0 && offsetof(ScenePoint, normal) == 12 &&
+              offsetof(ScenePoint, color) == 24 && offsetof(ScenePoint, intensity) == 36 &&
+              offsetof(ScenePoint, size) == 40 && offsetof(ScenePoint, sin_a) == 44 &&
+              offsetof(ScenePoint, cos_a) == 48 && offsetof(ScenePoint, sin_b) == 52 &&
+              offsetof(ScenePoint, cos_b) == 56 && offsetof(ScenePoint, sin_c) == 60 &&
+              offsetof(ScenePoint, cos_c) == 64);
+
+bool g_ring_lanes = true;
+
+bool RingLanesAvailable() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 && g_ring_lanes && !PlainPathsForced();
+}
+
+// Floats [offset, offset + 8) of eight consecutive points, one vector per float.
+__attribute__((target("avx2"))) inline void TransposePoints(const float* first, std::size_t offset,
+                                                            __m256 out[8]) {
+  __m256 r[8];
+  for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(first + static_cast<std::size_t>(i) * kPointFloats + offset);
+  const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
+  const __m256 t1 = _mm256_unpackhi_ps(r[0], r[1]);
+  const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]);
+  const __m256 t3 = _mm256_unpackhi_ps(r[2], r[3]);
+  const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]);
+  const __m256 t5 = _mm256_unpackhi_ps(r[4], r[5]);
+  const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]);
+  const __m256 t7 = _mm256_unpackhi_ps(r[6], r[7]);
+  const __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+  out[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+  out[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+  out[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+  out[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+  out[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+  out[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+  out[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+  out[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+// Eight projected ring points: what DrawRingPoints computes for each before it splats.
+struct RingSplats8 {
+  alignas(32) float x[8], y[8], radius[8], intensity[8], red[8], green[8], blue[8];
+  int visible = 0;  // bit k set where point k draws
+};
+
+__attribute__((target("avx2"))) void ProjectRing8(const ScenePoint* points, const CameraBasis& cam,
+                                                 const RingFrame& rf, const DebugParams& dp, RingSplats8& out) {
+  using namespace lanes8;
+  const float* first = &points[0].pos.x;
+  __m256 a[8];  // pos x y z, normal x y z, colour r g
+  __m256 b[8];  // colour b, intensity, size, sin_a, cos_a, sin_b, cos_b, sin_c
+  TransposePoints(first, 0, a);
+  TransposePoints(first, 8, b);
+  const V8 pos_x = reinterpret_cast<V8>(a[0]);
+  const V8 pos_y = reinterpret_cast<V8>(a[1]);
+  const V8 pos_z = reinterpret_cast<V8>(a[2]);
+  const V8 normal_x = reinterpret_cast<V8>(a[3]);
+  const V8 normal_y = reinterpret_cast<V8>(a[4]);
+  const V8 normal_z = reinterpret_cast<V8>(a[5]);
+  const V8 colour_r = reinterpret_cast<V8>(a[6]);
+  const V8 colour_g = reinterpret_cast<V8>(a[7]);
+  const V8 colour_b = reinterpret_cast<V8>(b[0]);
+  const V8 point_intensity = reinterpret_cast<V8>(b[1]);
+  const V8 size = reinterpret_cast<V8>(b[2]);
+  const V8 sin_a = reinterpret_cast<V8>(b[3]);
+  const V8 cos_a = reinterpret_cast<V8>(b[4]);
+  const V8 sin_b = reinterpret_cast<V8>(b[5]);
+  const V8 cos_b = reinterpret_cast<V8>(b[6]);
+  const V8 sin_c = reinterpret_cast<V8>(b[7]);
+  const V8 cos_c = V8{points[0].cos_c, points[1].cos_c, points[2].cos_c, points[3].cos_c,
+                      points[4].cos_c, points[5].cos_c, points[6].cos_c, points[7].cos_c};
+
+  // The stone breathes, bobs and the band climbs.
+  const V8 wave = sin_c * rf.cos_slow + cos_c * rf.sin_slow;
+  const V8 bob = sin_a * rf.cos_fast + cos_a * rf.sin_fast;
+  const V8 climb_sin = sin_b * rf.cos_t + cos_b * rf.sin_t;
+  const V8 climb_cos = cos_b * rf.cos_t - sin_b * rf.sin_t;
+  const V8 push = 0.018f * wave;
+  const V8 px = pos_x + normal_x * push;
+  const V8 py = (pos_y + normal_y * push) + 0.1f * bob;
+  const V8 pz = pos_z + normal_z * push;
+  const V8 band = Clamp8(climb_sin + climb_cos * (py - pos_y), -1.0f, 1.0f) * 0.2f + 0.35f;
+  const V8 red = (colour_r + (1.0f - colour_r) * band) * rf.tint;
+  const V8 green = (colour_g + (0.05f - colour_g) * band) * rf.tint;
+  const V8 blue = (colour_b + (0.88f - colour_b) * band) * rf.tint;
+
+  // ProjectWorldSplat.
+  const V8 k = point_intensity * rf.intensity;
+  const V8 rx = px - cam.eye.x;
+  const V8 ry = py - cam.eye.y;
+  const V8 rz = pz - cam.eye.z;
+  const V8 depth = rx * cam.forward.x + ry * cam.forward.y + rz * cam.forward.z;
+  const I8 visible = (k > 0.0f) & (size > 0.0f) & (depth > 0.05f);
+  const V8 inv = cam.focal / depth;
+  const V8 x = cam.cx + (rx * cam.right.x + ry * cam.right.y + rz * cam.right.z) * inv;
+  const V8 y = cam.cy - (rx * cam.up.x + ry * cam.up.y + rz * cam.up.z) * inv;
+  V8 radius = size * dp.dot_size * 56.0f / depth;
+  radius = Select(Splat8(7.0f) < radius, Splat8(7.0f), radius);  // std::min(r, 7)
+  radius = Select(radius <= 0.35f, Splat8(0.35f), radius);
+  const V8 e = Clamp01x8((depth - 8.0f) / 15.0f);
+  const V8 fade = 1.0f - (1.95f - 1.3f * e) * e * e;
+  const V8 intensity = k * dp.dot_alpha * fade;
+
+  Store8(out.x, x);
+  Store8(out.y, y);
+  Store8(out.radius, radius);
+  Store8(out.intensity, intensity);
+  Store8(out.red, red);
+  Store8(out.green, green);
+  Store8(out.blue, blue);
+  out.visible = _mm256_movemask_ps(reinterpret_cast<__m256>(visible));
+}
+
+// DrawRingPoints into the planes, eight points at a time where the processor has AVX2.
+void DrawRingPointsIntoPlanes(SplatPlanes& planes, const CameraBasis& cam, const std::vector<ScenePoint>& ring,
+                              const RingFrame& rf, const DebugParams& dp) {
+  std::size_t i = 0;
+  if (RingLanesAvailable()) {
+    RingSplats8 s;
+    for (; i + 8 <= ring.size(); i += 8) {
+      ProjectRing8(&ring[i], cam, rf, dp, s);
+      for (int lane = 0; lane < 8; ++lane) {
+        if ((s.visible >> lane & 1) == 0) continue;
+        const std::uint32_t seed = static_cast<std::uint32_t>(i + lane) * kSeedStep + 521288629u;
+        if (!DotKept(seed, dp.dot_density)) continue;
+        SplatIntoPlanes(planes, s.x[lane], s.y[lane], s.radius[lane],
+                        Vec3{s.red[lane], s.green[lane], s.blue[lane]}, s.intensity[lane]);
+      }
+    }
+  }
+  DrawRingPoints(nullptr, planes.width, planes.height, &planes, cam, ring, i, ring.size(), rf, dp);
+}
+
 }  // namespace
+
+void UseRingLanes(bool on) { g_ring_lanes = on; }
 
 // ---------------------------------------------------------------------------------------------
 // Shared rules
@@ -433,8 +585,12 @@ void DrawArcadeRing(Framebuffer& fb, const CameraBasis& cam, const std::vector<S
       PrepareSplatPlanes(planes, width, height);
       scratch = &planes;
     }
-    DrawRingPoints(fb.pixels.data(), width, height, scratch, cam, ring, 0, N, rf, dp);
-    if (scratch != nullptr) AddSplatPlanes(*scratch, fb.pixels.data());
+    if (scratch != nullptr) {
+      DrawRingPointsIntoPlanes(*scratch, cam, ring, rf, dp);
+      AddSplatPlanes(*scratch, fb.pixels.data());
+    } else {
+      DrawRingPoints(fb.pixels.data(), width, height, nullptr, cam, ring, 0, N, rf, dp);
+    }
     return;
   }
 

@@ -119,6 +119,9 @@ void DrawArcadeRing(Framebuffer& fb, const CameraBasis& cam, const std::vector<S
                     float t, const DebugParams& dp, const MusicViz& mv, float dim,
                     std::size_t slots, std::vector<std::vector<Vec3>>& slot_buffers,
                     SplatPlanes& planes, ThreadPool& pool);
+// On one core with planes and AVX2 the ring's points are projected eight at a time, each with
+// exactly the one-point operations. Tests: false projects them one at a time.
+void UseRingLanes(bool on);
 
 void DrawWalkers(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                  const MusicViz& mv, const ObjectsMix& mix);

@@ -433,3 +433,45 @@ TEST(ObjectsFrame, KeepsATrailAndAddsTheVioletFloor) {
   scene.Draw(fb, 0.0f, dp, cam, MusicViz{}, single);
   EXPECT_NEAR(fb.pixels[0].x, 0.15f + 0.002f, 1e-5f);
 }
+
+TEST(ObjectsRing, EightPointLanesGiveEverySplatItsOnePointBits) {
+  // The ring through the planes on one core, projected eight points at a time and one at a
+  // time: the same splats, so the same bits. Cameras from outside the ring and from inside it
+  // (points behind the eye), near points at the radius cap and far ones at the floor, and a
+  // thinned ring.
+  std::vector<ScenePoint> ring;
+  BuildRingCloud(ring);
+  ThreadPool pool(1);
+  std::vector<std::vector<Vec3>> slots_scratch;
+  SplatPlanes planes;
+  struct Case {
+    const char* what;
+    float t;
+    CameraBasis cam;
+    float dot_size, density;
+  };
+  const CameraBasis inside = BuildLookAt(Vec3{0.5f, 1.4f, -0.3f}, Vec3{4.0f, 1.2f, 2.0f}, 60.0f, 0.0f, 640, 360);
+  const Case cases[] = {
+      {"orbit", 7.3f, OrbitCamera(7.3f), 1.0f, 1.0f},
+      {"orbit later, large dots", 31.9f, OrbitCamera(31.9f), 3.0f, 1.0f},
+      {"inside the ring", 12.0f, inside, 1.0f, 1.0f},
+      {"inside, tiny dots, thinned", 12.5f, inside, 0.05f, 0.6f},
+  };
+  for (const Case& c : cases) {
+    DebugParams dp;
+    dp.dot_size = c.dot_size;
+    dp.dot_density = c.density;
+    const MusicViz mv = Playing(c.t);
+    Framebuffer lanes(640, 360);
+    Framebuffer single(640, 360);
+    UseRingLanes(true);
+    DrawArcadeRing(lanes, c.cam, ring, c.t, dp, mv, 0.8f, 1, slots_scratch, planes, pool);
+    UseRingLanes(false);
+    DrawArcadeRing(single, c.cam, ring, c.t, dp, mv, 0.8f, 1, slots_scratch, planes, pool);
+    UseRingLanes(true);
+    EXPECT_GT(LitPixels(single, 0.01f), 2000u) << c.what;
+    EXPECT_TRUE(std::equal(lanes.pixels.begin(), lanes.pixels.end(), single.pixels.begin(),
+                           [](const Vec3& p, const Vec3& q) { return p.x == q.x && p.y == q.y && p.z == q.z; }))
+        << c.what;
+  }
+}
