@@ -32,6 +32,10 @@ KESTREL_AVX2 V8 Clamp01x8(V8 x) {
   r = Select(x > one, one, r);
   return Select(Abs8(x) < Splat8(__builtin_inff()), r, zero);
 }
+// floor(v) as an int per lane, for |v| < 2^31 (other lanes get an unspecified value).
+KESTREL_AVX2 I8 FloorToInt8(V8 v) {
+  return __builtin_convertvector(reinterpret_cast<V8>(_mm256_floor_ps(reinterpret_cast<__m256>(v))), I8);
+}
 KESTREL_AVX2 V8 Clamp8(V8 x, float lo, float hi) {
   return Select(x < Splat8(lo), Splat8(lo), Select(Splat8(hi) < x, Splat8(hi), x));
 }

@@ -97,13 +97,18 @@ void SplatIntoPlanes(SplatPlanes& planes, float x, float y, float radius, Vec3 c
   const PixelRange cols = FootprintRange(x, radius, 0, static_cast<int>(planes.width) - 1);
   const PixelRange rows = FootprintRange(y, radius, 0, static_cast<int>(planes.height) - 1);
   if (cols.lo > cols.hi || rows.lo > rows.hi) return;
+  SplatIntoPlanesAt(planes, x, y, radius, colour, intensity, cols.lo, cols.hi, rows.lo, rows.hi);
+}
+
+void SplatIntoPlanesAt(SplatPlanes& planes, float x, float y, float radius, Vec3 colour, float intensity,
+                       int col_lo, int col_hi, int row_lo, int row_hi) {
   const bool first = planes.rows_lo > planes.rows_hi;
-  planes.rows_lo = first ? rows.lo : std::min(planes.rows_lo, rows.lo);
-  planes.rows_hi = first ? rows.hi : std::max(planes.rows_hi, rows.hi);
+  planes.rows_lo = first ? row_lo : std::min(planes.rows_lo, row_lo);
+  planes.rows_hi = first ? row_hi : std::max(planes.rows_hi, row_hi);
   const splat_kernel::Planes target{planes.red.data(), planes.green.data(), planes.blue.data(), planes.stride};
   const splat_kernel::PlanesFn selected = splat_kernel::SelectedPlanes();
   const splat_kernel::PlanesFn kernel = selected != nullptr ? selected : &splat_kernel::PlanesReference;
-  kernel(target, x, y, radius, colour, intensity, cols, rows);
+  kernel(target, x, y, radius, colour, intensity, PixelRange{col_lo, col_hi}, PixelRange{row_lo, row_hi});
 }
 
 void AddSplatPlanes(SplatPlanes& planes, Vec3* pixels) {

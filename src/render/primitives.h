@@ -64,6 +64,11 @@ void PrepareSplatPlanes(SplatPlanes& planes, std::size_t width, std::size_t heig
 // The splat `Splat` would draw, added into the planes with the selected planar kernel: the same
 // footprint and the same validity rules.
 void SplatIntoPlanes(SplatPlanes& planes, float x, float y, float radius, Vec3 colour, float intensity);
+// SplatIntoPlanes past its checks, for callers that have found the arguments valid and worked out
+// the footprint as it does: columns col_lo ... col_hi and rows row_lo ... row_hi, inclusive, a
+// non-empty range inside the planes, from floor(centre) -/+ ceil(radius).
+void SplatIntoPlanesAt(SplatPlanes& planes, float x, float y, float radius, Vec3 colour, float intensity,
+                       int col_lo, int col_hi, int row_lo, int row_hi);
 // Adds the planes onto the pixels of an image of their size and leaves the planes zero.
 void AddSplatPlanes(SplatPlanes& planes, Vec3* pixels);
 

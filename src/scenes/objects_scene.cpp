@@ -200,11 +200,14 @@ __attribute__((target("avx2"))) inline void TransposePoints(const float* first, 
 // Eight projected ring points: what DrawRingPoints computes for each before it splats.
 struct RingSplats8 {
   alignas(32) float x[8], y[8], radius[8], intensity[8], red[8], green[8], blue[8];
+  alignas(32) std::int32_t col_lo[8], col_hi[8], row_lo[8], row_hi[8];
   int visible = 0;  // bit k set where point k draws
+  int placed = 0;   // bit k set where its splat is valid, near and on the planes, at the footprint above
 };
 
 __attribute__((target("avx2"))) void ProjectRing8(const ScenePoint* points, const CameraBasis& cam,
-                                                 const RingFrame& rf, const DebugParams& dp, RingSplats8& out) {
+                                                 const RingFrame& rf, const DebugParams& dp,
+                                                 const SplatPlanes& planes, RingSplats8& out) {
   using namespace lanes8;
   const float* first = &points[0].pos.x;
   __m256 a[8];  // pos x y z, normal x y z, colour r g
@@ -269,6 +272,34 @@ __attribute__((target("avx2"))) void ProjectRing8(const ScenePoint* points, cons
   Store8(out.green, green);
   Store8(out.blue, blue);
   out.visible = _mm256_movemask_ps(reinterpret_cast<__m256>(visible));
+
+  // SplatIntoPlanes's checks and footprint for the splats of on-screen size: finite arguments,
+  // some light, and floor(centre) -/+ ceil(radius) clipped to the planes. The others (none in
+  // the show) take SplatIntoPlanes itself.
+  const V8 huge = Splat8(1.0e7f);
+  const V8 inf = Splat8(__builtin_inff());
+  const I8 finite_light = (Abs8(intensity) < inf) & (Abs8(red) < inf) & (Abs8(green) < inf) & (Abs8(blue) < inf);
+  const I8 near = visible & (Abs8(x) < huge) & (Abs8(y) < huge) & (intensity > 0.0f) & finite_light;
+  const I8 reach = -FloorToInt8(-radius);  // ceil, as FootprintRange
+  const I8 cx = FloorToInt8(x);
+  const I8 cy = FloorToInt8(y);
+  const I8 right = I8{} + (static_cast<std::int32_t>(planes.width) - 1);
+  const I8 bottom = I8{} + (static_cast<std::int32_t>(planes.height) - 1);
+  const I8 zero_i = I8{};
+  I8 col_lo = cx - reach;
+  col_lo = col_lo < zero_i ? zero_i : col_lo;
+  I8 col_hi = cx + reach;
+  col_hi = col_hi > right ? right : col_hi;
+  I8 row_lo = cy - reach;
+  row_lo = row_lo < zero_i ? zero_i : row_lo;
+  I8 row_hi = cy + reach;
+  row_hi = row_hi > bottom ? bottom : row_hi;
+  // Lanes that are not near hold meaningless footprints; they are not used.
+  _mm256_store_si256(reinterpret_cast<__m256i*>(out.col_lo), reinterpret_cast<__m256i>(col_lo));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(out.col_hi), reinterpret_cast<__m256i>(col_hi));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(out.row_lo), reinterpret_cast<__m256i>(row_lo));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(out.row_hi), reinterpret_cast<__m256i>(row_hi));
+  out.placed = _mm256_movemask_ps(reinterpret_cast<__m256>(near));
 }
 
 // DrawRingPoints into the planes, eight points at a time where the processor has AVX2.
@@ -278,13 +309,18 @@ void DrawRingPointsIntoPlanes(SplatPlanes& planes, const CameraBasis& cam, const
   if (RingLanesAvailable()) {
     RingSplats8 s;
     for (; i + 8 <= ring.size(); i += 8) {
-      ProjectRing8(&ring[i], cam, rf, dp, s);
+      ProjectRing8(&ring[i], cam, rf, dp, planes, s);
       for (int lane = 0; lane < 8; ++lane) {
         if ((s.visible >> lane & 1) == 0) continue;
         const std::uint32_t seed = static_cast<std::uint32_t>(i + lane) * kSeedStep + 521288629u;
         if (!DotKept(seed, dp.dot_density)) continue;
-        SplatIntoPlanes(planes, s.x[lane], s.y[lane], s.radius[lane],
-                        Vec3{s.red[lane], s.green[lane], s.blue[lane]}, s.intensity[lane]);
+        const Vec3 colour{s.red[lane], s.green[lane], s.blue[lane]};
+        if ((s.placed >> lane & 1) == 0) {
+          SplatIntoPlanes(planes, s.x[lane], s.y[lane], s.radius[lane], colour, s.intensity[lane]);
+        } else if (s.col_lo[lane] <= s.col_hi[lane] && s.row_lo[lane] <= s.row_hi[lane]) {
+          SplatIntoPlanesAt(planes, s.x[lane], s.y[lane], s.radius[lane], colour, s.intensity[lane],
+                            s.col_lo[lane], s.col_hi[lane], s.row_lo[lane], s.row_hi[lane]);
+        }
       }
     }
   }

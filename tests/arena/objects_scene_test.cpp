@@ -436,9 +436,9 @@ TEST(ObjectsFrame, KeepsATrailAndAddsTheVioletFloor) {
 
 TEST(ObjectsRing, EightPointLanesGiveEverySplatItsOnePointBits) {
   // The ring through the planes on one core, projected eight points at a time and one at a
-  // time: the same splats, so the same bits. Cameras from outside the ring and from inside it
-  // (points behind the eye), near points at the radius cap and far ones at the floor, and a
-  // thinned ring.
+  // time: the same splats, so the same bits. Cameras from outside the ring (one tilted so the
+  // ring crosses every edge of the frame) and from inside it (points behind the eye), near
+  // points at the radius cap and far ones at the floor, and a thinned ring.
   std::vector<ScenePoint> ring;
   BuildRingCloud(ring);
   ThreadPool pool(1);
@@ -451,8 +451,10 @@ TEST(ObjectsRing, EightPointLanesGiveEverySplatItsOnePointBits) {
     float dot_size, density;
   };
   const CameraBasis inside = BuildLookAt(Vec3{0.5f, 1.4f, -0.3f}, Vec3{4.0f, 1.2f, 2.0f}, 60.0f, 0.0f, 640, 360);
+  const CameraBasis cut = BuildLookAt(Vec3{0.0f, 1.0f, -10.0f}, Vec3{0.0f, 4.5f, 0.0f}, 50.0f, 0.3f, 640, 360);
   const Case cases[] = {
       {"orbit", 7.3f, OrbitCamera(7.3f), 1.0f, 1.0f},
+      {"looking up, cut by every edge", 3.1f, cut, 1.5f, 1.0f},
       {"orbit later, large dots", 31.9f, OrbitCamera(31.9f), 3.0f, 1.0f},
       {"inside the ring", 12.0f, inside, 1.0f, 1.0f},
       {"inside, tiny dots, thinned", 12.5f, inside, 0.05f, 0.6f},
