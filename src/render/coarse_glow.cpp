@@ -90,7 +90,7 @@ FinerBox AddGridOnto(GlowGrid& grid, Vec3* dst, std::size_t width, std::size_t h
   const float t_even = 0.5f * offset;
   const float t_odd = 0.5f * offset + 0.5f;
   const int count = 3 * (cols.hi - cols.lo + 1);  // floats per finer row
-  Vec3* upper = spread;                            // sample row i spread, then row i + 1
+  Vec3* upper = spread;                           // sample row i spread, then row i + 1
   Vec3* lower = spread + width + 2;
   int upper_row = -2;  // none spread yet
   for (int k = rows.lo; k <= rows.hi; ++k) {
@@ -104,8 +104,8 @@ FinerBox AddGridOnto(GlowGrid& grid, Vec3* dst, std::size_t width, std::size_t h
         SpreadRow(&grid.samples[static_cast<std::size_t>(i) * grid.width], cols.lo, cols.hi, t_even, t_odd,
                   upper);
       }
-      SpreadRow(&grid.samples[static_cast<std::size_t>(i + 1) * grid.width], cols.lo, cols.hi, t_even,
-                t_odd, lower);
+      SpreadRow(&grid.samples[static_cast<std::size_t>(i + 1) * grid.width], cols.lo, cols.hi, t_even, t_odd,
+                lower);
       upper_row = i;
     }
     const float s = (k & 1) != 0 ? t_odd : t_even;

@@ -552,7 +552,7 @@ __attribute__((target("avx2,fma"))) void GatherTapTerms(float* d, std::int64_t f
 // The merged taps of AddImageTaps, for at most this many source columns (the scratch rows are on
 // the stack).
 constexpr std::int64_t kMaxTapColumns = 704;
-constexpr int kTapKernel = 2 * kMaxTapShift + 1;  // whole-pixel shifts -kMaxTapShift ... kMaxTapShift
+constexpr int kTapKernel = 2 * kMaxTapShift + 1;    // whole-pixel shifts -kMaxTapShift ... kMaxTapShift
 constexpr std::int64_t kTapPad = 2 * kMaxTapShift;  // black source columns either side of a row
 
 }  // namespace
@@ -628,7 +628,8 @@ void Framebuffer::AddImageTaps(const Framebuffer& src, int sx, int sy, int sw, i
   }
   const auto load = [&](std::int64_t i) {
     float* row = ring[i % kTapKernel];
-    const float* in = &src.pixels[static_cast<std::size_t>(i) * src.width + static_cast<std::size_t>(cols.lo)].x;
+    const float* in =
+        &src.pixels[static_cast<std::size_t>(i) * src.width + static_cast<std::size_t>(cols.lo)].x;
     bool any = false;
     for (std::int64_t f = 0; f < 3 * columns; ++f) {
       row[3 * kTapPad + f] = in[f];

@@ -314,9 +314,9 @@ struct NearFootprints4 {
   }
 };
 
-void DrawSplatTextImpl(Vec3* pixels, std::size_t width, std::size_t height, float x, float y, const char* text,
-                       Vec3 colour, float intensity, float dot_radius, float cell, float jitter, float phase,
-                       const ClipRect* clip) {
+void DrawSplatTextImpl(Vec3* pixels, std::size_t width, std::size_t height, float x, float y,
+                       const char* text, Vec3 colour, float intensity, float dot_radius, float cell,
+                       float jitter, float phase, const ClipRect* clip) {
   if (text == nullptr) return;
   if (!SplatArgumentsValid(x, y, dot_radius, colour, intensity)) return;
   // The pixel bounds every dot is clipped to: the image, or its overlap with the clip rectangle.
@@ -427,8 +427,8 @@ void DrawSplatText(Vec3* pixels, std::size_t width, std::size_t height, float x,
 
 void DrawSplatText(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,
                    float dot_radius, float cell, float jitter, float phase) {
-  DrawSplatText(fb.pixels.data(), fb.width, fb.height, x, y, text, colour, intensity, dot_radius, cell, jitter,
-                phase);
+  DrawSplatText(fb.pixels.data(), fb.width, fb.height, x, y, text, colour, intensity, dot_radius, cell,
+                jitter, phase);
 }
 
 void DrawSplatTextClipped(Framebuffer& fb, float x, float y, const char* text, Vec3 colour, float intensity,

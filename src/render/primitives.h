@@ -72,6 +72,29 @@ void SplatIntoPlanesAt(SplatPlanes& planes, float x, float y, float radius, Vec3
 // Adds the planes onto the pixels of an image of their size and leaves the planes zero.
 void AddSplatPlanes(SplatPlanes& planes, Vec3* pixels);
 
+// Where a scene's splats go: the pixels of an image, or, with `planes`, planes of the image's
+// size that the scene adds onto it later in one pass (AddSplatPlanes). Drawing code that takes a
+// target adds the same light either way, summed in another order and, on the planes, each
+// contribution up to rounding. A Framebuffer converts to a target of its own pixels.
+struct SplatTarget {
+  SplatTarget(Framebuffer& fb)  // NOLINT: implicit, so a framebuffer is a target
+      : pixels(fb.pixels.data()), width(fb.width), height(fb.height) {}
+  SplatTarget(Framebuffer& fb, SplatPlanes* planes_)
+      : pixels(fb.pixels.data()), width(fb.width), height(fb.height), planes(planes_) {}
+  Vec3* pixels;
+  std::size_t width;
+  std::size_t height;
+  SplatPlanes* planes = nullptr;
+};
+
+inline void Splat(const SplatTarget& to, float x, float y, float radius, Vec3 colour, float intensity) {
+  if (to.planes != nullptr) {
+    SplatIntoPlanes(*to.planes, x, y, radius, colour, intensity);
+  } else {
+    Splat(to.pixels, to.width, to.height, x, y, radius, colour, intensity);
+  }
+}
+
 // Splat restricted to the clip rectangle x0 <= px < x1, y0 <= py < y1 (and to the image).
 void SplatClipped(Framebuffer& fb, float x, float y, float radius, Vec3 colour, float intensity,
                   int x0, int y0, int x1, int y1);

@@ -60,9 +60,9 @@ float CrossFaderValue(const ConsoleDrivers& d) {
 
 // A ring of n dots around (x, z) at `lift` above the surface.
 template <typename Colour>
-void DrawDotRing(Framebuffer& fb, const CameraBasis& cam, float x, float z, float rx, float rz,
-                 float lift, int n, Colour colour, float k, float s, float u, float t,
-                 const DebugParams& dp, bool gated, std::uint32_t seed) {
+void DrawDotRing(const SplatTarget& fb, const CameraBasis& cam, float x, float z, float rx, float rz,
+                 float lift, int n, Colour colour, float k, float s, float u, float t, const DebugParams& dp,
+                 bool gated, std::uint32_t seed) {
   for (int i = 0; i < n; ++i) {
     if (gated && !DotKept(Seed(i, seed), dp.dot_density)) continue;
     const float angle = kTwoPi * static_cast<float>(i) / static_cast<float>(n);
@@ -272,7 +272,7 @@ void OperatorPoses(const ConsoleDrivers& d, const OperatorSway& w, const MusicVi
 // ---------------------------------------------------------------------------------------------
 // Control drawers
 
-void DrawKnob(Framebuffer& fb, const CameraBasis& cam, float x, float z, float value, float glow,
+void DrawKnob(const SplatTarget& fb, const CameraBasis& cam, float x, float z, float value, float glow,
               Vec3 col, float k, float u, float t, const DebugParams& dp, std::uint32_t seed) {
   const float g = Clamp01(glow);
   const float v = Clamp01(value);
@@ -302,9 +302,9 @@ void DrawKnob(Framebuffer& fb, const CameraBasis& cam, float x, float z, float v
              0.045f * k, 1.35f + 0.405f * u, dp);
 }
 
-void DrawChannelFader(Framebuffer& fb, const CameraBasis& cam, float x, float z0, float z1,
-                      float value, float glow, Vec3 col, float k, float u, float t,
-                      const DebugParams& dp, std::uint32_t seed) {
+void DrawChannelFader(const SplatTarget& fb, const CameraBasis& cam, float x, float z0, float z1, float value,
+                      float glow, Vec3 col, float k, float u, float t, const DebugParams& dp,
+                      std::uint32_t seed) {
   const float g = Clamp01(glow);
   const float v = Clamp01(value);
   const Vec3 track{0.05f + 0.0175f * g, 0.34f + 0.119f * g, 0.43f + 0.1505f * g};
@@ -320,9 +320,9 @@ void DrawChannelFader(Framebuffer& fb, const CameraBasis& cam, float x, float z0
       [&](float) { return cap; }, 0.06f * k, 1.32f + 0.396f * u, u, t, dp, false, seed);
 }
 
-void DrawCrossFader(Framebuffer& fb, const CameraBasis& cam, float x0, float x1, float z,
-                    float value, float glow, Vec3 col, float k, float u, float t,
-                    const DebugParams& dp, std::uint32_t seed) {
+void DrawCrossFader(const SplatTarget& fb, const CameraBasis& cam, float x0, float x1, float z, float value,
+                    float glow, Vec3 col, float k, float u, float t, const DebugParams& dp,
+                    std::uint32_t seed) {
   const float g = Clamp01(glow);
   const float v = Clamp01(value);
   const Vec3 track{0.06f + 0.018f * g, 0.32f + 0.096f * g, 0.42f + 0.126f * g};
@@ -338,8 +338,8 @@ void DrawCrossFader(Framebuffer& fb, const CameraBasis& cam, float x0, float x1,
       0.058f * k, 1.35f + 0.405f * u, u, t, dp, false, seed);
 }
 
-void DrawPad(Framebuffer& fb, const CameraBasis& cam, float x, float z, float lit, Vec3 col,
-             float k, float u, float t, const DebugParams& dp, std::uint32_t seed) {
+void DrawPad(const SplatTarget& fb, const CameraBasis& cam, float x, float z, float lit, Vec3 col, float k,
+             float u, float t, const DebugParams& dp, std::uint32_t seed) {
   const float e = Clamp01(lit);
   // Outline: 7 dots per side, around the rectangle from its near left corner.
   const Vec3 corners[5] = {{x - 0.17f, 0.0f, z - 0.12f},
@@ -362,7 +362,7 @@ void DrawPad(Framebuffer& fb, const CameraBasis& cam, float x, float z, float li
              (0.055f + 0.04f * e) * k, 1.45f + 0.435f * u, dp);
 }
 
-void DrawMeter(Framebuffer& fb, const CameraBasis& cam, float x, float z, float level, Vec3 col,
+void DrawMeter(const SplatTarget& fb, const CameraBasis& cam, float x, float z, float level, Vec3 col,
                float k, float u, float t, const DebugParams& dp, std::uint32_t seed) {
   const float e = Clamp01(level);
   const Vec3 low{0.08f, 0.95f, 0.85f};
@@ -384,7 +384,7 @@ void DrawMeter(Framebuffer& fb, const CameraBasis& cam, float x, float z, float 
 // ---------------------------------------------------------------------------------------------
 // Arms
 
-void DrawLimb(Framebuffer& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float thickness,
+void DrawLimb(const SplatTarget& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float thickness,
               float k, float u, const DebugParams& dp, std::uint32_t seed) {
   // Two directions across the limb: the first horizontal, the second completing the frame.
   const Vec3 dir = Normalize(b - a);
@@ -417,8 +417,8 @@ void DrawLimb(Framebuffer& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col,
   }
 }
 
-void DrawHand(Framebuffer& fb, const CameraBasis& cam, const ArmPose& pose, float s, Vec3 col,
-              float k, float u, const DebugParams& dp, std::uint32_t seed) {
+void DrawHand(const SplatTarget& fb, const CameraBasis& cam, const ArmPose& pose, float s, Vec3 col, float k,
+              float u, const DebugParams& dp, std::uint32_t seed) {
   const float reach = pose.reach;
   Vec3 dir = Normalize(pose.tip - pose.hand);
   if (Length(dir) < 0.001f) dir = Vec3{0.0f, -1.0f, 0.0f};
@@ -444,7 +444,7 @@ void DrawHand(Framebuffer& fb, const CameraBasis& cam, const ArmPose& pose, floa
   }
 }
 
-void DrawArm(Framebuffer& fb, const CameraBasis& cam, const ArmPose& given, float s, Vec3 col,
+void DrawArm(const SplatTarget& fb, const CameraBasis& cam, const ArmPose& given, float s, Vec3 col,
              const ConsoleDrivers& d, const OperatorSway& w, float k, const DebugParams& dp,
              std::uint32_t seed) {
   const float u = d.u;
@@ -478,7 +478,7 @@ void DrawArm(Framebuffer& fb, const CameraBasis& cam, const ArmPose& given, floa
   DrawHand(fb, cam, pose, s, col, k, u, dp, seed + 0xDAA66D2Bu);
 }
 
-void DrawSearchlights(Framebuffer& fb, const CameraBasis& cam, float t, const ConsoleDrivers& d,
+void DrawSearchlights(const SplatTarget& fb, const CameraBasis& cam, float t, const ConsoleDrivers& d,
                       float k, const DebugParams& dp) {
   const float* L = d.L;
   const float u = d.u;
@@ -505,7 +505,7 @@ void DrawSearchlights(Framebuffer& fb, const CameraBasis& cam, float t, const Co
 
 namespace {
 
-void DrawConsoleBody(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawConsoleBody(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                      const ConsoleDrivers& d, float k) {
   const float* L = d.L;
   const float u = d.u;
@@ -649,7 +649,7 @@ void DrawConsoleBody(Framebuffer& fb, const CameraBasis& cam, float t, const Deb
   }
 }
 
-void DrawOperator(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawOperator(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                   const MusicViz& mv, const ConsoleDrivers& d, const OperatorSway& w, float k) {
   const float* L = d.L;
   const float u = d.u;
@@ -796,7 +796,7 @@ void DrawOperator(Framebuffer& fb, const CameraBasis& cam, float t, const DebugP
   DrawArm(fb, cam, right, 1.0f, Vec3{0.44f, 0.95f, 1.0f}, d, w, k, dp, kArmSalt + 0x1F123BB5u);
 }
 
-void DrawCrowd(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawCrowd(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                const ConsoleDrivers& d, float k) {
   const float u = d.u;
   const float glow = 1.0f + 0.95f * u;
@@ -814,8 +814,8 @@ void DrawCrowd(Framebuffer& fb, const CameraBasis& cam, float t, const DebugPara
 
 }  // namespace
 
-void DrawConsoleAndOperator(Framebuffer& fb, const CameraBasis& cam, float t,
-                            const DebugParams& dp, const MusicViz& mv, float k) {
+void DrawConsoleAndOperator(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+                            const MusicViz& mv, float k) {
   if (!(k > 0.001f)) return;
   const ConsoleDrivers d = MakeConsoleDrivers(t, mv);
   const OperatorSway w = MakeOperatorSway(d);

@@ -11,6 +11,7 @@
 #include "render/camera.h"
 #include "render/framebuffer.h"
 #include "render/math.h"
+#include "render/primitives.h"
 #include "timeline/music_viz.h"
 
 // What drives the console in one frame: the music when it plays, else a built-in pulse.
@@ -68,34 +69,34 @@ void OperatorPoses(const ConsoleDrivers& d, const OperatorSway& w, const MusicVi
                    ArmPose& left, ArmPose& right);
 
 // Element drawers. `seed` is the element's own salt for the density gate; u the splat growth.
-void DrawKnob(Framebuffer& fb, const CameraBasis& cam, float x, float z, float value, float glow,
+void DrawKnob(const SplatTarget& fb, const CameraBasis& cam, float x, float z, float value, float glow,
               Vec3 col, float k, float u, float t, const DebugParams& dp, std::uint32_t seed);
-void DrawChannelFader(Framebuffer& fb, const CameraBasis& cam, float x, float z0, float z1,
-                      float value, float glow, Vec3 col, float k, float u, float t,
-                      const DebugParams& dp, std::uint32_t seed);
-void DrawCrossFader(Framebuffer& fb, const CameraBasis& cam, float x0, float x1, float z,
-                    float value, float glow, Vec3 col, float k, float u, float t,
-                    const DebugParams& dp, std::uint32_t seed);
-void DrawPad(Framebuffer& fb, const CameraBasis& cam, float x, float z, float lit, Vec3 col,
-             float k, float u, float t, const DebugParams& dp, std::uint32_t seed);
-void DrawMeter(Framebuffer& fb, const CameraBasis& cam, float x, float z, float level, Vec3 col,
+void DrawChannelFader(const SplatTarget& fb, const CameraBasis& cam, float x, float z0, float z1, float value,
+                      float glow, Vec3 col, float k, float u, float t, const DebugParams& dp,
+                      std::uint32_t seed);
+void DrawCrossFader(const SplatTarget& fb, const CameraBasis& cam, float x0, float x1, float z, float value,
+                    float glow, Vec3 col, float k, float u, float t, const DebugParams& dp,
+                    std::uint32_t seed);
+void DrawPad(const SplatTarget& fb, const CameraBasis& cam, float x, float z, float lit, Vec3 col, float k,
+             float u, float t, const DebugParams& dp, std::uint32_t seed);
+void DrawMeter(const SplatTarget& fb, const CameraBasis& cam, float x, float z, float level, Vec3 col,
                float k, float u, float t, const DebugParams& dp, std::uint32_t seed);
 
 // A limb from a to b as five rows of splats around its axis, thickest in the middle.
-void DrawLimb(Framebuffer& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float thickness,
+void DrawLimb(const SplatTarget& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float thickness,
               float k, float u, const DebugParams& dp, std::uint32_t seed);
 // The hand from the wrist to the fingertip, with five fingers spread by the reach.
-void DrawHand(Framebuffer& fb, const CameraBasis& cam, const ArmPose& pose, float s, Vec3 col,
-              float k, float u, const DebugParams& dp, std::uint32_t seed);
+void DrawHand(const SplatTarget& fb, const CameraBasis& cam, const ArmPose& pose, float s, Vec3 col, float k,
+              float u, const DebugParams& dp, std::uint32_t seed);
 // Shoulder, elbow, upper arm, forearm and hand of side s for the given pose.
-void DrawArm(Framebuffer& fb, const CameraBasis& cam, const ArmPose& pose, float s, Vec3 col,
+void DrawArm(const SplatTarget& fb, const CameraBasis& cam, const ArmPose& pose, float s, Vec3 col,
              const ConsoleDrivers& d, const OperatorSway& w, float k, const DebugParams& dp,
              std::uint32_t seed);
 
 // The searchlight beams rising from the console (never thinned).
-void DrawSearchlights(Framebuffer& fb, const CameraBasis& cam, float t, const ConsoleDrivers& d,
+void DrawSearchlights(const SplatTarget& fb, const CameraBasis& cam, float t, const ConsoleDrivers& d,
                       float k, const DebugParams& dp);
 
 // Everything of the console and the operator; nothing when k <= 0.001.
-void DrawConsoleAndOperator(Framebuffer& fb, const CameraBasis& cam, float t,
-                            const DebugParams& dp, const MusicViz& mv, float k);
+void DrawConsoleAndOperator(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+                            const MusicViz& mv, float k);

@@ -170,7 +170,8 @@ bool RingLanesAvailable() {
 __attribute__((target("avx2"))) inline void TransposePoints(const float* first, std::size_t offset,
                                                             __m256 out[8]) {
   __m256 r[8];
-  for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(first + static_cast<std::size_t>(i) * kPointFloats + offset);
+  for (int i = 0; i < 8; ++i)
+    r[i] = _mm256_loadu_ps(first + static_cast<std::size_t>(i) * kPointFloats + offset);
   const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
   const __m256 t1 = _mm256_unpackhi_ps(r[0], r[1]);
   const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]);
@@ -206,8 +207,8 @@ struct RingSplats8 {
 };
 
 __attribute__((target("avx2"))) void ProjectRing8(const ScenePoint* points, const CameraBasis& cam,
-                                                 const RingFrame& rf, const DebugParams& dp,
-                                                 const SplatPlanes& planes, RingSplats8& out) {
+                                                  const RingFrame& rf, const DebugParams& dp,
+                                                  const SplatPlanes& planes, RingSplats8& out) {
   using namespace lanes8;
   const float* first = &points[0].pos.x;
   __m256 a[8];  // pos x y z, normal x y z, colour r g
@@ -278,7 +279,8 @@ __attribute__((target("avx2"))) void ProjectRing8(const ScenePoint* points, cons
   // the show) take SplatIntoPlanes itself.
   const V8 huge = Splat8(1.0e7f);
   const V8 inf = Splat8(__builtin_inff());
-  const I8 finite_light = (Abs8(intensity) < inf) & (Abs8(red) < inf) & (Abs8(green) < inf) & (Abs8(blue) < inf);
+  const I8 finite_light =
+      (Abs8(intensity) < inf) & (Abs8(red) < inf) & (Abs8(green) < inf) & (Abs8(blue) < inf);
   const I8 near = visible & (Abs8(x) < huge) & (Abs8(y) < huge) & (intensity > 0.0f) & finite_light;
   const I8 reach = -FloorToInt8(-radius);  // ceil, as FootprintRange
   const I8 cx = FloorToInt8(x);
@@ -303,8 +305,9 @@ __attribute__((target("avx2"))) void ProjectRing8(const ScenePoint* points, cons
 }
 
 // DrawRingPoints into the planes, eight points at a time where the processor has AVX2.
-void DrawRingPointsIntoPlanes(SplatPlanes& planes, const CameraBasis& cam, const std::vector<ScenePoint>& ring,
-                              const RingFrame& rf, const DebugParams& dp) {
+void DrawRingPointsIntoPlanes(SplatPlanes& planes, const CameraBasis& cam,
+                              const std::vector<ScenePoint>& ring, const RingFrame& rf,
+                              const DebugParams& dp) {
   std::size_t i = 0;
   if (RingLanesAvailable()) {
     RingSplats8 s;
@@ -329,7 +332,9 @@ void DrawRingPointsIntoPlanes(SplatPlanes& planes, const CameraBasis& cam, const
 
 }  // namespace
 
-void UseRingLanes(bool on) { g_ring_lanes = on; }
+void UseRingLanes(bool on) {
+  g_ring_lanes = on;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Shared rules
@@ -351,8 +356,14 @@ void SplatWorld(Vec3* pixels, std::size_t width, std::size_t height, const Camer
   if (splat.visible) Splat(pixels, width, height, splat.x, splat.y, splat.radius, col, splat.intensity);
 }
 
-void SplatSegment(Framebuffer& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float k,
-                  float s, const DebugParams& dp, std::uint32_t seed) {
+void SplatWorld(const SplatTarget& to, const CameraBasis& cam, Vec3 p, Vec3 col, float k, float s,
+                const DebugParams& dp) {
+  const ScreenSplat splat = ProjectWorldSplat(cam, p, k, s, dp);
+  if (splat.visible) Splat(to, splat.x, splat.y, splat.radius, col, splat.intensity);
+}
+
+void SplatSegment(const SplatTarget& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float k, float s,
+                  const DebugParams& dp, std::uint32_t seed) {
   const float length = Length(b - a);
   const float steps = length * 8.0f;
   int n = std::isfinite(steps) ? static_cast<int>(std::min(steps, 56.0f)) : 56;
@@ -528,7 +539,7 @@ SaucerFlight SaucerAt(int n, float section_time) {
 // ---------------------------------------------------------------------------------------------
 // Element drawers
 
-void DrawFloorGrid(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawFloorGrid(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                    const MusicViz& mv, float drive) {
   const float d0 = drive;
   const Vec3 colour{0.05f + 0.055f * d0 + 0.0125f * mv.perc, 0.26f + 0.286f * d0 + 0.065f * mv.perc,
@@ -544,7 +555,7 @@ void DrawFloorGrid(Framebuffer& fb, const CameraBasis& cam, float t, const Debug
   }
 }
 
-void DrawArenaFloor(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawArenaFloor(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                     const MusicViz& mv, const ObjectsMix& mix) {
   const float a = Clamp01(0.44f + 0.68f * mv.cue_nova + 0.28f * mv.cue_veil) * mix.dim;
   if (a <= 0.001f) return;
@@ -667,7 +678,7 @@ void DrawArcadeRing(Framebuffer& fb, const CameraBasis& cam, const std::vector<S
   });
 }
 
-void DrawWalkers(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawWalkers(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                  const MusicViz& mv, const ObjectsMix& mix) {
   const float a = Clamp01(0.26f + 0.74f * mv.cue_nova + 0.24f * mv.cue_veil) * mix.dim;
   if (a <= 0.001f) return;
@@ -711,7 +722,7 @@ void DrawWalkers(Framebuffer& fb, const CameraBasis& cam, float t, const DebugPa
   }
 }
 
-void DrawSaucers(Framebuffer& fb, const CameraBasis& cam, const std::vector<ScenePoint>& saucer,
+void DrawSaucers(const SplatTarget& fb, const CameraBasis& cam, const std::vector<ScenePoint>& saucer,
                  float t, const DebugParams& dp, const MusicViz& mv, const ObjectsMix& mix) {
   const float J = Clamp((0.1872f + 0.048f * mv.cue_nova + 0.0768f * mv.cue_scan) *
                             (1.0f - 0.88f * mix.club) * (1.0f - 0.88f * mv.cue_veil),
@@ -747,7 +758,7 @@ void DrawSaucers(Framebuffer& fb, const CameraBasis& cam, const std::vector<Scen
   }
 }
 
-void DrawEmbers(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawEmbers(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                 const MusicViz& mv, const ObjectsMix& mix) {
   const float d0 = mix.drive;
   const float intensity = 0.035f * mix.dim * (1.0f + 0.4f * mv.perc + 1.25f * mv.build);
@@ -769,7 +780,7 @@ void DrawEmbers(Framebuffer& fb, const CameraBasis& cam, float t, const DebugPar
   }
 }
 
-void DrawBackdrop(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawBackdrop(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                   const MusicViz& mv, const ObjectsMix& mix) {
   const float a = mix.veil;
   if (a <= 0.001f) return;
@@ -849,14 +860,21 @@ void ObjectsScene::Draw(Framebuffer& fb, float time, const DebugParams& dp,
   // 3. Camera.
   const CameraBasis camera = ObjectsCamera(t, cam, mix, fb.width, fb.height);
 
-  // 4. The elements, back to front only where it matters (see the slot buffers).
-  DrawFloorGrid(fb, camera, t, dp, mv, d0);
-  DrawArenaFloor(fb, camera, t, dp, mv, mix);
-  if (mix.console > 0.001f) DrawConsoleAndOperator(fb, camera, t, dp, mv, mix.console);
+  // 4. The elements. Every one only adds light, so their order changes nothing but float
+  //    rounding. When the ring is drawn through the planes (one core, a planar kernel), the
+  //    other elements' splats go into the same planes first, where the planar kernel adds a
+  //    disc several times faster than into the interleaved frame, and the ring's one pass adds
+  //    them all onto the frame.
   const std::size_t slots = ArcadeRingSlots(ring_points.size(), dp.dot_density, pool.Workers());
+  const bool planar = slots <= 1 && splat_kernel::SelectedPlanes() != nullptr;
+  if (planar) PrepareSplatPlanes(ring_planes, fb.width, fb.height);
+  const SplatTarget out = planar ? SplatTarget(fb, &ring_planes) : SplatTarget(fb);
+  DrawFloorGrid(out, camera, t, dp, mv, d0);
+  DrawArenaFloor(out, camera, t, dp, mv, mix);
+  if (mix.console > 0.001f) DrawConsoleAndOperator(out, camera, t, dp, mv, mix.console);
+  DrawWalkers(out, camera, t, dp, mv, mix);
+  DrawSaucers(out, camera, saucer_points, t, dp, mv, mix);
+  DrawEmbers(out, camera, t, dp, mv, mix);
+  DrawBackdrop(out, camera, t, dp, mv, mix);
   DrawArcadeRing(fb, camera, ring_points, t, dp, mv, mix.dim, slots, slot_buffers, ring_planes, pool);
-  DrawWalkers(fb, camera, t, dp, mv, mix);
-  DrawSaucers(fb, camera, saucer_points, t, dp, mv, mix);
-  DrawEmbers(fb, camera, t, dp, mv, mix);
-  DrawBackdrop(fb, camera, t, dp, mv, mix);
 }

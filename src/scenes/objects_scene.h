@@ -53,14 +53,13 @@ float ObjectsDrive(const MusicViz& mv);
 // `pixels` is an image of the camera's size (the framebuffer or a slot buffer).
 void SplatWorld(Vec3* pixels, std::size_t width, std::size_t height, const CameraBasis& cam,
                 Vec3 p, Vec3 col, float k, float s, const DebugParams& dp);
-inline void SplatWorld(Framebuffer& fb, const CameraBasis& cam, Vec3 p, Vec3 col, float k,
-                       float s, const DebugParams& dp) {
-  SplatWorld(fb.pixels.data(), fb.width, fb.height, cam, p, col, k, s, dp);
-}
+// The same into a splat target (the framebuffer, or the scene's planes).
+void SplatWorld(const SplatTarget& to, const CameraBasis& cam, Vec3 p, Vec3 col, float k, float s,
+                const DebugParams& dp);
 // A row of gated splats from a to b (about 8 per unit, 3 to 57), brighter and larger in the
 // middle; the seed grows by 747796405 per splat.
-void SplatSegment(Framebuffer& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float k,
-                  float s, const DebugParams& dp, std::uint32_t seed);
+void SplatSegment(const SplatTarget& fb, const CameraBasis& cam, Vec3 a, Vec3 b, Vec3 col, float k, float s,
+                  const DebugParams& dp, std::uint32_t seed);
 
 // ---------------------------------------------------------------------------------------------
 // Clouds
@@ -102,17 +101,18 @@ SaucerFlight SaucerAt(int n, float section_time);
 // ---------------------------------------------------------------------------------------------
 // Element drawers, in the order Draw calls them
 
-void DrawFloorGrid(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawFloorGrid(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                    const MusicViz& mv, float drive);
-void DrawArenaFloor(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawArenaFloor(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                     const MusicViz& mv, const ObjectsMix& mix);
 
 // Slots the arcade ring is split into: one per 4096 surviving points, at most min(workers, 8);
 // 1 means the ring is drawn straight into the framebuffer.
 std::size_t ArcadeRingSlots(std::size_t points, float density, std::size_t workers);
 // Draws the arcade ring. With slots <= 1 every point goes into fb: straight in with plain paths
-// (or without a planar kernel), otherwise through `planes`, which are added onto fb at the end
-// (the planar kernel adds the ring's many 15 x 15 splats without permutes or masked stores).
+// (or without a planar kernel), otherwise through `planes`, which are added onto fb at the end,
+// with whatever else was drawn into them since they were last added (the planar kernel adds
+// the ring's many 15 x 15 splats without permutes or masked stores).
 // With more slots each slot draws its share of the points into its own buffer of
 // `slot_buffers` (resized here, on `pool`) and the buffers are then summed per pixel into fb.
 void DrawArcadeRing(Framebuffer& fb, const CameraBasis& cam, const std::vector<ScenePoint>& ring,
@@ -123,13 +123,13 @@ void DrawArcadeRing(Framebuffer& fb, const CameraBasis& cam, const std::vector<S
 // exactly the one-point operations. Tests: false projects them one at a time.
 void UseRingLanes(bool on);
 
-void DrawWalkers(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawWalkers(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                  const MusicViz& mv, const ObjectsMix& mix);
-void DrawSaucers(Framebuffer& fb, const CameraBasis& cam, const std::vector<ScenePoint>& saucer,
+void DrawSaucers(const SplatTarget& fb, const CameraBasis& cam, const std::vector<ScenePoint>& saucer,
                  float t, const DebugParams& dp, const MusicViz& mv, const ObjectsMix& mix);
-void DrawEmbers(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawEmbers(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                 const MusicViz& mv, const ObjectsMix& mix);
-void DrawBackdrop(Framebuffer& fb, const CameraBasis& cam, float t, const DebugParams& dp,
+void DrawBackdrop(const SplatTarget& fb, const CameraBasis& cam, float t, const DebugParams& dp,
                   const MusicViz& mv, const ObjectsMix& mix);
 
 // ---------------------------------------------------------------------------------------------
