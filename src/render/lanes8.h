@@ -17,13 +17,27 @@ namespace lanes8 {
 typedef float V8 __attribute__((vector_size(32)));
 typedef std::int32_t I8 __attribute__((vector_size(32)));
 
-KESTREL_AVX2 V8 Splat8(float a) { return V8{} + a; }
-KESTREL_AVX2 V8 Load8(const float* a) { return reinterpret_cast<V8>(_mm256_loadu_ps(a)); }
-KESTREL_AVX2 void Store8(float* out, V8 a) { _mm256_storeu_ps(out, reinterpret_cast<__m256>(a)); }
-KESTREL_AVX2 bool AllSet(I8 m) { return _mm256_movemask_ps(reinterpret_cast<__m256>(m)) == 0xFF; }
-KESTREL_AVX2 bool AnySet(I8 m) { return _mm256_movemask_ps(reinterpret_cast<__m256>(m)) != 0; }
-KESTREL_AVX2 V8 Select(I8 m, V8 a, V8 b) { return m ? a : b; }
-KESTREL_AVX2 V8 Abs8(V8 a) { return reinterpret_cast<V8>(reinterpret_cast<I8>(a) & 0x7FFFFFFF); }
+KESTREL_AVX2 V8 Splat8(float a) {
+  return V8{} + a;
+}
+KESTREL_AVX2 V8 Load8(const float* a) {
+  return reinterpret_cast<V8>(_mm256_loadu_ps(a));
+}
+KESTREL_AVX2 void Store8(float* out, V8 a) {
+  _mm256_storeu_ps(out, reinterpret_cast<__m256>(a));
+}
+KESTREL_AVX2 bool AllSet(I8 m) {
+  return _mm256_movemask_ps(reinterpret_cast<__m256>(m)) == 0xFF;
+}
+KESTREL_AVX2 bool AnySet(I8 m) {
+  return _mm256_movemask_ps(reinterpret_cast<__m256>(m)) != 0;
+}
+KESTREL_AVX2 V8 Select(I8 m, V8 a, V8 b) {
+  return m ? a : b;
+}
+KESTREL_AVX2 V8 Abs8(V8 a) {
+  return reinterpret_cast<V8>(reinterpret_cast<I8>(a) & 0x7FFFFFFF);
+}
 // Clamp01: 0 for a non-finite value, else clamped to [0, 1].
 KESTREL_AVX2 V8 Clamp01x8(V8 x) {
   const V8 zero = Splat8(0.0f);

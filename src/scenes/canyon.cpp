@@ -55,8 +55,7 @@ float SliceWidth(TerrainSlice& slice, float w) {
     // The canyon narrows and widens along z.
     const float z = slice.z;
     const float u = N01(3, 72.0f, 0.012f * z - 31.0f);
-    const float width_wave =
-        std::sin(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f;
+    const float width_wave = std::sin(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f;
     slice.width_scale = Clamp(width_wave, 0.72f, 1.34f) * w;
     slice.has_width = true;
   }
@@ -68,8 +67,8 @@ HeightBounds MakeHeightBounds(const DebugParams& p) {
   const float detail = std::fabs(p.terrain_detail);
   // Each bound adds a hundredth for rounding.
   HeightBounds b;
-  b.floor = 0.35f * height_scale * detail * kNoiseBound +
-            0.3f * std::fabs(p.terrain_floor) * kNoiseBound - 2.4f + 0.01f;
+  b.floor = 0.35f * height_scale * detail * kNoiseBound + 0.3f * std::fabs(p.terrain_floor) * kNoiseBound -
+            2.4f + 0.01f;
   // |wall| <= 2.4 + 2|G| + 1.35 + 2.35|detail||E| + 10.
   b.wall = 2.4f + 2.0f * kNoiseBound + 1.35f + 2.35f * detail * kNoiseBound + 10.0f + 0.01f;
   b.ripple = 0.62f * detail * kNoiseBound + 0.01f;
@@ -111,7 +110,7 @@ Landmark BuildLandmark(std::int32_t segment) {
   constexpr float kMargin = 1.001f;
   lm.mound_reach_z = 1.0954452f * lm.u1 * kMargin;  // sqrt(1.2)
   lm.mound_reach_x = 1.0954452f * lm.r1 * kMargin;
-  lm.base_reach_z = 1.0246951f * lm.u2 * kMargin;   // sqrt(1.05)
+  lm.base_reach_z = 1.0246951f * lm.u2 * kMargin;  // sqrt(1.05)
   lm.base_reach_x = 1.0246951f * lm.r2 * kMargin;
   lm.ridge_reach = lm.ridge_width * kMargin;
 
@@ -264,8 +263,7 @@ float LandmarkTermsBound(float x, float z, float B) {
     const bool mound_zone = !(adz > lm.mound_reach_z) && !(adx > lm.mound_reach_x);
     const bool base_zone = !(adz > lm.base_reach_z) && !(adx > lm.base_reach_x);
     const float ridge_x = fx - lm.ridge_shift + dz * lm.ridge_slope;
-    const bool ridge_zone =
-        adz <= 1.01f * lm.ridge_length && !(std::fabs(x - ridge_x) > lm.ridge_reach);
+    const bool ridge_zone = adz <= 1.01f * lm.ridge_length && !(std::fabs(x - ridge_x) > lm.ridge_reach);
     sum += (mound_zone ? lm.a1 : 0.0f) + (mound_zone ? lm.a2 : 0.0f) + (base_zone ? lm.a3 : 0.0f) +
            (ridge_zone ? lm.a4 : 0.0f);
     if (lm.mesa) {
@@ -277,8 +275,7 @@ float LandmarkTermsBound(float x, float z, float B) {
   return sum;
 }
 
-canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
-                                 const bool* active) {
+canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths, const bool* active) {
   using namespace canyon_lanes;
   // Each lane sums the segments around its own z in increasing order, as LandmarkHeight does;
   // the lanes walk the union of those segments together and a lane ignores the segments that are
@@ -307,9 +304,9 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
   for (std::int32_t segment = first - 1; segment <= last + 1; ++segment) {
     // A lane takes the segments within one of its own.
     const __m128i offset = _mm_sub_epi32(_mm_set1_epi32(segment), own_segment);
-    const M4 member = And(lanes_active, M4{_mm_castsi128_ps(_mm_and_si128(
-                                            _mm_cmpgt_epi32(offset, _mm_set1_epi32(-2)),
-                                            _mm_cmplt_epi32(offset, _mm_set1_epi32(2))))});
+    const M4 member =
+        And(lanes_active, M4{_mm_castsi128_ps(_mm_and_si128(_mm_cmpgt_epi32(offset, _mm_set1_epi32(-2)),
+                                                            _mm_cmplt_epi32(offset, _mm_set1_epi32(2))))});
     const Landmark& lm = CachedLandmark(segment);
 
     // 1. Only landmarks near each point contribute.
@@ -324,31 +321,30 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
     // 2.-3. Mound, peak and base, each 0 beyond its reach; 4. the slanted ridge. A term no lane
     // reaches is skipped: it would add exactly 0 (every term is +0 or positive).
     F4 terms = zero;
-    const M4 mound_zone = And(near, And(Not(adz > Splat(lm.mound_reach_z)),
-                                        Not(adx > Splat(lm.mound_reach_x))));
+    const M4 mound_zone =
+        And(near, And(Not(adz > Splat(lm.mound_reach_z)), Not(adx > Splat(lm.mound_reach_x))));
     if (Any(mound_zone)) {
       const F4 m1 = dz * dz / Splat(lm.u1_sq) + dx * dx / Splat(lm.r1_sq);
       const F4 mound_ramp = Clamp01((m1 - Splat(0.16f)) / Splat(1.0064f));
-      const F4 mound = Select(And(mound_zone, Not(m1 > Splat(1.2f))),
-                              (one - SS(mound_ramp)) * Splat(lm.a1), zero);
+      const F4 mound =
+          Select(And(mound_zone, Not(m1 > Splat(1.2f))), (one - SS(mound_ramp)) * Splat(lm.a1), zero);
       const F4 peak_ramp = Clamp01((m1 - Splat(0.0324f)) / Splat(0.352f));
-      const F4 peak = Select(And(mound_zone, Not(m1 > Splat(0.4f))),
-                             (one - SS(peak_ramp)) * Splat(lm.a2), zero);
+      const F4 peak =
+          Select(And(mound_zone, Not(m1 > Splat(0.4f))), (one - SS(peak_ramp)) * Splat(lm.a2), zero);
       terms = mound + peak;
     }
-    const M4 base_zone = And(near, And(Not(adz > Splat(lm.base_reach_z)),
-                                       Not(adx > Splat(lm.base_reach_x))));
+    const M4 base_zone = And(near, And(Not(adz > Splat(lm.base_reach_z)), Not(adx > Splat(lm.base_reach_x))));
     if (Any(base_zone)) {
       const F4 m2 = dz * dz / Splat(lm.u2_sq) + dx * dx / Splat(lm.r2_sq);
       const F4 base_ramp = Clamp01((m2 - Splat(0.1764f)) / Splat(0.8236f));
-      const F4 base = Select(And(base_zone, Not(m2 > Splat(1.05f))),
-                             (one - SS(base_ramp)) * Splat(lm.a3), zero);
+      const F4 base =
+          Select(And(base_zone, Not(m2 > Splat(1.05f))), (one - SS(base_ramp)) * Splat(lm.a3), zero);
       terms = terms + base;
     }
     const F4 ridge_x = fx - Splat(lm.ridge_shift) + dz * Splat(lm.ridge_slope);
     const F4 across = Abs(x - ridge_x);
-    const M4 ridge_zone = And(near, And(adz <= Splat(1.01f * lm.ridge_length),
-                                        Not(across > Splat(lm.ridge_reach))));
+    const M4 ridge_zone =
+        And(near, And(adz <= Splat(1.01f * lm.ridge_length), Not(across > Splat(lm.ridge_reach))));
     if (Any(ridge_zone)) {
       const F4 rl = Clamp01((adz / Splat(lm.ridge_length) - Splat(0.28f)) / Splat(0.72f));
       const F4 rw = Clamp01((across / Splat(lm.ridge_width) - Splat(0.15f)) / Splat(0.85f));
@@ -361,9 +357,8 @@ canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* 
     // 6. The mesa.
     if (lm.mesa) {
       const F4 t = z - Splat(lm.zm);
-      const F4 v = x - ((Splat(21.0f) * B + Splat(7.0f) + Splat(lm.mesa_offset)) *
-                            Splat(lm.mesa_side) +
-                        Splat(lm.xm));
+      const F4 v =
+          x - ((Splat(21.0f) * B + Splat(7.0f) + Splat(lm.mesa_offset)) * Splat(lm.mesa_side) + Splat(lm.xm));
       const M4 inside = And(near, t * t + v * v <= Splat(lm.mesa_r2));
       if (Any(inside)) {
         const F4 cos_a = Splat(lm.mesa_cos);
@@ -383,8 +378,8 @@ namespace {
 
 // The four heights of the normal one at a time: the reference for NormalHeights, and its path
 // for points where the lanes do not apply.
-void NormalHeightsOneByOne(float x, TerrainSlice& slice, const DebugParams& p,
-                           bool z_pair_on_floor, float* out) {
+void NormalHeightsOneByOne(float x, TerrainSlice& slice, const DebugParams& p, bool z_pair_on_floor,
+                           float* out) {
   const float z = slice.z;
   out[0] = HeightOnSlice(x - 1.0f, slice, p, true);
   out[1] = HeightOnSlice(x + 1.0f, slice, p, true);
@@ -402,9 +397,12 @@ void NormalHeightsOneByOne(float x, TerrainSlice& slice, const DebugParams& p,
 
 }  // namespace
 
-NeighbourSlices MakeNeighbourSlices(float z) { return {MakeSlice(z - 1.0f), MakeSlice(z + 1.0f)}; }
+NeighbourSlices MakeNeighbourSlices(float z) {
+  return {MakeSlice(z - 1.0f), MakeSlice(z + 1.0f)};
+}
 
-void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out, NeighbourSlices* neighbours) {
+void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* out,
+                   NeighbourSlices* neighbours) {
   const float z = slice.z;
   const float w = p.terrain_width > 0.2f ? p.terrain_width : 0.2f;
 
@@ -412,8 +410,8 @@ void NormalHeights(float x, TerrainSlice& slice, const DebugParams& p, float* ou
   // pair along z to leave the bed, where the height is the floor alone: no centre line or width
   // is needed there.
   const float bed_margin = CentreDrift(z, 1.0f) + 1.0e-6f * std::fabs(x);
-  const bool z_pair_on_floor = !BeyondTheTerraces(x, z, w) &&
-                               std::fabs(x - SliceCentre(slice)) + bed_margin <= 3.6f * w;
+  const bool z_pair_on_floor =
+      !BeyondTheTerraces(x, z, w) && std::fabs(x - SliceCentre(slice)) + bed_margin <= 3.6f * w;
   if (!std::isfinite(x) || !(std::fabs(z) < kLandmarkMaxZ)) {
     NormalHeightsOneByOne(x, slice, p, z_pair_on_floor, out);
     return;
@@ -480,8 +478,8 @@ void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* 
   const F4 z4 = Load(zs);
   const F4 g = SampleNoise4(table, Splat(0.18f) * x4, Splat(0.16f) * z4, 1);
   const F4 floor_noise = SampleNoise4(table, Splat(0.11f) * x4, Splat(0.08f) * z4, 2);
-  const F4 floor = Splat(0.35f * height_scale * detail) * g +
-                   Splat(0.3f * p.terrain_floor) * floor_noise - Splat(2.4f);
+  const F4 floor =
+      Splat(0.35f * height_scale * detail) * g + Splat(0.3f * p.terrain_floor) * floor_noise - Splat(2.4f);
   const M4 walls = MaskFromBools(wall);
   if (!Any(walls)) {
     Store(out, floor);
@@ -489,14 +487,12 @@ void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* 
   }
 
   // 6.-7. Wall noise and terraces.
-  const F4 E = SampleNoise4(table, Splat(0.045f) * x4 + Splat(10.0f),
-                            Splat(0.04f) * z4 - Splat(4.0f), 0);
-  const F4 G = SampleNoise4(table, Splat(0.01f) * x4 - Splat(19.0f),
-                            Splat(0.008f) * z4 + Splat(13.0f), 3);
-  const F4 I = Clamp01((SampleNoise4(table, Splat(0.0065f) * x4 + Splat(37.0f),
-                                     Splat(0.009f) * z4 - Splat(29.0f), 2) +
-                        Splat(1.0f)) *
-                       Splat(0.5f));
+  const F4 E = SampleNoise4(table, Splat(0.045f) * x4 + Splat(10.0f), Splat(0.04f) * z4 - Splat(4.0f), 0);
+  const F4 G = SampleNoise4(table, Splat(0.01f) * x4 - Splat(19.0f), Splat(0.008f) * z4 + Splat(13.0f), 3);
+  const F4 I =
+      Clamp01((SampleNoise4(table, Splat(0.0065f) * x4 + Splat(37.0f), Splat(0.009f) * z4 - Splat(29.0f), 2) +
+               Splat(1.0f)) *
+              Splat(0.5f));
   const F4 B = Load(widths);
   const F4 O = Select(MaskFromBools(far_out), Splat(1.0f),
                       Clamp01((Load(fs) - Splat(28.0f) * B) / (Splat(26.0f) * B)));
@@ -508,8 +504,7 @@ void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* 
   for (int k = 0; k < 4; ++k) {
     if (!wall[k] || !(O_lanes[k] < 1.0f)) continue;  // no terraces left where O = 1
     const float s = xs[k] >= SliceCentre(*slices[k]) ? 1.9f : -1.9f;
-    terraces[k] =
-        Clamp01(std::sin(0.055f * zs[k] + 2.7f * G_lanes[k] + s) * 0.892857f + 0.14285715f);
+    terraces[k] = Clamp01(std::sin(0.055f * zs[k] + 2.7f * G_lanes[k] + s) * 0.892857f + 0.14285715f);
   }
 
   // 8.-9. Wall height, ramped in.
@@ -557,8 +552,7 @@ Vec3 TerrainColour(float x, float z, float h, float haze, float* moss_out) {
   // 3. Mix factors.
   const float A = (0.2f * e + 0.25f) * low;
   const float Bf = (0.0525f * S * f + 0.04875f * S) * (e - 0.5f) + 1.0f;
-  const float Ck = SS(Clamp01(1.0833333f - 8.333333f * std::fabs(f - g))) * S *
-                   (0.05f - 0.0275f * low);
+  const float Ck = SS(Clamp01(1.0833333f - 8.333333f * std::fabs(f - g))) * S * (0.05f - 0.0275f * low);
   const float Dk = SS(Clamp01((e - 0.72f) / 0.26f)) * 0.1f * S;
   const float Ek = SS(Clamp01((0.48f - f) / 0.42f)) * 0.12f * S;
   const float br = 0.29f * e + 0.91f + 0.055f * g;
@@ -581,8 +575,8 @@ Vec3 TerrainColour(float x, float z, float h, float haze, float* moss_out) {
   return c;
 }
 
-float TerrainHaze(float x, float z, float h, float dist, float t, const DebugParams& p,
-                  float near_dist, float far_dist) {
+float TerrainHaze(float x, float z, float h, float dist, float t, const DebugParams& p, float near_dist,
+                  float far_dist) {
   // 1. Two drifting mist fields.
   const float na = N(2, 0.02f * x + 0.12f * t, 0.016f * z - 0.078f * t);
   const float nb = N(3, 0.055f * x - 0.18f * t, 0.045f * z - 0.081f * t);
@@ -608,7 +602,8 @@ float TerrainLight(float x, float z, const DebugParams& p, Vec3 sun) {
 
 namespace canyon_detail {
 
-float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun, NeighbourSlices* neighbours) {
+float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
+                   NeighbourSlices* neighbours) {
   // The normal from the four detailed heights around the point, x - 1, x + 1, z - 1, z + 1,
   // evaluated together.
   float heights[4];
@@ -621,8 +616,7 @@ float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
 
 }  // namespace canyon_detail
 
-float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_sin,
-                    float sun_cos) {
+float TerrainShadow(float x, float z, float h, const DebugParams& p, float sun_sin, float sun_cos) {
   if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
   canyon_detail::ShadowSlices slices = canyon_detail::MakeShadowSlices(z, p, sun_cos);
   return canyon_detail::ShadowOnSlices(x, h, p, sun_sin, slices);
@@ -641,8 +635,7 @@ ShadowSlices MakeShadowSlices(float z, const DebugParams& p, float sun_cos) {
   return s;
 }
 
-float ShadowOnSlices(float x, float h, const DebugParams& p, float sun_sin,
-                     ShadowSlices& slices) {
+float ShadowOnSlices(float x, float h, const DebugParams& p, float sun_sin, ShadowSlices& slices) {
   if (!p.shadows || !(p.shadow_strength > 0.0f)) return 1.0f;
 
   float sum = 0.0f;
@@ -662,8 +655,7 @@ float ShadowOnSlices(float x, float h, const DebugParams& p, float sun_sin,
     const auto below_ray = [ray, o](float bound) { return bound - ray - o <= 0.0f; };
     float th = 0.0f;
     float v = 0.0f;
-    if (HeightOnSliceUnless(x + l * sun_sin, slices.slice[i - 1], p, true, slices.bounds,
-                            below_ray, &th)) {
+    if (HeightOnSliceUnless(x + l * sun_sin, slices.slice[i - 1], p, true, slices.bounds, below_ray, &th)) {
       v = SS(Clamp01((th - ray - o) / (m - o)));
     }
 
@@ -710,8 +702,7 @@ float RiverGlowAt(float x, float z, float centre, float h, const RiverTime& rt) 
   const float across = 1.0f - SS(Clamp01((std::fabs(x - centre) - rw) / (7.5f - rw)));
   // Ripples travelling with the sixteenth notes.
   const float wave = std::sin(rt.sway + 0.027f * x + rt.step + 1.2f * kPi * k + 0.055f * z);
-  const float level = 0.155f * P + 0.09f * wave + 0.025f * wave * P + 0.07f * k * P + 0.252f * k +
-                      0.558f;
+  const float level = 0.155f * P + 0.09f * wave + 0.025f * wave * P + 0.07f * k * P + 0.252f * k + 0.558f;
   return Clamp01(level * across * lw);
 }
 
@@ -724,9 +715,8 @@ float RiverGlow(float x, float z, float h, float t, const MusicViz& mv) {
 // ---------------------------------------------------------------------------------------------
 // Flight camera and column march
 
-CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraParams& cam,
-                             std::size_t width, std::size_t height, std::size_t frame_index,
-                             bool scene_changed) {
+CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraParams& cam, std::size_t width,
+                             std::size_t height, std::size_t frame_index, bool scene_changed) {
   CanyonFrame cf;
   CanyonView& v = cf.view;
   const float W = static_cast<float>(width);
@@ -738,8 +728,8 @@ CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraPar
   v.camX = 18.0f * std::sin(0.011f * v.camZ) + 10.0f * std::sin(0.035f * v.camZ) + cam.side +
            2.5f * std::sin(0.85f * t);
   v.camH = 0.25f * std::sin(0.8f * t) + cam.height + CameraGround(v.camX, v.camZ, p) + 2.7f;
-  v.heading = std::atan2(CanyonCentre(v.camZ + 38.0f) - v.camX, 38.0f) + cam.yaw +
-              0.08f * std::sin(0.39f * t);
+  v.heading =
+      std::atan2(CanyonCentre(v.camZ + 38.0f) - v.camX, 38.0f) + cam.yaw + 0.08f * std::sin(0.39f * t);
 
   // 6. Horizon row, swaying slightly.
   const float horizon = (0.025f * std::sin(0.21f * t) + p.horizon + 0.46f) * H;
@@ -751,8 +741,7 @@ CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraPar
   // show the start of the flight rather than march rays from nowhere.
   const bool placed = std::isfinite(v.camX) && std::isfinite(v.camZ) && std::isfinite(v.camH) &&
                       std::isfinite(v.heading) && std::isfinite(horizon) && std::isfinite(bend);
-  if (!placed && t != 0.0f)
-    return BuildCanyonFrame(0.0f, p, cam, width, height, frame_index, scene_changed);
+  if (!placed && t != 0.0f) return BuildCanyonFrame(0.0f, p, cam, width, height, frame_index, scene_changed);
   cf.time = t;
   cf.horizon_row = placed ? static_cast<int>(horizon) : 0;
   v.horizon = static_cast<float>(cf.horizon_row);
@@ -766,8 +755,8 @@ CanyonFrame BuildCanyonFrame(float t, const DebugParams& p, const SceneCameraPar
   // negative or non-finite density marches at a sane pace instead of dividing by it.
   const bool density_valid = std::isfinite(p.ray_density) && p.ray_density > 0.0f;
   cf.density = density_valid ? std::max(p.ray_density, 0.01f) : 1.0f;
-  cf.steps = static_cast<int>(Clamp((density_valid ? p.ray_density : 1.0f) * 165.0f, 32.0f,
-                                    static_cast<float>(kMaxCanyonSteps)));
+  cf.steps = static_cast<int>(
+      Clamp((density_valid ? p.ray_density : 1.0f) * 165.0f, 32.0f, static_cast<float>(kMaxCanyonSteps)));
   if (!placed) cf.steps = 0;  // a camera made of non-finite parameters sees no terrain
 
   // 9. Sun direction, low above the horizon.
@@ -800,7 +789,7 @@ struct ShadeContext {
   const MusicViz* mv;
   float t;
   canyon_detail::RiverTime river;
-  float lava_shift_z;   // time terms of the lava pattern
+  float lava_shift_z;  // time terms of the lava pattern
   float lava_sway;
   canyon_detail::HeightBounds bounds;
   bool lanes = false;       // the march and its shading take the eight-lane paths
@@ -814,8 +803,7 @@ struct ShadeContext {
   std::array<float, kMaxCanyonSteps> rows_per_unit;
 };
 
-ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams& p,
-                              const MusicViz& mv) {
+ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams& p, const MusicViz& mv) {
   ShadeContext sc;
   sc.cf = &cf;
   sc.p = &p;
@@ -853,8 +841,8 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
 
 namespace canyon_detail {
 
-void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const float* zs,
-                     const float* hs, const float* dists, SampleSurfaces* out) {
+void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const float* zs, const float* hs,
+                     const float* dists, SampleSurfaces* out) {
   using namespace canyon_lanes;
   const float* table = NoiseTable();
   const F4 x = Load(xs);
@@ -867,10 +855,10 @@ void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const 
 
   // TerrainHaze: 1. two drifting mist fields; 2. low patches and the distance fade.
   const float near_dist = 45.0f;
-  const F4 na = SampleNoise4(table, Splat(0.02f) * x + Splat(0.12f * t),
-                             Splat(0.016f) * z - Splat(0.078f * t), 2);
-  const F4 nb = SampleNoise4(table, Splat(0.055f) * x - Splat(0.18f * t),
-                             Splat(0.045f) * z - Splat(0.081f * t), 3);
+  const F4 na =
+      SampleNoise4(table, Splat(0.02f) * x + Splat(0.12f * t), Splat(0.016f) * z - Splat(0.078f * t), 2);
+  const F4 nb =
+      SampleNoise4(table, Splat(0.055f) * x - Splat(0.18f * t), Splat(0.045f) * z - Splat(0.081f * t), 3);
   const F4 band = Clamp01((h + Splat(2.8f)) / Splat(6.4f));
   const F4 dn = Clamp01((dist - Splat(18.0f)) / Splat(102.0f));
   const F4 patch = Clamp01(Splat(0.38f) * n01(nb) + Splat(0.72f) * n01(na) - Splat(0.14f));
@@ -881,10 +869,8 @@ void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const 
   const F4 haze = Clamp01(Splat(fog) * (ground_mist + distance_haze));
 
   // TerrainColour: 1. three noise fields; 2. height bands; 3. mix factors; 4. moss.
-  const F4 e = n01(SampleNoise4(table, Splat(0.03f) * x + Splat(11.0f),
-                                Splat(0.026f) * z - Splat(7.0f), 3));
-  const F4 f = n01(SampleNoise4(table, Splat(0.095f) * x - Splat(3.0f),
-                                Splat(0.08f) * z + Splat(5.0f), 0));
+  const F4 e = n01(SampleNoise4(table, Splat(0.03f) * x + Splat(11.0f), Splat(0.026f) * z - Splat(7.0f), 3));
+  const F4 f = n01(SampleNoise4(table, Splat(0.095f) * x - Splat(3.0f), Splat(0.08f) * z + Splat(5.0f), 0));
   const F4 g = n01(SampleNoise4(table, Splat(0.31f) * x, Splat(0.27f) * z, 1));
   const F4 hn = Clamp01((h + Splat(2.3f)) / Splat(8.8f));
   const F4 S = SS(hn);
@@ -932,8 +918,8 @@ void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const 
 namespace {
 
 // The colour of a visible sample whose albedo (with haze) and moss are known.
-Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice& slice, float h,
-                  Vec3 albedo, float moss) {
+Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice& slice, float h, Vec3 albedo,
+                  float moss) {
   const DebugParams& p = *sc.p;
   const MusicViz& mv = *sc.mv;
   const CanyonFrame& cf = *sc.cf;
@@ -951,8 +937,7 @@ Vec3 ShadeTerrain(const ShadeContext& sc, float px, canyon_detail::TerrainSlice&
   // The river stays within 7.5 units of the centre line, itself within 28 of x = 0.
   const float g = std::fabs(px) > 35.6f
                       ? 0.0f
-                      : canyon_detail::RiverGlowAt(px, pz, canyon_detail::SliceCentre(slice), h,
-                                                   sc.river);
+                      : canyon_detail::RiverGlowAt(px, pz, canyon_detail::SliceCentre(slice), h, sc.river);
   if (g > 0.001f) {
     const float k = N01(0, 0.065f * px + 17.0f, sc.lava_shift_z + 0.052f * pz);
     const float z1 = std::sin(5.340708f * k + 0.045f * pz + sc.lava_sway + 0.02f * px);
@@ -998,8 +983,8 @@ struct VisibleSample {
 
 // Shades the samples four at a time (haze and colour in lanes, the rest one by one, every value
 // exact) and fills their rows of the column.
-void ShadeAndFillExact(const ShadeContext& sc, Vec3* column, std::size_t stride,
-                       VisibleSample* samples, int count) {
+void ShadeAndFillExact(const ShadeContext& sc, Vec3* column, std::size_t stride, VisibleSample* samples,
+                       int count) {
   for (int first = 0; first < count; first += 4) {
     const int n = std::min(4, count - first);
     float xs[4];
@@ -1017,8 +1002,8 @@ void ShadeAndFillExact(const ShadeContext& sc, Vec3* column, std::size_t stride,
     canyon_detail::SurfaceColours4(sc.t, sc.p->fog, 160.0f, xs, zs, hs, dists, &surfaces);
     for (int k = 0; k < n; ++k) {
       VisibleSample& sample = samples[first + k];
-      const Vec3 colour = ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k],
-                                       surfaces.moss[k]);
+      const Vec3 colour =
+          ShadeTerrain(sc, sample.px, sample.slice, sample.h, surfaces.albedo[k], surfaces.moss[k]);
       for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
         column[static_cast<std::size_t>(r) * stride] = colour;
       }
@@ -1028,8 +1013,8 @@ void ShadeAndFillExact(const ShadeContext& sc, Vec3* column, std::size_t stride,
 
 // Shades the samples and fills their rows of the column: eight at a time, every term in lanes,
 // on the fast path; else exactly.
-void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
-                  VisibleSample* samples, int count) {
+void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride, VisibleSample* samples,
+                  int count) {
   if (!sc.lanes) {
     ShadeAndFillExact(sc, column, stride, samples, count);
     return;
@@ -1061,8 +1046,7 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride,
       continue;
     }
     Vec3 colours[8];
-    canyon_detail::ShadeSamples8(sc.lane_terms, sc.lane_shading, xs, zs, hs, dists, centres, widths,
-                                 colours);
+    canyon_detail::ShadeSamples8(sc.lane_terms, sc.lane_shading, xs, zs, hs, dists, centres, widths, colours);
     for (int k = 0; k < n; ++k) {
       const VisibleSample& sample = samples[first + k];
       for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
@@ -1126,11 +1110,11 @@ bool BatchHidden(const float* xs, canyon_detail::TerrainSlice* slices, int first
 // needs only their heights).
 struct MarchedColumn {
   const ShadeContext& sc;
-  Vec3* pixels;          // the column's top pixel; rows are `stride` apart
+  Vec3* pixels;  // the column's top pixel; rows are `stride` apart
   std::size_t stride;
-  float dir_x = 0.0f;    // the ray's direction in (x, z)
+  float dir_x = 0.0f;  // the ray's direction in (x, z)
   float dir_z = 0.0f;
-  int row_base = 0;      // the horizon row at this column
+  int row_base = 0;  // the horizon row at this column
   // Once even the highest possible terrain would be hidden, every later (farther) sample is
   // too, provided that height is above the camera (the quotient then only shrinks with
   // distance).
@@ -1193,8 +1177,7 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
     }
     // Nothing of this batch can show when even its first step is hidden at the greatest height.
     {
-      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(first)], row_base,
-                               limit);
+      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(first)], row_base, limit);
       if (can_stop_early && hidden(highest)) break;
     }
     // Nor when every step's height is bounded below the rows still open: the steps are hidden
@@ -1203,8 +1186,7 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
     if (lanes_apply && BatchHidden(xs, slices, first, n, row_base, limit, sc)) continue;
     float hs[4];
     if (lanes_apply) {
-      canyon_detail::TerrainSlice* const lane_slices[4] = {&slices[0], &slices[1], &slices[2],
-                                                           &slices[3]};
+      canyon_detail::TerrainSlice* const lane_slices[4] = {&slices[0], &slices[1], &slices[2], &slices[3]};
       const bool floor_only[4] = {};
       canyon_detail::HeightsOnSlices4(xs, lane_slices, floor_only, p, hs);
     } else {
@@ -1213,8 +1195,7 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
     for (int k = 0; k < n && limit > 0; ++k) {
       const int i = first + k;
       const float d = sc.distance[static_cast<std::size_t>(i)];
-      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(i)], row_base,
-                               limit);
+      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(i)], row_base, limit);
       if (can_stop_early && hidden(highest)) {
         stopped = true;
         break;
@@ -1257,8 +1238,7 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
   for (int first = 0; first < sc.steps && limit > 0 && !stopped; first += 8) {
     const int n = std::min(8, sc.steps - first);
     {
-      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(first)], row_base,
-                               limit);
+      const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(first)], row_base, limit);
       if (can_stop_early && hidden(highest)) break;
     }
     float xs[8];
@@ -1278,8 +1258,7 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
     float hs[8];
     float centres[8];
     float widths[8];
-    if (lanes_apply &&
-        !canyon_detail::TerrainHeights8(sc.lane_terms, xs, zs, cutoffs, hs, centres, widths)) {
+    if (lanes_apply && !canyon_detail::TerrainHeights8(sc.lane_terms, xs, zs, cutoffs, hs, centres, widths)) {
       continue;
     }
     for (int k = 0; k < n && limit > 0; ++k) {
@@ -1327,9 +1306,8 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
 
 }  // namespace
 
-void MarchCanyonColumns(Framebuffer& frame, std::size_t from, std::size_t to,
-                        const CanyonFrame& cf, float t, const DebugParams& p,
-                        const MusicViz& mv, int* sky_rows) {
+void MarchCanyonColumns(Framebuffer& frame, std::size_t from, std::size_t to, const CanyonFrame& cf, float t,
+                        const DebugParams& p, const MusicViz& mv, int* sky_rows) {
   const ShadeContext sc = MakeShadeContext(cf, t, p, mv);
   to = std::min(to, frame.width);
   for (std::size_t x = from; x < to; ++x) {
@@ -1372,11 +1350,9 @@ void DrawHeightfieldOn(ThreadPool* pool, Framebuffer& frame, float time, const D
     MarchCanyonColumns(job.frame, from, to, job.cf, job.time, job.p, job.mv, job.sky_rows);
   };
   if (pool) {
-    Parallel::ForRangeIn(*pool, 0, frame.width, CanyonColumnGrain(frame.width, pool->Workers()),
-                         columns);
+    Parallel::ForRangeIn(*pool, 0, frame.width, CanyonColumnGrain(frame.width, pool->Workers()), columns);
   } else {
-    Parallel::ForRange(0, frame.width, CanyonColumnGrain(frame.width, Parallel::WorkerCount()),
-                       columns);
+    Parallel::ForRange(0, frame.width, CanyonColumnGrain(frame.width, Parallel::WorkerCount()), columns);
   }
 
   // The sky behind the terrain, only where it shows: the same picture as sky first and terrain
@@ -1393,16 +1369,14 @@ void DrawHeightfieldOn(ThreadPool* pool, Framebuffer& frame, float time, const D
 }  // namespace
 
 void Canyon::DrawHeightfield(Framebuffer& frame, float time, const DebugParams& p,
-                             const SceneCameraParams& cam, const MusicViz& mv,
-                             std::size_t frame_index, bool scene_changed,
-                             Framebuffer* trail) const {
+                             const SceneCameraParams& cam, const MusicViz& mv, std::size_t frame_index,
+                             bool scene_changed, Framebuffer* trail) const {
   DrawHeightfieldOn(nullptr, frame, time, p, cam, mv, frame_index, scene_changed, trail);
 }
 
 void Canyon::DrawHeightfield(Framebuffer& frame, float time, const DebugParams& p,
-                             const SceneCameraParams& cam, const MusicViz& mv,
-                             std::size_t frame_index, bool scene_changed, Framebuffer* trail,
-                             ThreadPool& pool) const {
+                             const SceneCameraParams& cam, const MusicViz& mv, std::size_t frame_index,
+                             bool scene_changed, Framebuffer* trail, ThreadPool& pool) const {
   DrawHeightfieldOn(&pool, frame, time, p, cam, mv, frame_index, scene_changed, trail);
 }
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "render/math.h"
 #include "config/scene_params.h"
+#include "render/math.h"
 #include "render/noise.h"
 #include "scenes/canyon.h"
 #include "scenes/canyon_lanes.h"
@@ -22,11 +22,17 @@ constexpr float kTwoPi = 6.2831853f;
 constexpr Vec3 kHazeColour(0.155f, 0.148f, 0.142f);
 
 // Noise channel ch at (u, v), about [-1, 1].
-inline float N(int ch, float u, float v) { return SampleNoise(u, v, ch); }
+inline float N(int ch, float u, float v) {
+  return SampleNoise(u, v, ch);
+}
 // The same mapped to [0, 1].
-inline float N01(int ch, float u, float v) { return Clamp01((N(ch, u, v) + 1.0f) * 0.5f); }
+inline float N01(int ch, float u, float v) {
+  return Clamp01((N(ch, u, v) + 1.0f) * 0.5f);
+}
 // Smoothstep of an already clamped value.
-inline float SS(float t) { return t * t * (3.0f - 2.0f * t); }
+inline float SS(float t) {
+  return t * t * (3.0f - 2.0f * t);
+}
 
 // Every table value is a fractal noise value, below this in magnitude; bilinear lookups stay
 // within the same bound.
@@ -39,8 +45,8 @@ constexpr float kLandmarkSumBound = 62.7f;
 // terrain normal's pair of samples) compute them once.
 struct TerrainSlice {
   float z = 0.0f;
-  float cx = 0.0f;             // CanyonCentre(z), once has_centre
-  float width_scale = 0.0f;    // local width scale B, once has_width
+  float cx = 0.0f;           // CanyonCentre(z), once has_centre
+  float width_scale = 0.0f;  // local width scale B, once has_width
   bool has_centre = false;
   bool has_width = false;
 };
@@ -78,8 +84,7 @@ inline float FloorHeight(float x, float z, const DebugParams& p, float* ripple) 
   const float g = N(1, 0.18f * x, 0.16f * z);
   const float floor_noise = N(2, 0.11f * x, 0.08f * z);
   *ripple = g;
-  return 0.35f * p.terrain_height * p.terrain_detail * g + 0.3f * p.terrain_floor * floor_noise -
-         2.4f;
+  return 0.35f * p.terrain_height * p.terrain_detail * g + 0.3f * p.terrain_floor * floor_noise - 2.4f;
 }
 
 // How far the centre line can move between z and a z up to `dz_max` away: its slope is at most
@@ -99,8 +104,7 @@ struct KeepAll {
 // abandoned and the call returns false. Otherwise *height is exactly TerrainHeight(x, z).
 template <class HiddenBelow>
 inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams& p, bool detailed,
-                                const HeightBounds& bounds, const HiddenBelow& hidden_below,
-                                float* height) {
+                                const HeightBounds& bounds, const HiddenBelow& hidden_below, float* height) {
   const float height_scale = p.terrain_height;
   const float detail = p.terrain_detail;
   const float z = slice.z;
@@ -120,8 +124,7 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
     if (far_out) return 1.0f;
     return SS(Clamp01((f - 5.0f * width_scale) / (16.0f * width_scale)));
   };
-  if (!bed && hidden_below(bounds.floor + std::fabs(height_scale) * ramp(0.72f * w) *
-                                              bounds.above_floor)) {
+  if (!bed && hidden_below(bounds.floor + std::fabs(height_scale) * ramp(0.72f * w) * bounds.above_floor)) {
     return false;
   }
   float B = 0.0f;
@@ -165,13 +168,11 @@ inline bool HeightOnSliceUnless(float x, TerrainSlice& slice, const DebugParams&
   // 7. Terraces, out of phase on the two walls. Where they have faded out completely (O = 1)
   // their term below is exactly 0 whatever Q in [0, 1] is, so the sine is skipped there.
   const float s = x >= cx ? 1.9f : -1.9f;
-  const float Q = O < 1.0f
-                      ? Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f)
-                      : 0.0f;
+  const float Q = O < 1.0f ? Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f) : 0.0f;
 
   // 8. Wall height above the floor.
-  const float wall = 2.4f * SS(M) + 2.0f * G + 1.35f * (1.0f - SS(O)) * D * SS(Q) +
-                     2.35f * detail * E + 10.0f;
+  const float wall =
+      2.4f * SS(M) + 2.0f * G + 1.35f * (1.0f - SS(O)) * D * SS(Q) + 2.35f * detail * E + 10.0f;
 
   // 9. Ramp it in; 10. add the landmarks.
   float result = height_scale * D * wall + floor + ripple;
@@ -196,8 +197,7 @@ const Landmark& CachedLandmark(std::int32_t segment);
 // LandmarkHeight at four points (xs, zs) with their width scales, in the lanes where `active` is
 // set (0 in the others); each active lane gives exactly LandmarkHeight's bits. Meant for nearby
 // points: the lanes walk every segment between the lowest and the highest of their own.
-canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths,
-                                 const bool* active);
+canyon_lanes::F4 LandmarkHeight4(const float* xs, const float* zs, const float* widths, const bool* active);
 
 // Upper bounds on LandmarkHeight(x, z, B) for |z| below 1e9: for every B from b_lo to b_hi
 // (each landmark that could be near at its peak), and for one B (only the terms that can be
@@ -288,8 +288,8 @@ float LaneHeightError(const DebugParams& p);
 void TerrainLights8(const LaneTerms& t, const float* xs, const float* zs, Vec3 sun, float* out);
 // TerrainShadow for ground heights hs: exactly 1 with shadows off or no strength, else within a
 // few millionths of its value.
-void TerrainShadows8(const LaneTerms& t, const float* xs, const float* zs, const float* hs,
-                     float sun_sin, float sun_cos, float* out);
+void TerrainShadows8(const LaneTerms& t, const float* xs, const float* zs, const float* hs, float sun_sin,
+                     float sun_cos, float* out);
 
 // TerrainShadow's ten samples toward the sun lie at fixed offsets along z from the point, the
 // same for every point of one z: their slices, shared by all the points of a row.
@@ -309,16 +309,16 @@ struct SampleSurfaces {
   Vec3 albedo[4];
   float moss[4];
 };
-void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const float* zs,
-                     const float* hs, const float* dists, SampleSurfaces* out);
+void SurfaceColours4(float t, float fog, float far_dist, const float* xs, const float* zs, const float* hs,
+                     const float* dists, SampleSurfaces* out);
 
 // The river's terms that depend only on the frame (time and music), worked out once per frame.
 struct RiverTime {
   float k_shift_x = 0.0f;  // slow drift of the lava band pattern
   float k_shift_z = 0.0f;
-  float sway = 0.0f;       // slow sideways sway of the ripples
-  float step = 0.0f;       // ripple phase from the sixteenth notes
-  float pulse = 0.0f;      // CanyonPulse
+  float sway = 0.0f;   // slow sideways sway of the ripples
+  float step = 0.0f;   // ripple phase from the sixteenth notes
+  float pulse = 0.0f;  // CanyonPulse
 };
 
 RiverTime MakeRiverTime(float t, const MusicViz& mv);
@@ -327,7 +327,7 @@ float RiverGlowAt(float x, float z, float centre, float h, const RiverTime& rt);
 
 // The frame's terms of the shading of a visible sample.
 struct LaneShading {
-  float t = 0.0f;     // the scene clock
+  float t = 0.0f;  // the scene clock
   float fog = 0.0f;
   Vec3 sun;
   float sun_sin = 0.0f;
@@ -335,14 +335,13 @@ struct LaneShading {
   RiverTime river;
   float lava_shift_z = 0.0f;  // time terms of the lava pattern
   float lava_sway = 0.0f;
-  float build = 0.0f;         // MusicViz build and impact
+  float build = 0.0f;  // MusicViz build and impact
   float impact = 0.0f;
 };
 // The colours of eight visible samples at ground heights hs, seen from distances dists, whose
 // centre lines and width scales are centres and widths: haze, albedo, light, shadow and the
 // river as the column march shades one sample, within a few millionths.
 void ShadeSamples8(const LaneTerms& t, const LaneShading& sh, const float* xs, const float* zs,
-                   const float* hs, const float* dists, const float* centres, const float* widths,
-                   Vec3* out);
+                   const float* hs, const float* dists, const float* centres, const float* widths, Vec3* out);
 
 }  // namespace canyon_detail

@@ -9,6 +9,8 @@
 // MarchColumnLanes). Chosen at run time; the exact versions stay the reference and the path on
 // processors without AVX2.
 
+#include "scenes/canyon_lanes8.h"
+
 #include <immintrin.h>
 
 #include <algorithm>
@@ -19,7 +21,6 @@
 #include "render/noise.h"
 #include "render/plain_paths.h"
 #include "scenes/canyon_internal.h"
-#include "scenes/canyon_lanes8.h"
 
 namespace canyon_detail {
 
@@ -32,8 +33,12 @@ namespace {
 bool g_exact_march = false;
 }  // namespace
 
-void UseExactCanyonMarch(bool on) { g_exact_march = on; }
-bool ExactCanyonMarch() { return g_exact_march || !FastLanesAvailable(); }
+void UseExactCanyonMarch(bool on) {
+  g_exact_march = on;
+}
+bool ExactCanyonMarch() {
+  return g_exact_march || !FastLanesAvailable();
+}
 
 namespace {
 
@@ -55,16 +60,18 @@ KESTREL_AVX2 V8 Sin8(V8 x) {
   const I8 quadrant = __builtin_convertvector(k, I8) & 3;
   const V8 z = r * r;
   const V8 sr = ((Splat8(-1.9515295891e-4f) * z + 8.3321608736e-3f) * z - 1.6666654611e-1f) * z * r + r;
-  const V8 cr = ((Splat8(2.443315711809948e-5f) * z - 1.388731625493765e-3f) * z + 4.166664568298827e-2f) *
-                    z * z -
-                0.5f * z + 1.0f;
+  const V8 cr =
+      ((Splat8(2.443315711809948e-5f) * z - 1.388731625493765e-3f) * z + 4.166664568298827e-2f) * z * z -
+      0.5f * z + 1.0f;
   // Quadrants 1 and 3 take the cosine polynomial; 2 and 3 are negative.
   const V8 magnitude = Select((quadrant & 1) != 0, cr, sr);
   const I8 negative = quadrant > 1;
   return reinterpret_cast<V8>(reinterpret_cast<I8>(magnitude) ^ (negative & (1 << 31)));
 }
 
-KESTREL_AVX2 V8 Centre8(V8 z) { return 10.0f * Sin8(0.035f * z) + 18.0f * Sin8(0.011f * z); }
+KESTREL_AVX2 V8 Centre8(V8 z) {
+  return 10.0f * Sin8(0.035f * z) + 18.0f * Sin8(0.011f * z);
+}
 
 // SliceWidth's B, w = max(terrain_width, 0.2).
 KESTREL_AVX2 V8 Width8(const float* table, V8 z, float w) {
@@ -83,7 +90,9 @@ struct Slice8 {
   V8 inv_B;  // 1 / B
 };
 
-KESTREL_AVX2 Slice8 SliceWith8(V8 z, V8 cx, V8 B) { return {z, cx, B, 1.0f / B}; }
+KESTREL_AVX2 Slice8 SliceWith8(V8 z, V8 cx, V8 B) {
+  return {z, cx, B, 1.0f / B};
+}
 KESTREL_AVX2 Slice8 MakeSlice8(const LaneTerms& t, V8 z) {
   return SliceWith8(z, Centre8(z), Width8(t.table, z, t.w));
 }
@@ -431,7 +440,8 @@ __attribute__((target("avx2"))) void TerrainLights8(const LaneTerms& t, const fl
 }
 
 __attribute__((target("avx2"))) void TerrainShadows8(const LaneTerms& t, const float* xs, const float* zs,
-                                                     const float* hs, float sun_sin, float sun_cos, float* out) {
+                                                     const float* hs, float sun_sin, float sun_cos,
+                                                     float* out) {
   if (!t.shadows) {
     Store8(out, Splat8(1.0f));
     return;

@@ -27,9 +27,13 @@ using lanes8::Splat8;
 using lanes8::Store8;
 using lanes8::V8;
 
-KESTREL_AVX2 V8 SS8(V8 t) { return t * t * (Splat8(3.0f) - Splat8(2.0f) * t); }
+KESTREL_AVX2 V8 SS8(V8 t) {
+  return t * t * (Splat8(3.0f) - Splat8(2.0f) * t);
+}
 // A noise value mapped to [0, 1].
-KESTREL_AVX2 V8 N01x8(V8 n) { return Clamp01x8((n + 1.0f) * 0.5f); }
+KESTREL_AVX2 V8 N01x8(V8 n) {
+  return Clamp01x8((n + 1.0f) * 0.5f);
+}
 
 // Each channel of c (three lanes of colour) moved toward the target's by `amount`.
 KESTREL_AVX2 void LerpTo8(V8* c, Vec3 target, V8 amount) {

@@ -49,12 +49,11 @@ struct SkyFrame {
   float H = 0.0f;
   float t = 0.0f;
   float heading = 0.0f;
-  float cloud_swing;   // 46 sin(1.7 heading): the bands move up and down as the camera turns
-  float ridge_row;     // horizon / H
+  float cloud_swing;  // 46 sin(1.7 heading): the bands move up and down as the camera turns
+  float ridge_row;    // horizon / H
 };
 
-SkyFrame MakeSkyFrame(const Framebuffer& frame, float t, float roll, int horizon_row,
-                      float heading) {
+SkyFrame MakeSkyFrame(const Framebuffer& frame, float t, float roll, int horizon_row, float heading) {
   SkyFrame sf;
   sf.rolled = MakeRolledFrame(frame, roll, horizon_row);
   sf.W = static_cast<float>(frame.width);
@@ -95,8 +94,8 @@ Vec3 SkyColour(const SkyFrame& sf, float sx, float sy) {
   const float X = 12.76f * q + 52.2f * p + J;
 
   // 5. Cloud fields and the far ridge's outline.
-  const float Y = Clamp01((N(3, 0.013f * U + S, 1.218f * p - 0.522f * q + 0.03f * Nc - 0.7f * S) +
-                           1.0f) * 0.5f);
+  const float Y =
+      Clamp01((N(3, 0.013f * U + S, 1.218f * p - 0.522f * q + 0.03f * Nc - 0.7f * S) + 1.0f) * 0.5f);
   const float a = N01(0, 0.0221f * X - 0.6f * S, 0.024f * V + S);
   const float b = N01(1, 0.018f * (X + t), 0.038f * V - 0.026f * t);
   const float r = N01(2, 0.008f * U, 0.25f * heading + 8.2f);
@@ -118,8 +117,8 @@ Vec3 SkyColour(const SkyFrame& sf, float sx, float sy) {
   const float dark_cloud = 0.25f * cloud_mask * SS(Clamp01(2.0f * b - 0.9f));
   c = Lerp(c, Vec3(0.038f, 0.036f, 0.037f), dark_cloud);
   const float h0 = 0.13f * r + sf.ridge_row;
-  const float ridge = 0.62f * SS(Clamp01((K - (h0 - 0.063f)) / 0.073f)) *
-                      (1.0f - SS(Clamp01((K - (h0 + 0.075f)) / 0.3f)));
+  const float ridge =
+      0.62f * SS(Clamp01((K - (h0 - 0.063f)) / 0.073f)) * (1.0f - SS(Clamp01((K - (h0 + 0.075f)) / 0.3f)));
   c = Lerp(c, Vec3(0.02f, 0.02f, 0.022f), ridge);
   const float high_glow = SS(Clamp01((a - 0.36f) / 0.56f)) * upper;
   c += Vec3(0.01925f, 0.018425f, 0.0165f) * high_glow;
@@ -147,15 +146,13 @@ void SkyColours(const SkyFrame& sf, const float* sx, float sy, Vec3* out) {
 
   // 3. Cloud bands bow downward toward the sides.
   const F4 fw = F / Splat(sf.W);
-  const F4 Nc = Splat(sf.cloud_swing) + (Clamp01(K) + Splat(0.55f)) * Splat(92.0f) * (fw * fw) +
-                rotY;
+  const F4 Nc = Splat(sf.cloud_swing) + (Clamp01(K) + Splat(0.55f)) * Splat(92.0f) * (fw * fw) + rotY;
   const F4 O = Splat(0.014f) * Nc;
 
   // 4. Domain warp.
-  const F4 q = SampleNoise4(table, Splat(0.0065f) * I + Splat(0.012f * t),
-                            O - Splat(0.017f * t), 2);
-  const F4 p = SampleNoise4(table, Splat(0.009425f) * J - Splat(0.01f * t),
-                            Splat(0.75f) * O + Splat(0.021f * t), 1);
+  const F4 q = SampleNoise4(table, Splat(0.0065f) * I + Splat(0.012f * t), O - Splat(0.017f * t), 2);
+  const F4 p =
+      SampleNoise4(table, Splat(0.009425f) * J - Splat(0.01f * t), Splat(0.75f) * O + Splat(0.021f * t), 1);
   const float S = 0.025f * t;
   const F4 U = Splat(14.5f) * p + Splat(43.5f) * q + I;
   const F4 V = Splat(29.0f) * q - Splat(37.7f) * p + Nc;
@@ -163,14 +160,13 @@ void SkyColours(const SkyFrame& sf, const float* sx, float sy, Vec3* out) {
 
   // 5. Cloud fields and the far ridge's outline.
   const auto n01 = [](F4 n) { return Clamp01((n + Splat(1.0f)) * Splat(0.5f)); };
-  const F4 Y = n01(SampleNoise4(table, Splat(0.013f) * U + Splat(S),
-                                Splat(1.218f) * p - Splat(0.522f) * q + Splat(0.03f) * Nc -
-                                    Splat(0.7f * S),
-                                3));
-  const F4 a = n01(SampleNoise4(table, Splat(0.0221f) * X - Splat(0.6f * S),
-                                Splat(0.024f) * V + Splat(S), 0));
-  const F4 b = n01(SampleNoise4(table, Splat(0.018f) * (X + Splat(t)),
-                                Splat(0.038f) * V - Splat(0.026f * t), 1));
+  const F4 Y =
+      n01(SampleNoise4(table, Splat(0.013f) * U + Splat(S),
+                       Splat(1.218f) * p - Splat(0.522f) * q + Splat(0.03f) * Nc - Splat(0.7f * S), 3));
+  const F4 a =
+      n01(SampleNoise4(table, Splat(0.0221f) * X - Splat(0.6f * S), Splat(0.024f) * V + Splat(S), 0));
+  const F4 b =
+      n01(SampleNoise4(table, Splat(0.018f) * (X + Splat(t)), Splat(0.038f) * V - Splat(0.026f * t), 1));
   const F4 r = n01(SampleNoise4(table, Splat(0.008f) * U, Splat(0.25f * heading + 8.2f), 2));
 
   // 6. Height masks.
@@ -190,11 +186,9 @@ void SkyColours(const SkyFrame& sf, const float* sx, float sy, Vec3* out) {
     cg = cg + (Splat(target.y) - cg) * amount;
     cb = cb + (Splat(target.z) - cb) * amount;
   };
-  const F4 light_cloud =
-      Splat(0.34f) * cloud_mask * SS(Clamp01((Y - Splat(0.36f)) / Splat(0.52f)));
+  const F4 light_cloud = Splat(0.34f) * cloud_mask * SS(Clamp01((Y - Splat(0.36f)) / Splat(0.52f)));
   lerp_to(Vec3(0.22f, 0.22f, 0.205f), light_cloud);
-  const F4 bright_cloud =
-      Splat(0.42f) * cloud_mask * SS(Clamp01((a - Splat(0.42f)) / Splat(0.54f)));
+  const F4 bright_cloud = Splat(0.42f) * cloud_mask * SS(Clamp01((a - Splat(0.42f)) / Splat(0.54f)));
   lerp_to(Vec3(0.35f, 0.335f, 0.3f), bright_cloud);
   const F4 dark_cloud = Splat(0.25f) * cloud_mask * SS(Clamp01(Splat(2.0f) * b - Splat(0.9f)));
   lerp_to(Vec3(0.038f, 0.036f, 0.037f), dark_cloud);
@@ -248,7 +242,8 @@ __attribute__((target("avx2"))) void SkyColours8(const SkyFrame& sf, const float
   const V8 X = 12.76f * q + 52.2f * p + J;
 
   // 5. Cloud fields and the far ridge's outline.
-  const V8 Y = N01x8(Noise8Wrapped(table, 0.013f * U + S, 1.218f * p - 0.522f * q + 0.03f * Nc - 0.7f * S, 3));
+  const V8 Y =
+      N01x8(Noise8Wrapped(table, 0.013f * U + S, 1.218f * p - 0.522f * q + 0.03f * Nc - 0.7f * S, 3));
   const V8 a = N01x8(Noise8Wrapped(table, 0.0221f * X - 0.6f * S, 0.024f * V + S, 0));
   const V8 b = N01x8(Noise8Wrapped(table, 0.018f * (X + t), 0.038f * V - 0.026f * t, 1));
   const V8 r = N01x8(Noise8Wrapped(table, 0.008f * U, Splat8(0.25f * heading + 8.2f), 2));
@@ -282,13 +277,13 @@ __attribute__((target("avx2"))) void SkyColours8(const SkyFrame& sf, const float
 
 }  // namespace
 
-Vec3 CanyonSkyColour(const Framebuffer& frame, float t, float roll, int horizon_row,
-                     float heading, float sx, float sy) {
+Vec3 CanyonSkyColour(const Framebuffer& frame, float t, float roll, int horizon_row, float heading, float sx,
+                     float sy) {
   return SkyColour(MakeSkyFrame(frame, t, roll, horizon_row, heading), sx, sy);
 }
 
-void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, float heading,
-                   int parity, int column_step, const int* sky_rows) {
+void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, float heading, int parity,
+                   int column_step, const int* sky_rows) {
   const std::size_t width = frame.width;
   const std::size_t height = frame.height;
   if (width == 0 || height == 0) return;
@@ -387,8 +382,8 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
   for (const auto& [index, colour] : covered) pixels[index] = colour;
 }
 
-void DrawCanyonMist(Framebuffer& target, float t, float roll, int horizon_row,
-                    const DebugParams& p, const MusicViz& mv) {
+void DrawCanyonMist(Framebuffer& target, float t, float roll, int horizon_row, const DebugParams& p,
+                    const MusicViz& mv) {
   if (!(p.fog > 0.0f)) return;
   const RolledFrame rf = MakeRolledFrame(target, roll, horizon_row);
   const float W = static_cast<float>(target.width);
@@ -406,20 +401,20 @@ void DrawCanyonMist(Framebuffer& target, float t, float roll, int horizon_row,
 
     // 2. Swaying sideways, from 0.78H upward.
     const float u = std::sin(11.7f * A + 0.18f * t) * W * (0.075f * A + 0.01875f);
-    const float v = std::sin(17.0f * A + 0.23f * t) * H * 0.018f + 0.78f * H -
-                    0.34f * H * (A * A) - static_cast<float>(horizon_row);
+    const float v = std::sin(17.0f * A + 0.23f * t) * H * 0.018f + 0.78f * H - 0.34f * H * (A * A) -
+                    static_cast<float>(horizon_row);
     const Vec2 centre = rf.Place(u, v);
 
     // 3.-5.
     const float radius = 28.9f * e + 23.8f - (21.25f * e * A + 17.5f * A);
-    const float intensity = SS(Im) * (0.033f - 0.022f * rise) * (rise * rise) * (1.0f - SS(top)) *
-                            (1.0f + 0.65f * P) * p.fog;
+    const float intensity =
+        SS(Im) * (0.033f - 0.022f * rise) * (rise * rise) * (1.0f - SS(top)) * (1.0f + 0.65f * P) * p.fog;
     Splat(target, centre.x, centre.y, radius, kMistColour, intensity);
   }
 }
 
-void DrawBeacons(Framebuffer& target, const CanyonView& view, float cam_z, float t,
-                 const DebugParams& p, const MusicViz& mv) {
+void DrawBeacons(Framebuffer& target, const CanyonView& view, float cam_z, float t, const DebugParams& p,
+                 const MusicViz& mv) {
   // 1. Lit by the cues, from 5 s into the section.
   const float act = Clamp01(std::max(0.26f * mv.cue_scan, mv.cue_beams) + 0.24f * mv.cue_intro);
   if (act <= 0.001f || !(mv.section_time >= 5.0f)) return;
@@ -473,8 +468,8 @@ void DrawBeacons(Framebuffer& target, const CanyonView& view, float cam_z, float
     const float flicker = std::sin(3.2f * t + phase + kTwoPi * mv.step_phase);
     const float r = Clamp((52.0f * P + 260.0f) / dist, 1.85f, 4.8f);
     const float spread = (0.45f * P + 3.8f) * r;
-    const float s = fade * act * ((0.066f + 0.039f * P) * flicker + (0.154f + 0.091f * P)) *
-                    (1.0f - SS(a3)) * (0.52f * glow + 0.72f);
+    const float s = fade * act * ((0.066f + 0.039f * P) * flicker + (0.154f + 0.091f * P)) * (1.0f - SS(a3)) *
+                    (0.52f * glow + 0.72f);
 
     // k. Red halo and orange core.
     Splat(target, X, Y, 1.35f * spread, (P + 2.1f) * Vec3(0.72f, 0.035f, 0.018f), 0.18f * s);
@@ -523,9 +518,7 @@ void DrawSparkBeam(Framebuffer& target, Vec2 base, Vec2 top, Vec3 hot, Vec3 warm
 
     // d.-e. Warm halo and hot core.
     const float size = h(0xCF5AD432u);
-    Splat(target, x, y, (size * 0.0864f * kUnit + 0.4136f) * spread, warm,
-          level * (0.2412f + 0.0588f * tw));
-    Splat(target, x, y, (size * 0.2448f * kUnit + 0.7852f) * radius, hot,
-          level * (0.5824f + 0.1176f * tw));
+    Splat(target, x, y, (size * 0.0864f * kUnit + 0.4136f) * spread, warm, level * (0.2412f + 0.0588f * tw));
+    Splat(target, x, y, (size * 0.2448f * kUnit + 0.7852f) * radius, hot, level * (0.5824f + 0.1176f * tw));
   }
 }

@@ -39,8 +39,8 @@ float N01(int ch, float u, float v) {
 }
 
 // The terrain colour of a visible sample, written out step by step from the public functions.
-Vec3 PlainShade(float px, float pz, float h, float d, float t, const DebugParams& p,
-                const MusicViz& mv, const CanyonFrame& cf) {
+Vec3 PlainShade(float px, float pz, float h, float d, float t, const DebugParams& p, const MusicViz& mv,
+                const CanyonFrame& cf) {
   const float haze = TerrainHaze(px, pz, h, d, t, p, 45.0f, 160.0f);
   float moss = 0.0f;
   const Vec3 albedo = TerrainColour(px, pz, h, haze, &moss);
@@ -54,8 +54,7 @@ Vec3 PlainShade(float px, float pz, float h, float d, float t, const DebugParams
   const float g = RiverGlow(px, pz, h, t, mv);
   if (g > 0.001f) {
     const float k = N01(0, 0.065f * px + 17.0f, 0.1f * std::sin(0.1159f * t) + 0.052f * pz);
-    const float z1 =
-        std::sin(5.340708f * k + 0.045f * pz + 0.8f * std::sin(0.31f * t) + 0.02f * px);
+    const float z1 = std::sin(5.340708f * k + 0.045f * pz + 0.8f * std::sin(0.31f * t) + 0.02f * px);
     const float e = Clamp01((z1 + 1.0f) * mv.build * 0.05f + 0.14f + 0.1f * mv.impact +
                             0.1f * z1 * mv.impact + 0.14f * z1);
     const float a = Clamp01(0.82f * g);
@@ -70,8 +69,7 @@ Vec3 PlainShade(float px, float pz, float h, float d, float t, const DebugParams
 void PlainHeightfield(Framebuffer& frame, Framebuffer& trail, float t, const DebugParams& p,
                       const SceneCameraParams& cam, const MusicViz& mv, std::size_t frame_index,
                       bool changed) {
-  const CanyonFrame cf =
-      BuildCanyonFrame(t, p, cam, frame.width, frame.height, frame_index, changed);
+  const CanyonFrame cf = BuildCanyonFrame(t, p, cam, frame.width, frame.height, frame_index, changed);
   const CanyonView& v = cf.view;
   DrawCanyonSky(frame, t, cf.roll, cf.horizon_row, v.heading, cf.parity, cf.column_step);
   const std::size_t W = frame.width;
@@ -234,10 +232,10 @@ TEST(CanyonFrame, ShowFramesEqualThePlainMarchWithAndWithoutShadows) {
     bool shadows;
     bool loud;
   };
-  for (const Case c : {Case{"bar 0", 0.4f, false, false}, Case{"bar 26", 44.6f, false, true},
-                       Case{"bar 70", 120.0f, false, false}, Case{"bar 0 shadows", 0.4f, true, true},
-                       Case{"bar 26 shadows", 44.6f, true, false},
-                       Case{"bar 70 shadows", 120.0f, true, true}}) {
+  for (const Case c :
+       {Case{"bar 0", 0.4f, false, false}, Case{"bar 26", 44.6f, false, true},
+        Case{"bar 70", 120.0f, false, false}, Case{"bar 0 shadows", 0.4f, true, true},
+        Case{"bar 26 shadows", 44.6f, true, false}, Case{"bar 70 shadows", 120.0f, true, true}}) {
     SCOPED_TRACE(c.name);
     DebugParams p;
     p.shadows = c.shadows;
@@ -432,8 +430,7 @@ TEST(CanyonFrame, DefaultFrameReadsAsACanyonAtDusk) {
   const Canyon canyon;
   Framebuffer frame(640, 360);
   Framebuffer trail(640, 360);
-  DrawCanyonFlight(canyon, frame, trail, 20.0f, DebugParams(), SceneCameraParams(),
-                   Playing(20.0f), 0, true);
+  DrawCanyonFlight(canyon, frame, trail, 20.0f, DebugParams(), SceneCameraParams(), Playing(20.0f), 0, true);
   for (const Vec3& px : frame.pixels) {
     ASSERT_TRUE(IsFinite(px));
     ASSERT_GE(std::min({px.r, px.g, px.b}), 0.0f);

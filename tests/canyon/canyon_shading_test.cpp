@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <cstdint>
+#include <vector>
 
 #include "config/scene_params.h"
 #include "render/noise.h"
@@ -26,8 +26,7 @@ DebugParams WithShadows(float strength) {
 TEST(CanyonShading, ShadowsOffOrWithoutStrengthGiveExactlyOne) {
   DebugParams off;
   EXPECT_EQ(TerrainShadow(CanyonCentre(50.0f), 50.0f, -100.0f, off, 0.6f, 0.8f), 1.0f);
-  EXPECT_EQ(TerrainShadow(CanyonCentre(50.0f), 50.0f, -100.0f, WithShadows(0.0f), 0.6f, 0.8f),
-            1.0f);
+  EXPECT_EQ(TerrainShadow(CanyonCentre(50.0f), 50.0f, -100.0f, WithShadows(0.0f), 0.6f, 0.8f), 1.0f);
 }
 
 TEST(CanyonShading, FullShadowLeavesOnlyTheSkyLight) {
@@ -49,8 +48,7 @@ TEST(CanyonShading, ShadowStaysWithinItsStrength) {
   for (float z = 0.0f; z < 400.0f; z += 13.0f) {
     for (float dx = -30.0f; dx <= 30.0f; dx += 6.0f) {
       const float x = CanyonCentre(z) + dx;
-      const float s = TerrainShadow(x, z, TerrainHeight(x, z, p, true), p, std::sin(0.7f),
-                                    std::cos(0.7f));
+      const float s = TerrainShadow(x, z, TerrainHeight(x, z, p, true), p, std::sin(0.7f), std::cos(0.7f));
       EXPECT_GE(s, 0.4f - 1e-6f);
       EXPECT_LE(s, 1.0f);
       if (s < 0.999f) ++partial;
@@ -302,8 +300,7 @@ TEST(CanyonShading, RiverGlowsOnLowGroundNearTheCentreLine) {
   loud.active = true;
   loud.impact = 1.0f;
   const float z = 42.0f;
-  EXPECT_GT(RiverGlow(CanyonCentre(z), z, -2.4f, t, loud),
-            RiverGlow(CanyonCentre(z), z, -2.4f, t, silent));
+  EXPECT_GT(RiverGlow(CanyonCentre(z), z, -2.4f, t, loud), RiverGlow(CanyonCentre(z), z, -2.4f, t, silent));
 }
 
 // The glow formula written out in full, with no shortcut for points off the band or high up.
@@ -320,8 +317,7 @@ float PlainRiverGlow(float x, float z, float h, float t, const MusicViz& mv) {
   const float wave = std::sin(0.75f * std::sin(0.36f * t) + 0.027f * x + 0.35f * pi * mv.step_phase +
                               1.2f * pi * k + 0.055f * z);
   const float P = CanyonPulse(mv);
-  return Clamp01((0.155f * P + 0.09f * wave + 0.025f * wave * P + 0.07f * k * P + 0.252f * k +
-                  0.558f) *
+  return Clamp01((0.155f * P + 0.09f * wave + 0.025f * wave * P + 0.07f * k * P + 0.252f * k + 0.558f) *
                  across * lw);
 }
 
@@ -352,12 +348,11 @@ TEST(CanyonView, RayStepsFollowTheDensity) {
     float density;
     int steps;
   };
-  for (const Case c : {Case{0.25f, 41}, Case{1.0f, 165}, Case{3.0f, 360}, Case{2.5f, 360},
-                       Case{0.1f, 32}, Case{0.5f, 82}}) {
+  for (const Case c :
+       {Case{0.25f, 41}, Case{1.0f, 165}, Case{3.0f, 360}, Case{2.5f, 360}, Case{0.1f, 32}, Case{0.5f, 82}}) {
     DebugParams p;
     p.ray_density = c.density;
-    EXPECT_EQ(BuildCanyonFrame(1.0f, p, SceneCameraParams(), 640, 360, 0, false).steps, c.steps)
-        << c.density;
+    EXPECT_EQ(BuildCanyonFrame(1.0f, p, SceneCameraParams(), 640, 360, 0, false).steps, c.steps) << c.density;
   }
 }
 

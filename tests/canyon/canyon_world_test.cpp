@@ -230,9 +230,7 @@ TEST(CanyonWorld, CameraGroundIsTheSmoothedUndetailedFloor) {
 // TerrainHeight written out step by step, without any shortcut; the landmarks come from
 // LandmarkHeight, which has its own written-out check.
 float HandHeight(float x, float z, const DebugParams& p) {
-  const auto n01 = [](int ch, float u, float v) {
-    return Clamp01((SampleNoise(u, v, ch) + 1.0f) * 0.5f);
-  };
+  const auto n01 = [](int ch, float u, float v) { return Clamp01((SampleNoise(u, v, ch) + 1.0f) * 0.5f); };
   const auto ss = [](float t) { return t * t * (3.0f - 2.0f * t); };
   const float cx = CanyonCentre(z);
   const float f = std::fabs(x - cx);
@@ -243,9 +241,7 @@ float HandHeight(float x, float z, const DebugParams& p) {
   if (f <= 3.6f * w) return floor;
   const float u = n01(3, 72.0f, 0.012f * z - 31.0f);
   const float B =
-      Clamp(std::sin(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f, 0.72f,
-            1.34f) *
-      w;
+      Clamp(std::sin(4.3982296f * u + 0.018f * z) * 0.22f + (u - 0.5f) * 0.28f + 1.0f, 0.72f, 1.34f) * w;
   const float D = ss(Clamp01((f - 5.0f * B) / (16.0f * B)));
   if (D <= 0.0f) return floor;
   const float E = SampleNoise(0.045f * x + 10.0f, 0.04f * z - 4.0f, 0);
@@ -255,10 +251,9 @@ float HandHeight(float x, float z, const DebugParams& p) {
   const float O = Clamp01((f - 28.0f * B) / (26.0f * B));
   const float s = x >= cx ? 1.9f : -1.9f;
   const float Q = Clamp01(std::sin(0.055f * z + 2.7f * G + s) * 0.892857f + 0.14285715f);
-  const float wall = 2.4f * ss(M) + 2.0f * G + 1.35f * (1.0f - ss(O)) * D * ss(Q) +
-                     2.35f * p.terrain_detail * E + 10.0f;
-  float height = p.terrain_height * D * wall + floor +
-                 0.62f * p.terrain_detail * p.terrain_height * D * g;
+  const float wall =
+      2.4f * ss(M) + 2.0f * G + 1.35f * (1.0f - ss(O)) * D * ss(Q) + 2.35f * p.terrain_detail * E + 10.0f;
+  float height = p.terrain_height * D * wall + floor + 0.62f * p.terrain_detail * p.terrain_height * D * g;
   if (p.large_features) height += LandmarkHeight(x, z, B) * D * p.terrain_height;
   return height;
 }
@@ -288,9 +283,9 @@ TEST(CanyonWorld, HeightEqualsItsFormulaFromTheBedToTheFarWalls) {
 
 TEST(CanyonWorld, NormalHeightsEqualTheHeightsAtTheirFourPoints) {
   // The normal's four heights are evaluated together (alone, or along a row that shares the
-  // slices behind and ahead); each must be the height function's bits at its point: on the bed, on its rim (where the pair along z may leave it), up the walls, across
-  // segment boundaries (the pair along z straddling two segment sets) and over mesas, for several
-  // shapes of terrain, with and without landmarks.
+  // slices behind and ahead); each must be the height function's bits at its point: on the bed, on its rim
+  // (where the pair along z may leave it), up the walls, across segment boundaries (the pair along z
+  // straddling two segment sets) and over mesas, for several shapes of terrain, with and without landmarks.
   struct Case {
     float height, width, detail, floor;
     bool features;
@@ -395,7 +390,8 @@ TEST(CanyonWorld, LaneHeightsStayWellWithinTheirErrorBound) {
           xs[k] = CanyonCentre(z) + dx + 0.731f * static_cast<float>(k);
           zs[k] = z + 0.05f * static_cast<float>(k);
         }
-        ASSERT_TRUE(canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, nullptr, lanes, nullptr, nullptr));
+        ASSERT_TRUE(canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, nullptr, lanes,
+                                                   nullptr, nullptr));
         for (int k = 0; k < 8; ++k) {
           worst = std::max(worst, std::fabs(lanes[k] - TerrainHeight(xs[k], zs[k], p, true)));
         }
@@ -422,7 +418,8 @@ TEST(CanyonWorld, LaneHeightsAreSkippedOnlyWhenEveryLaneIsBelowItsCutoff) {
         // Just above the terrain in some groups, just below it in one lane of others.
         cutoffs[k] = exact[k] + (static_cast<int>(dx) % 3 == 0 && k == 5 ? -0.01f : 0.01f);
       }
-      if (canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, cutoffs, lanes, nullptr, nullptr)) {
+      if (canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, cutoffs, lanes, nullptr,
+                                         nullptr)) {
         ++computed;
       } else {
         ++skipped;
