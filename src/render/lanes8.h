@@ -46,6 +46,16 @@ KESTREL_AVX2 V8 Clamp01x8(V8 x) {
   r = Select(x > one, one, r);
   return Select(Abs8(x) < Splat8(__builtin_inff()), r, zero);
 }
+KESTREL_AVX2 V8 Floor8(V8 v) {
+  return reinterpret_cast<V8>(_mm256_floor_ps(reinterpret_cast<__m256>(v)));
+}
+KESTREL_AVX2 V8 Sqrt8(V8 v) {
+  return reinterpret_cast<V8>(_mm256_sqrt_ps(reinterpret_cast<__m256>(v)));
+}
+// table[index] in each lane.
+KESTREL_AVX2 V8 Gather8(const float* table, I8 index) {
+  return reinterpret_cast<V8>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(index), 4));
+}
 // floor(v) as an int per lane, for |v| < 2^31 (other lanes get an unspecified value).
 KESTREL_AVX2 I8 FloorToInt8(V8 v) {
   return __builtin_convertvector(reinterpret_cast<V8>(_mm256_floor_ps(reinterpret_cast<__m256>(v))), I8);
@@ -53,5 +63,43 @@ KESTREL_AVX2 I8 FloorToInt8(V8 v) {
 KESTREL_AVX2 V8 Clamp8(V8 x, float lo, float hi) {
   return Select(x < Splat8(lo), Splat8(lo), Select(Splat8(hi) < x, Splat8(hi), x));
 }
+
+// The same operations under names free of the width, for code written once and included for
+// several widths (each inclusion inside a namespace that brings in one width's `generic`).
+namespace generic {
+using V = V8;
+using I = I8;
+inline constexpr int kLanes = 8;
+KESTREL_AVX2 V Splat(float a) {
+  return Splat8(a);
+}
+KESTREL_AVX2 V Load(const float* a) {
+  return Load8(a);
+}
+KESTREL_AVX2 void Store(float* out, V a) {
+  Store8(out, a);
+}
+KESTREL_AVX2 V Abs(V a) {
+  return Abs8(a);
+}
+KESTREL_AVX2 V Clamp01(V x) {
+  return Clamp01x8(x);
+}
+KESTREL_AVX2 V Clamp(V x, float lo, float hi) {
+  return Clamp8(x, lo, hi);
+}
+KESTREL_AVX2 V Floor(V v) {
+  return Floor8(v);
+}
+KESTREL_AVX2 V Sqrt(V v) {
+  return Sqrt8(v);
+}
+KESTREL_AVX2 V Gather(const float* table, I index) {
+  return Gather8(table, index);
+}
+using lanes8::AllSet;
+using lanes8::AnySet;
+using lanes8::Select;
+}  // namespace generic
 
 }  // namespace lanes8

@@ -792,8 +792,9 @@ struct ShadeContext {
   float lava_shift_z;  // time terms of the lava pattern
   float lava_sway;
   canyon_detail::HeightBounds bounds;
-  bool lanes = false;       // the march and its shading take the eight-lane paths
-  float lane_error = 0.0f;  // LaneHeightError
+  bool lanes = false;                                   // the march and its shading take the lane kernels
+  const canyon_detail::LaneKernels* kernels = nullptr;  // those kernels
+  float lane_error = 0.0f;                              // LaneHeightError
   canyon_detail::LaneTerms lane_terms;
   canyon_detail::LaneShading lane_shading;
   // The march's distances, the same for every column, and the rows one unit of height spans at
@@ -813,7 +814,10 @@ ShadeContext MakeShadeContext(const CanyonFrame& cf, float t, const DebugParams&
   sc.lava_shift_z = 0.1f * std::sin(0.1159f * t);
   sc.lava_sway = 0.8f * std::sin(0.31f * t);
   sc.bounds = canyon_detail::MakeHeightBounds(p);
-  sc.lanes = !canyon_detail::ExactCanyonMarch() && std::fabs(t) < canyon_detail::kLaneMaxTime;
+  // One width for the march and the shading: switching between AVX2 and AVX-512 code within a
+  // frame cost more than the wider shading saved.
+  sc.kernels = canyon_detail::FastLaneKernels();
+  sc.lanes = sc.kernels && !canyon_detail::ExactCanyonMarch() && std::fabs(t) < canyon_detail::kLaneMaxTime;
   sc.lane_error = canyon_detail::LaneHeightError(p);
   sc.lane_terms = canyon_detail::MakeLaneTerms(p);
   canyon_detail::LaneShading& sh = sc.lane_shading;
@@ -1011,24 +1015,26 @@ void ShadeAndFillExact(const ShadeContext& sc, Vec3* column, std::size_t stride,
   }
 }
 
-// Shades the samples and fills their rows of the column: eight at a time, every term in lanes,
-// on the fast path; else exactly.
+// Shades the samples and fills their rows of the column: as many at a time as the kernels have
+// lanes, every term in lanes, on the fast path; else exactly.
 void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride, VisibleSample* samples,
                   int count) {
   if (!sc.lanes) {
     ShadeAndFillExact(sc, column, stride, samples, count);
     return;
   }
-  for (int first = 0; first < count; first += 8) {
-    const int n = std::min(8, count - first);
-    float xs[8];
-    float zs[8];
-    float hs[8];
-    float dists[8];
-    float centres[8];
-    float widths[8];
+  constexpr int kMax = canyon_detail::kMaxLanes;
+  const int lanes = sc.kernels->lanes;
+  for (int first = 0; first < count; first += lanes) {
+    const int n = std::min(lanes, count - first);
+    float xs[kMax];
+    float zs[kMax];
+    float hs[kMax];
+    float dists[kMax];
+    float centres[kMax];
+    float widths[kMax];
     bool lanes_apply = true;
-    for (int k = 0; k < 8; ++k) {
+    for (int k = 0; k < lanes; ++k) {
       VisibleSample& sample = samples[first + (k < n ? k : 0)];
       xs[k] = sample.px;
       zs[k] = sample.slice.z;
@@ -1045,8 +1051,8 @@ void ShadeAndFill(const ShadeContext& sc, Vec3* column, std::size_t stride, Visi
       ShadeAndFillExact(sc, column, stride, samples + first, n);
       continue;
     }
-    Vec3 colours[8];
-    canyon_detail::ShadeSamples8(sc.lane_terms, sc.lane_shading, xs, zs, hs, dists, centres, widths, colours);
+    Vec3 colours[kMax];
+    sc.kernels->shade(sc.lane_terms, sc.lane_shading, xs, zs, hs, dists, centres, widths, colours);
     for (int k = 0; k < n; ++k) {
       const VisibleSample& sample = samples[first + k];
       for (int r = sample.row_top; r <= sample.row_bottom; ++r) {
@@ -1215,7 +1221,7 @@ int MarchColumn(Framebuffer& frame, std::size_t x, const ShadeContext& sc) {
   return std::max(limit + 1, 0);
 }
 
-// The march with the heights of eight steps at a time from the lanes (TerrainHeights8), each
+// The march with the heights of a batch of steps at a time from the lane kernels, each
 // within LaneHeightError of the exact height. A step's rows depend on its height only through
 // trunc((h - camH)*scale/d): where the lanes' quotient lies so close to a whole number that the
 // exact height could fall on the other side, the step takes its exact height instead. So every
@@ -1233,19 +1239,22 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
   const float error = sc.lane_error;
   int limit = static_cast<int>(frame.height) - 1;  // rows below it are filled
 
-  // 4. Front to back, bottom to top, eight steps at a time.
+  // 4. Front to back, bottom to top, a batch of steps at a time.
+  constexpr int kMax = canyon_detail::kMaxLanes;
+  const canyon_detail::LaneKernels& kernels = *sc.kernels;
+  const int lanes = kernels.lanes;
   bool stopped = false;
-  for (int first = 0; first < sc.steps && limit > 0 && !stopped; first += 8) {
-    const int n = std::min(8, sc.steps - first);
+  for (int first = 0; first < sc.steps && limit > 0 && !stopped; first += lanes) {
+    const int n = std::min(lanes, sc.steps - first);
     {
       const HiddenBelow hidden(v.camH, sc.rows_per_unit[static_cast<std::size_t>(first)], row_base, limit);
       if (can_stop_early && hidden(highest)) break;
     }
-    float xs[8];
-    float zs[8];
-    float cutoffs[8];  // a height at or below this is hidden at the batch's first limit
+    float xs[kMax];
+    float zs[kMax];
+    float cutoffs[kMax];  // a height at or below this is hidden at the batch's first limit
     bool lanes_apply = true;
-    for (int k = 0; k < 8; ++k) {
+    for (int k = 0; k < lanes; ++k) {
       const std::size_t i = static_cast<std::size_t>(first + std::min(k, n - 1));
       const float d = sc.distance[i];
       xs[k] = v.camX + d * dir_x;
@@ -1255,10 +1264,10 @@ int MarchColumnLanes(Framebuffer& frame, std::size_t x, const ShadeContext& sc) 
       const HiddenBelow hidden(v.camH, sc.rows_per_unit[i], row_base, limit);
       cutoffs[k] = v.camH + hidden.threshold / sc.rows_per_unit[i] - error;
     }
-    float hs[8];
-    float centres[8];
-    float widths[8];
-    if (lanes_apply && !canyon_detail::TerrainHeights8(sc.lane_terms, xs, zs, cutoffs, hs, centres, widths)) {
+    float hs[kMax];
+    float centres[kMax];
+    float widths[kMax];
+    if (lanes_apply && !kernels.heights(sc.lane_terms, xs, zs, cutoffs, hs, centres, widths)) {
       continue;
     }
     for (int k = 0; k < n && limit > 0; ++k) {

@@ -242,7 +242,7 @@ bool FastLanesAvailable();
 bool ExactCanyonMarch();
 void UseExactCanyonMarch(bool on);
 
-// What the eight-lane paths read from the parameters, worked out once per frame.
+// What the lane kernels read from the parameters, worked out once per frame.
 struct LaneTerms {
   const float* table = nullptr;  // NoiseTable()
   // TerrainHeight's parameters, folded as its formulas fold them.
@@ -266,30 +266,57 @@ struct LaneTerms {
 };
 LaneTerms MakeLaneTerms(const DebugParams& p);
 
-// The functions below take eight points (xs[k], zs[k]) with |x| and |z| below
+// The lane kernels below take kernel.lanes points (xs[k], zs[k]) with |x| and |z| below
 // kLaneMaxCoordinate, and a clock below kLaneMaxTime, and work out every term in lanes: the
 // centre line, the width scale and the terraces through polynomial sines, the noise through
-// gathers. Only where FastLanesAvailable(). (The limits keep every noise coordinate inside the
-// range the table is read at directly; the flight never comes near them.)
+// gathers. (The limits keep every noise coordinate inside the range the table is read at
+// directly; the flight never comes near them.)
 inline constexpr float kLaneMaxCoordinate = 1.0e8f;
 inline constexpr float kLaneMaxTime = 1.0e6f;
-
-// Detailed TerrainHeight, each within LaneHeightError(p) of it, into heights (and the centre
-// lines and width scales, within a few millionths, into centres and widths unless null). With
-// cutoffs, returns false, leaving heights unset, when bounds on the heights show every point at
-// or below its cutoff; else true.
-bool TerrainHeights8(const LaneTerms& t, const float* xs, const float* zs, const float* cutoffs,
-                     float* heights, float* centres, float* widths);
-// A bound on how far TerrainHeights8 may stray from TerrainHeight for these parameters: about a
-// hundred times the largest difference seen over the whole flight with the default, the
+// A bound on how far the kernels' heights may stray from TerrainHeight for these parameters:
+// about a hundred times the largest difference seen over the whole flight with the default, the
 // steepest and the narrowest terrain.
 float LaneHeightError(const DebugParams& p);
-// TerrainLight, within a few millionths of its value.
-void TerrainLights8(const LaneTerms& t, const float* xs, const float* zs, Vec3 sun, float* out);
-// TerrainShadow for ground heights hs: exactly 1 with shadows off or no strength, else within a
-// few millionths of its value.
-void TerrainShadows8(const LaneTerms& t, const float* xs, const float* zs, const float* hs, float sun_sin,
-                     float sun_cos, float* out);
+
+struct LaneShading;
+
+// One width's kernels. Lane by lane every width gives the same bits.
+struct LaneKernels {
+  int lanes = 0;  // points per call: 8 (AVX2) or 16 (AVX-512F)
+  // Detailed TerrainHeight, each within LaneHeightError(p) of it, into heights (and the centre
+  // lines and width scales, within a few millionths, into centres and widths unless null). With
+  // cutoffs, returns false, leaving heights unset, when bounds on the heights show every point
+  // at or below its cutoff; else true.
+  bool (*heights)(const LaneTerms& t, const float* xs, const float* zs, const float* cutoffs, float* heights,
+                  float* centres, float* widths) = nullptr;
+  // TerrainLight, within a few millionths of its value.
+  void (*lights)(const LaneTerms& t, const float* xs, const float* zs, Vec3 sun, float* out) = nullptr;
+  // TerrainShadow for ground heights hs: exactly 1 with shadows off or no strength, else within
+  // a few millionths of its value.
+  void (*shadows)(const LaneTerms& t, const float* xs, const float* zs, const float* hs, float sun_sin,
+                  float sun_cos, float* out) = nullptr;
+  // The colours of visible samples at ground heights hs, seen from distances dists, whose
+  // centre lines and width scales are centres and widths: haze, albedo, light, shadow and the
+  // river as the column march shades one sample, within a few millionths.
+  void (*shade)(const LaneTerms& t, const LaneShading& sh, const float* xs, const float* zs, const float* hs,
+                const float* dists, const float* centres, const float* widths, Vec3* out) = nullptr;
+};
+inline constexpr int kMaxLanes = 16;
+namespace lanes_avx2 {
+extern const LaneKernels kKernels;
+}
+namespace lanes_avx512 {
+extern const LaneKernels kKernels;
+}
+// The kernels of one width (8 or 16) where this processor runs them and the plain paths are not
+// forced, else null.
+const LaneKernels* LaneKernelsOfWidth(int lanes);
+// The kernels the march and its shading take: the widest this processor runs (sixteen lanes
+// with AVX-512F, else eight with AVX2), or null where FastLanesAvailable() is false.
+const LaneKernels* FastLaneKernels();
+// Holds FastLaneKernels to one width (8 or 16; 0 lifts the limit), so tests can draw with each
+// width on one machine. Not meant to change while frames are drawn.
+void LimitLaneWidth(int lanes);
 
 // TerrainShadow's ten samples toward the sun lie at fixed offsets along z from the point, the
 // same for every point of one z: their slices, shared by all the points of a row.
@@ -338,10 +365,4 @@ struct LaneShading {
   float build = 0.0f;  // MusicViz build and impact
   float impact = 0.0f;
 };
-// The colours of eight visible samples at ground heights hs, seen from distances dists, whose
-// centre lines and width scales are centres and widths: haze, albedo, light, shadow and the
-// river as the column march shades one sample, within a few millionths.
-void ShadeSamples8(const LaneTerms& t, const LaneShading& sh, const float* xs, const float* zs,
-                   const float* hs, const float* dists, const float* centres, const float* widths, Vec3* out);
-
 }  // namespace canyon_detail

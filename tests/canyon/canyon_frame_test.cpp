@@ -110,19 +110,22 @@ long FirstDifference(const Framebuffer& a, const Framebuffer& b, float tolerance
   return -1;
 }
 
-// The march's two paths. The exact one must give the plain march's frame bit for bit. The
-// eight lanes (where the processor has them) must put every sample on the plain march's rows,
-// and its colour may differ only by their rounding (polynomial sines, within a few millionths):
-// a sample on a different row, or a wrong shading term, differs by far more than the tolerance.
+// The march's paths. The exact one must give the plain march's frame bit for bit. The lanes
+// (eight, and sixteen, where the processor has them) must put every sample on the plain march's
+// rows, and its colour may differ only by their rounding (polynomial sines, within a few
+// millionths): a sample on a different row, or a wrong shading term, differs by far more than
+// the tolerance.
 struct MarchPath {
   const char* name;
   bool exact;
   float tolerance;
+  int lane_width;  // the lanes' width, 0 for the exact march
 };
 
 std::vector<MarchPath> MarchPaths() {
-  std::vector<MarchPath> paths{{"exact march", true, 0.0f}};
-  if (canyon_detail::FastLanesAvailable()) paths.push_back({"eight lanes", false, 1.0e-5f});
+  std::vector<MarchPath> paths{{"exact march", true, 0.0f, 0}};
+  if (canyon_detail::LaneKernelsOfWidth(8)) paths.push_back({"eight lanes", false, 1.0e-5f, 8});
+  if (canyon_detail::LaneKernelsOfWidth(16)) paths.push_back({"sixteen lanes", false, 1.0e-5f, 16});
   return paths;
 }
 
@@ -131,8 +134,12 @@ class MarchPathScope {
  public:
   explicit MarchPathScope(const MarchPath& path) : trace_(__FILE__, __LINE__, path.name) {
     canyon_detail::UseExactCanyonMarch(path.exact);
+    canyon_detail::LimitLaneWidth(path.lane_width);
   }
-  ~MarchPathScope() { canyon_detail::UseExactCanyonMarch(false); }
+  ~MarchPathScope() {
+    canyon_detail::UseExactCanyonMarch(false);
+    canyon_detail::LimitLaneWidth(0);
+  }
 
  private:
   testing::ScopedTrace trace_;

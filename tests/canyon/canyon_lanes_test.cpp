@@ -13,6 +13,9 @@
 
 #include "render/math.h"
 #include "render/noise.h"
+#include "scenes/canyon.h"
+#include "scenes/canyon_internal.h"
+#include "timeline/music_viz.h"
 
 namespace {
 
@@ -93,6 +96,81 @@ TEST(CanyonLanes, ClampMaxAndFloorFollowTheScalarRules) {
       EXPECT_EQ(floors[0], static_cast<int>(std::floor(a))) << a;
     }
   }
+}
+
+TEST(CanyonLanes, SixteenLanesGiveTheBitsOfEight) {
+  // The sixteen-lane kernels perform the eight-lane kernels' operations lane by lane, so a point
+  // must get the same bits at either width, whatever shares its call: points side by side, far
+  // apart along z, on the river bed and over the walls, with and without shadows and landmarks.
+  const canyon_detail::LaneKernels* eight = canyon_detail::LaneKernelsOfWidth(8);
+  const canyon_detail::LaneKernels* sixteen = canyon_detail::LaneKernelsOfWidth(16);
+  if (!eight || !sixteen) GTEST_SKIP() << "no AVX-512F on this processor";
+  MusicViz mv;
+  mv.active = true;
+  mv.beat = 37.3f;
+  mv.build = 0.6f;
+  mv.impact = 0.8f;
+  DebugParams shadowed;
+  shadowed.shadows = true;
+  shadowed.shadow_strength = 0.8f;
+  DebugParams plain_walls;
+  plain_walls.large_features = false;
+  plain_walls.terrain_height = 2.0f;
+  int compared = 0;
+  for (const DebugParams& p : {DebugParams(), shadowed, plain_walls}) {
+    const canyon_detail::LaneTerms terms = canyon_detail::MakeLaneTerms(p);
+    canyon_detail::LaneShading sh;
+    sh.t = 41.7f;
+    sh.fog = p.fog;
+    sh.sun_sin = std::sin(p.sun_angle);
+    sh.sun_cos = std::cos(p.sun_angle);
+    sh.sun = Normalize(Vec3(sh.sun_sin, 0.36f, sh.sun_cos));
+    sh.river = canyon_detail::MakeRiverTime(sh.t, mv);
+    sh.lava_shift_z = 0.07f;
+    sh.lava_sway = -0.4f;
+    sh.build = mv.build;
+    sh.impact = mv.impact;
+    for (const float spread : {0.37f, 41.0f}) {
+      for (float z = -200.0f; z < 2200.0f; z += 53.7f) {
+        for (float across = -90.0f; across < 90.0f; across += 5.3f) {
+          float xs[16], zs[16], hs[16], dists[16], centres[16], widths[16];
+          for (int k = 0; k < 16; ++k) {
+            zs[k] = z + spread * static_cast<float>(k);
+            xs[k] = CanyonCentre(zs[k]) + across + 0.61f * static_cast<float>(k % 5);
+            hs[k] = TerrainHeight(xs[k], zs[k], p, true);
+            dists[k] = 12.0f + 9.5f * static_cast<float>(k);
+          }
+          float wide_h[16], narrow_h[16];
+          ASSERT_TRUE(sixteen->heights(terms, xs, zs, nullptr, wide_h, centres, widths));
+          for (int half = 0; half < 16; half += 8) {
+            ASSERT_TRUE(
+                eight->heights(terms, xs + half, zs + half, nullptr, narrow_h + half, nullptr, nullptr));
+          }
+          Vec3 wide_c[16], narrow_c[16];
+          float wide_l[16], narrow_l[16], wide_s[16], narrow_s[16];
+          sixteen->lights(terms, xs, zs, sh.sun, wide_l);
+          sixteen->shadows(terms, xs, zs, hs, sh.sun_sin, sh.sun_cos, wide_s);
+          sixteen->shade(terms, sh, xs, zs, hs, dists, centres, widths, wide_c);
+          for (int half = 0; half < 16; half += 8) {
+            eight->lights(terms, xs + half, zs + half, sh.sun, narrow_l + half);
+            eight->shadows(terms, xs + half, zs + half, hs + half, sh.sun_sin, sh.sun_cos, narrow_s + half);
+            eight->shade(terms, sh, xs + half, zs + half, hs + half, dists + half, centres + half,
+                         widths + half, narrow_c + half);
+          }
+          for (int k = 0; k < 16; ++k) {
+            ASSERT_TRUE(SameBits(wide_h[k], narrow_h[k])) << xs[k] << " " << zs[k];
+            ASSERT_TRUE(SameBits(wide_l[k], narrow_l[k])) << xs[k] << " " << zs[k];
+            ASSERT_TRUE(SameBits(wide_s[k], narrow_s[k])) << xs[k] << " " << zs[k];
+            ASSERT_TRUE(SameBits(wide_c[k].x, narrow_c[k].x) && SameBits(wide_c[k].y, narrow_c[k].y) &&
+                        SameBits(wide_c[k].z, narrow_c[k].z))
+                << xs[k] << " " << zs[k];
+            ++compared;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 40000);
 }
 
 }  // namespace

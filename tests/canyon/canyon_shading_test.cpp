@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/scene_params.h"
+#include "lane_widths.h"
 #include "render/noise.h"
 #include "scenes/canyon.h"
 #include "scenes/canyon_internal.h"
@@ -98,13 +99,14 @@ TEST(CanyonShading, LightEqualsTheNormalOfFourPlainHeights) {
   EXPECT_GT(compared, 10000);
 }
 
-TEST(CanyonShading, EightLaneLightsStayWithinAMillionthOrTwoOfTheLight) {
-  // The fast path's lights, eight points at a time with polynomial sines: over the same ground
-  // and parameter sets as above, with the eight points of a call spread along z (several
+TEST(CanyonShading, LaneLightsStayWithinAMillionthOrTwoOfTheLight) {
+  // The fast path's lights, eight or sixteen points at a time with polynomial sines: over the
+  // same ground and parameter sets as above, with the points of a call spread along z (several
   // landmark segments per call) or side by side, each within 4e-6 of TerrainLight. A light
   // level of the picture is 1/255, so this keeps every shaded pixel on its level but for rare
   // roundings.
-  if (!canyon_detail::FastLanesAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
+  const auto widths = LaneWidthsHere();
+  if (widths.empty()) GTEST_SKIP() << "no AVX2 on this processor";
   NoiseTable();
   DebugParams wide;
   wide.terrain_width = 2.5f;
@@ -141,61 +143,72 @@ TEST(CanyonShading, EightLaneLightsStayWithinAMillionthOrTwoOfTheLight) {
         xs.swap(x2);
         zs.swap(z2);
       }
-      for (std::size_t first = 0; first + 8 <= xs.size(); first += 8) {
-        float lights[8];
-        canyon_detail::TerrainLights8(canyon_detail::MakeLaneTerms(p), &xs[first], &zs[first], sun, lights);
-        for (int k = 0; k < 8; ++k) {
-          const float exact = TerrainLight(xs[first + k], zs[first + k], p, sun);
-          ASSERT_NEAR(lights[k], exact, 4.0e-6f) << xs[first + k] << " " << zs[first + k];
-          ++compared;
+      for (const canyon_detail::LaneKernels* kernels : widths) {
+        SCOPED_TRACE(LaneWidthName(*kernels));
+        const std::size_t n = static_cast<std::size_t>(kernels->lanes);
+        for (std::size_t first = 0; first + n <= xs.size(); first += n) {
+          float lights[canyon_detail::kMaxLanes];
+          kernels->lights(canyon_detail::MakeLaneTerms(p), &xs[first], &zs[first], sun, lights);
+          for (std::size_t k = 0; k < n; ++k) {
+            const float exact = TerrainLight(xs[first + k], zs[first + k], p, sun);
+            ASSERT_NEAR(lights[k], exact, 4.0e-6f) << xs[first + k] << " " << zs[first + k];
+            ++compared;
+          }
         }
       }
     }
   }
-  EXPECT_GT(compared, 40000);
+  EXPECT_GT(compared, 40000 * static_cast<int>(widths.size()));
 }
 
-TEST(CanyonShading, EightLaneShadowsStayWithinAFewMillionthsOfTheShadow) {
-  // The fast path's shadows, eight ground points at a time, against TerrainShadow: for short,
-  // default and long shadows from three sun directions, on the ground itself and a little above
-  // it (where only the tallest terrain still reaches the ray), and exactly 1 with shadows off.
-  if (!canyon_detail::FastLanesAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
+TEST(CanyonShading, LaneShadowsStayWithinAFewMillionthsOfTheShadow) {
+  // The fast path's shadows, eight or sixteen ground points at a time, against TerrainShadow:
+  // for short, default and long shadows from three sun directions, on the ground itself and a
+  // little above it (where only the tallest terrain still reaches the ray), and exactly 1 with
+  // shadows off.
+  const auto widths = LaneWidthsHere();
+  if (widths.empty()) GTEST_SKIP() << "no AVX2 on this processor";
   NoiseTable();
   int compared = 0;
   int shaded = 0;
-  for (const float length : {2.0f, 18.0f, 80.0f}) {
-    for (const float sun_angle : {0.7f, -2.2f, 3.0f}) {
-      DebugParams p = WithShadows(0.8f);
-      p.shadow_length = length;
-      p.sun_angle = sun_angle;
-      const float sa = std::sin(sun_angle);
-      const float ca = std::cos(sun_angle);
-      for (float z = -300.0f; z < 2400.0f; z += 23.9f) {
-        for (float first = -120.0f; first <= 120.0f; first += 9.7f) {
-          // Eight points close together (each lane's heights near its neighbours', so the lanes
-          // often leave the ray together) on the ground or raised a little.
-          float xs[8], zs[8], hs[8], out[8];
-          for (int k = 0; k < 8; ++k) {
-            xs[k] = CanyonCentre(z) + first + 0.37f * static_cast<float>(k);
-            zs[k] = z + 0.21f * static_cast<float>(k);
-            hs[k] = TerrainHeight(xs[k], zs[k], p, true) + 0.4f * static_cast<float>(k % 4);
+  for (const canyon_detail::LaneKernels* kernels : widths) {
+    SCOPED_TRACE(LaneWidthName(*kernels));
+    const int n = kernels->lanes;
+    for (const float length : {2.0f, 18.0f, 80.0f}) {
+      for (const float sun_angle : {0.7f, -2.2f, 3.0f}) {
+        DebugParams p = WithShadows(0.8f);
+        p.shadow_length = length;
+        p.sun_angle = sun_angle;
+        const float sa = std::sin(sun_angle);
+        const float ca = std::cos(sun_angle);
+        for (float z = -300.0f; z < 2400.0f; z += 23.9f) {
+          for (float first = -120.0f; first <= 120.0f; first += 9.7f) {
+            // Points close together (each lane's heights near its neighbours', so the lanes often
+            // leave the ray together) on the ground or raised a little.
+            constexpr int kMax = canyon_detail::kMaxLanes;
+            float xs[kMax], zs[kMax], hs[kMax], out[kMax];
+            for (int k = 0; k < n; ++k) {
+              xs[k] = CanyonCentre(z) + first + 0.37f * static_cast<float>(k);
+              zs[k] = z + 0.21f * static_cast<float>(k);
+              hs[k] = TerrainHeight(xs[k], zs[k], p, true) + 0.4f * static_cast<float>(k % 4);
+            }
+            kernels->shadows(canyon_detail::MakeLaneTerms(p), xs, zs, hs, sa, ca, out);
+            for (int k = 0; k < n; ++k) {
+              const float exact = TerrainShadow(xs[k], zs[k], hs[k], p, sa, ca);
+              ASSERT_NEAR(out[k], exact, 1.0e-5f) << xs[k] << " " << zs[k] << " " << hs[k];
+              if (exact < 1.0f) ++shaded;
+              ++compared;
+            }
+            p.shadows = false;
+            kernels->shadows(canyon_detail::MakeLaneTerms(p), xs, zs, hs, sa, ca, out);
+            for (int k = 0; k < n; ++k) ASSERT_EQ(out[k], 1.0f);
+            p.shadows = true;
           }
-          canyon_detail::TerrainShadows8(canyon_detail::MakeLaneTerms(p), xs, zs, hs, sa, ca, out);
-          for (int k = 0; k < 8; ++k) {
-            const float exact = TerrainShadow(xs[k], zs[k], hs[k], p, sa, ca);
-            ASSERT_NEAR(out[k], exact, 1.0e-5f) << xs[k] << " " << zs[k] << " " << hs[k];
-            if (exact < 1.0f) ++shaded;
-            ++compared;
-          }
-          p.shadows = false;
-          canyon_detail::TerrainShadows8(canyon_detail::MakeLaneTerms(p), xs, zs, hs, sa, ca, out);
-          for (float v : out) ASSERT_EQ(v, 1.0f);
-          p.shadows = true;
         }
       }
     }
   }
-  EXPECT_GT(compared, 50000);
+  EXPECT_GT(compared, 50000 * static_cast<int>(widths.size()));
   EXPECT_GT(shaded, compared / 20);  // the ground does shade itself on this grid
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/scene_params.h"
+#include "lane_widths.h"
 #include "render/noise.h"
 #include "render/primitives.h"
 #include "scenes/canyon.h"
@@ -366,69 +367,81 @@ TEST(CanyonWorld, LaneHeightsStayWellWithinTheirErrorBound) {
   // not land on another row, given LaneHeightError: a bound that is too tight would move
   // silhouettes by a row. Over the whole flight, from the river bed to far beyond the walls, for
   // the default terrain and the steepest, narrowest, most detailed and inverted ones, the lanes
-  // stay within a tenth of the bound.
-  if (!canyon_detail::FastLanesAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
+  // of every width stay within a tenth of the bound.
+  const auto widths = LaneWidthsHere();
+  if (widths.empty()) GTEST_SKIP() << "no AVX2 on this processor";
   struct Case {
     float height, width, detail, floor;
     bool features;
   };
-  for (const Case c : {Case{1.0f, 1.0f, 1.0f, 1.0f, true}, Case{3.0f, 0.35f, 2.5f, 3.0f, true},
-                       Case{1.0f, 0.2f, 1.0f, 1.0f, true}, Case{1.0f, 2.5f, 2.5f, 1.0f, true},
-                       Case{-2.0f, 0.5f, 1.0f, 2.0f, true}, Case{1.0f, 1.0f, 1.0f, 1.0f, false}}) {
-    DebugParams p;
-    p.terrain_height = c.height;
-    p.terrain_width = c.width;
-    p.terrain_detail = c.detail;
-    p.terrain_floor = c.floor;
-    p.large_features = c.features;
-    const float bound = canyon_detail::LaneHeightError(p);
-    float worst = 0.0f;
-    for (float z = -50.0f; z < 4000.0f; z += 2.93f) {
-      for (float dx = -200.0f; dx < 200.0f; dx += 8.0f * 0.731f) {
-        float xs[8], zs[8], lanes[8];
-        for (int k = 0; k < 8; ++k) {
-          xs[k] = CanyonCentre(z) + dx + 0.731f * static_cast<float>(k);
-          zs[k] = z + 0.05f * static_cast<float>(k);
-        }
-        ASSERT_TRUE(canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, nullptr, lanes,
-                                                   nullptr, nullptr));
-        for (int k = 0; k < 8; ++k) {
-          worst = std::max(worst, std::fabs(lanes[k] - TerrainHeight(xs[k], zs[k], p, true)));
+  for (const canyon_detail::LaneKernels* kernels : widths) {
+    SCOPED_TRACE(LaneWidthName(*kernels));
+    const int n = kernels->lanes;
+    for (const Case c : {Case{1.0f, 1.0f, 1.0f, 1.0f, true}, Case{3.0f, 0.35f, 2.5f, 3.0f, true},
+                         Case{1.0f, 0.2f, 1.0f, 1.0f, true}, Case{1.0f, 2.5f, 2.5f, 1.0f, true},
+                         Case{-2.0f, 0.5f, 1.0f, 2.0f, true}, Case{1.0f, 1.0f, 1.0f, 1.0f, false}}) {
+      DebugParams p;
+      p.terrain_height = c.height;
+      p.terrain_width = c.width;
+      p.terrain_detail = c.detail;
+      p.terrain_floor = c.floor;
+      p.large_features = c.features;
+      const canyon_detail::LaneTerms terms = canyon_detail::MakeLaneTerms(p);
+      const float bound = canyon_detail::LaneHeightError(p);
+      float worst = 0.0f;
+      for (float z = -50.0f; z < 4000.0f; z += 2.93f) {
+        for (float dx = -200.0f; dx < 200.0f; dx += 8.0f * 0.731f) {
+          float xs[canyon_detail::kMaxLanes], zs[canyon_detail::kMaxLanes], lanes[canyon_detail::kMaxLanes];
+          for (int k = 0; k < n; ++k) {
+            xs[k] = CanyonCentre(z) + dx + 0.731f * static_cast<float>(k);
+            zs[k] = z + 0.05f * static_cast<float>(k);
+          }
+          ASSERT_TRUE(kernels->heights(terms, xs, zs, nullptr, lanes, nullptr, nullptr));
+          for (int k = 0; k < n; ++k) {
+            worst = std::max(worst, std::fabs(lanes[k] - TerrainHeight(xs[k], zs[k], p, true)));
+          }
         }
       }
+      EXPECT_LT(worst, 0.1f * bound) << c.height << " " << c.width << " " << c.detail;
+      EXPECT_GT(worst, 0.0f);  // the lanes do round differently: the bound is not idle
     }
-    EXPECT_LT(worst, 0.1f * bound) << c.height << " " << c.width << " " << c.detail;
-    EXPECT_GT(worst, 0.0f);  // the lanes do round differently: the bound is not idle
   }
 }
 
 TEST(CanyonWorld, LaneHeightsAreSkippedOnlyWhenEveryLaneIsBelowItsCutoff) {
-  // With cutoffs, TerrainHeights8 may give up only when every point is at or below its cutoff.
-  if (!canyon_detail::FastLanesAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
+  // With cutoffs, the lanes' heights may be given up only when every point is at or below its
+  // cutoff.
+  const auto widths = LaneWidthsHere();
+  if (widths.empty()) GTEST_SKIP() << "no AVX2 on this processor";
   const DebugParams p;
-  int skipped = 0;
-  int computed = 0;
-  for (float z = 0.0f; z < 2000.0f; z += 7.3f) {
-    for (float dx = -60.0f; dx < 60.0f; dx += 4.1f) {
-      float xs[8], zs[8], exact[8], cutoffs[8], lanes[8];
-      for (int k = 0; k < 8; ++k) {
-        xs[k] = CanyonCentre(z) + dx + 0.5f * static_cast<float>(k);
-        zs[k] = z + 0.3f * static_cast<float>(k);
-        exact[k] = TerrainHeight(xs[k], zs[k], p, true);
-        // Just above the terrain in some groups, just below it in one lane of others.
-        cutoffs[k] = exact[k] + (static_cast<int>(dx) % 3 == 0 && k == 5 ? -0.01f : 0.01f);
-      }
-      if (canyon_detail::TerrainHeights8(canyon_detail::MakeLaneTerms(p), xs, zs, cutoffs, lanes, nullptr,
-                                         nullptr)) {
-        ++computed;
-      } else {
-        ++skipped;
-        for (int k = 0; k < 8; ++k) ASSERT_LE(exact[k], cutoffs[k]) << xs[k] << " " << zs[k];
+  const canyon_detail::LaneTerms terms = canyon_detail::MakeLaneTerms(p);
+  for (const canyon_detail::LaneKernels* kernels : widths) {
+    SCOPED_TRACE(LaneWidthName(*kernels));
+    const int n = kernels->lanes;
+    int skipped = 0;
+    int computed = 0;
+    for (float z = 0.0f; z < 2000.0f; z += 7.3f) {
+      for (float dx = -60.0f; dx < 60.0f; dx += 4.1f) {
+        float xs[canyon_detail::kMaxLanes], zs[canyon_detail::kMaxLanes], exact[canyon_detail::kMaxLanes];
+        float cutoffs[canyon_detail::kMaxLanes], lanes[canyon_detail::kMaxLanes];
+        for (int k = 0; k < n; ++k) {
+          xs[k] = CanyonCentre(z) + dx + 0.5f * static_cast<float>(k) * (8.0f / static_cast<float>(n));
+          zs[k] = z + 0.3f * static_cast<float>(k) * (8.0f / static_cast<float>(n));
+          exact[k] = TerrainHeight(xs[k], zs[k], p, true);
+          // Just above the terrain in some groups, just below it in one lane of others.
+          cutoffs[k] = exact[k] + (static_cast<int>(dx) % 3 == 0 && k == 5 ? -0.01f : 0.01f);
+        }
+        if (kernels->heights(terms, xs, zs, cutoffs, lanes, nullptr, nullptr)) {
+          ++computed;
+        } else {
+          ++skipped;
+          for (int k = 0; k < n; ++k) ASSERT_LE(exact[k], cutoffs[k]) << xs[k] << " " << zs[k];
+        }
       }
     }
+    EXPECT_GT(skipped, 0);
+    EXPECT_GT(computed, 0);
   }
-  EXPECT_GT(skipped, 0);
-  EXPECT_GT(computed, 0);
 }
 
 TEST(CanyonWorld, LandmarkBoundsHoldEverywhere) {
