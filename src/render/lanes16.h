@@ -47,8 +47,8 @@ KESTREL_AVX512 V16 Clamp01x16(V16 x) {
 KESTREL_AVX512 V16 Clamp16(V16 x, float lo, float hi) {
   return Select(x < Splat16(lo), Splat16(lo), Select(Splat16(hi) < x, Splat16(hi), x));
 }
-// (The masked forms of the intrinsics below, with every lane selected, because GCC 12 warns of
-// the undefined source vector that the unmasked forms pass.)
+// (Here and below the masked forms of the intrinsics, with every lane selected, because GCC 12
+// warns of the undefined source vector that the unmasked forms pass.)
 KESTREL_AVX512 V16 Floor16(V16 v) {
   const __m512 in = reinterpret_cast<__m512>(v);
   return reinterpret_cast<V16>(
@@ -62,6 +62,22 @@ KESTREL_AVX512 V16 Sqrt16(V16 v) {
 KESTREL_AVX512 V16 Gather16(const float* table, I16 index) {
   return reinterpret_cast<V16>(
       _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(index), table, 4));
+}
+
+// The pair of floats at table[index] and table[index + 1] in each lane, into *first and
+// *second: one 8-byte gather per lane, then the pairs taken apart.
+KESTREL_AVX512 void GatherPairs16(const float* table, I16 index, V16* first, V16* second) {
+  const __m512i i = reinterpret_cast<__m512i>(index);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i index_low = _mm512_mask_extracti64x4_epi64(zero, 0xF, i, 0);
+  const __m256i index_high = _mm512_mask_extracti64x4_epi64(zero, 0xF, i, 1);
+  const __m512d none = _mm512_setzero_pd();
+  const __m512 low = _mm512_castpd_ps(_mm512_mask_i32gather_pd(none, 0xFF, index_low, table, 4));
+  const __m512 high = _mm512_castpd_ps(_mm512_mask_i32gather_pd(none, 0xFF, index_high, table, 4));
+  const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+  *first = reinterpret_cast<V16>(_mm512_permutex2var_ps(low, even, high));
+  *second = reinterpret_cast<V16>(_mm512_permutex2var_ps(low, odd, high));
 }
 
 // The same operations under names free of the width (see lanes8::generic).
@@ -95,6 +111,9 @@ KESTREL_AVX512 V Sqrt(V v) {
 }
 KESTREL_AVX512 V Gather(const float* table, I index) {
   return Gather16(table, index);
+}
+KESTREL_AVX512 void GatherPairs(const float* table, I index, V* first, V* second) {
+  GatherPairs16(table, index, first, second);
 }
 using lanes16::AllSet;
 using lanes16::AnySet;

@@ -56,6 +56,23 @@ KESTREL_AVX2 V8 Sqrt8(V8 v) {
 KESTREL_AVX2 V8 Gather8(const float* table, I8 index) {
   return reinterpret_cast<V8>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(index), 4));
 }
+// The pair of floats at table[index] and table[index + 1] in each lane, into *first and
+// *second: one 8-byte gather per lane. The lanes are gathered in the order 0, 1, 4, 5 and
+// 2, 3, 6, 7, which one in-lane shuffle per result puts back in order.
+KESTREL_AVX2 void GatherPairs8(const float* table, I8 index, V8* first, V8* second) {
+  const __m256i order = _mm256_permute4x64_epi64(reinterpret_cast<__m256i>(index), 0xD8);  // 0, 2, 1, 3
+  const double* base = reinterpret_cast<const double*>(table);
+  // (The masked gather with every lane selected: GCC 12 warns of the undefined source vector
+  // that the unmasked form passes.)
+  const __m256d none = _mm256_setzero_pd();
+  const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+  const __m128i low = _mm256_castsi256_si128(order);
+  const __m128i high = _mm256_extracti128_si256(order, 1);
+  const __m256 a = _mm256_castpd_ps(_mm256_mask_i32gather_pd(none, base, low, all, 4));
+  const __m256 b = _mm256_castpd_ps(_mm256_mask_i32gather_pd(none, base, high, all, 4));
+  *first = reinterpret_cast<V8>(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+  *second = reinterpret_cast<V8>(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+}
 // floor(v) as an int per lane, for |v| < 2^31 (other lanes get an unspecified value).
 KESTREL_AVX2 I8 FloorToInt8(V8 v) {
   return __builtin_convertvector(reinterpret_cast<V8>(_mm256_floor_ps(reinterpret_cast<__m256>(v))), I8);
@@ -96,6 +113,9 @@ KESTREL_AVX2 V Sqrt(V v) {
 }
 KESTREL_AVX2 V Gather(const float* table, I index) {
   return Gather8(table, index);
+}
+KESTREL_AVX2 void GatherPairs(const float* table, I index, V* first, V* second) {
+  GatherPairs8(table, index, first, second);
 }
 using lanes8::AllSet;
 using lanes8::AnySet;

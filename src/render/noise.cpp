@@ -93,14 +93,18 @@ void BuildNoiseTable(float* out) {
     const float y = static_cast<float>(row) * 0.25f;
     for (int col = 0; col < kNoiseTableSize; ++col) {
       const float x = static_cast<float>(col) * 0.25f;
-      float* texel = out + (static_cast<std::size_t>(row) * kNoiseTableSize + col) * kNoiseChannels;
+      float texel[kNoiseChannels];
       FractalNoiseFields<kNoiseChannels>(x, y, kNoiseSeeds, texel);
+      for (int ch = 0; ch < kNoiseChannels; ++ch) out[NoiseTexelIndex(col, row, ch)] = texel[ch];
+    }
+    for (int ch = 0; ch < kNoiseChannels; ++ch) {
+      out[NoiseTexelIndex(kNoiseTableSize, row, ch)] = out[NoiseTexelIndex(0, row, ch)];
     }
   }
 }
 
 const float* BuildNoiseTableOnce() {
-  // 16 MiB, 32-byte aligned for vector loads, kept until process exit.
+  // 16 MiB, 32-byte aligned, kept until process exit.
   void* memory = std::aligned_alloc(32, kNoiseTableFloats * sizeof(float));
   if (memory == nullptr) throw std::bad_alloc();
   float* table = static_cast<float*>(memory);

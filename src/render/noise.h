@@ -1,6 +1,6 @@
 #pragma once
-// Four independent fractal value-noise fields, computed once into one seamlessly tiling
-// 1024 x 1024 x 4 table and read back with bilinear interpolation. The canyon's terrain, colours,
+// Four independent fractal value-noise fields, computed once into one seamlessly tiling table of
+// four 1024 x 1024 planes and read back with bilinear interpolation. The canyon's terrain, colours,
 // sky, mist and river all sample it thousands of times per column per frame.
 
 #include <cmath>
@@ -12,8 +12,17 @@
 // Texels per side; the table covers 256 x 256 noise units at 4 texels per unit.
 constexpr int kNoiseTableSize = 1024;
 constexpr int kNoiseChannels = 4;
-constexpr std::size_t kNoiseTableFloats =
-    static_cast<std::size_t>(kNoiseTableSize) * kNoiseTableSize * kNoiseChannels;
+// Each channel is a plane of 1024 rows. A row holds its 1024 texels and then its first texel
+// again, so a texel's right-hand neighbour is always the next float: the bilinear lookups read
+// the two as one pair (the vector ones with one 8-byte gather per pair).
+constexpr int kNoiseRowFloats = kNoiseTableSize + 1;
+constexpr std::size_t kNoisePlaneFloats = static_cast<std::size_t>(kNoiseRowFloats) * kNoiseTableSize;
+constexpr std::size_t kNoiseTableFloats = kNoisePlaneFloats * kNoiseChannels;
+// Where texel (col, row) of channel ch lies; col may be 1024, the copy of column 0.
+constexpr std::size_t NoiseTexelIndex(int col, int row, int ch) {
+  return static_cast<std::size_t>(ch) * kNoisePlaneFloats + static_cast<std::size_t>(row) * kNoiseRowFloats +
+         static_cast<std::size_t>(col);
+}
 // Texels per noise unit.
 constexpr float kNoiseTexelsPerUnit = 4.0f;
 // One seed per channel, so the four fields are unrelated.
@@ -24,8 +33,9 @@ constexpr std::uint32_t kNoiseSeeds[kNoiseChannels] = {0x38A5B9D1u, 0x7BD34F29u,
 // repeating after 256 units; the result lies in [-0.96875, 0.96875). Non-finite x or y give 0.
 float FractalNoise(float x, float y, std::uint32_t seed);
 
-// Fills `out` (kNoiseTableFloats floats) with the table: texel (col, row) channel ch at
-// (row*1024 + col)*4 + ch holds FractalNoise(col*0.25, row*0.25, kNoiseSeeds[ch]).
+// Fills `out` (kNoiseTableFloats floats) with the table: texel (col, row) of channel ch, at
+// NoiseTexelIndex(col, row, ch), holds FractalNoise(col*0.25, row*0.25, kNoiseSeeds[ch]), and
+// column 1024 repeats column 0.
 void BuildNoiseTable(float* out);
 
 // The process-wide table, built on first use (thread-safe: a thread asking during the build
@@ -56,15 +66,13 @@ inline float SampleNoise(const float* table, float x, float y, int ch) {
   const float fu = u - static_cast<float>(iu);
   const float fw = w - static_cast<float>(iw);
   constexpr int kMask = kNoiseTableSize - 1;
-  const std::size_t c0 = static_cast<std::size_t>(iu & kMask);
-  const std::size_t c1 = static_cast<std::size_t>((iu + 1) & kMask);
-  const std::size_t r0 = static_cast<std::size_t>(iw & kMask) * kNoiseTableSize;
-  const std::size_t r1 = static_cast<std::size_t>((iw + 1) & kMask) * kNoiseTableSize;
-  const std::size_t c = static_cast<std::size_t>(ch & (kNoiseChannels - 1));
-  const float t00 = table[(r0 + c0) * kNoiseChannels + c];
-  const float t10 = table[(r0 + c1) * kNoiseChannels + c];
-  const float t01 = table[(r1 + c0) * kNoiseChannels + c];
-  const float t11 = table[(r1 + c1) * kNoiseChannels + c];
+  const int col = iu & kMask;
+  const float* row0 = table + NoiseTexelIndex(col, iw & kMask, ch & (kNoiseChannels - 1));
+  const float* row1 = table + NoiseTexelIndex(col, (iw + 1) & kMask, ch & (kNoiseChannels - 1));
+  const float t00 = row0[0];
+  const float t10 = row0[1];
+  const float t01 = row1[0];
+  const float t11 = row1[1];
   const float top = t00 + (t10 - t00) * fu;
   const float bottom = t01 + (t11 - t01) * fu;
   return top + (bottom - top) * fw;

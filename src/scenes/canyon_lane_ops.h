@@ -16,7 +16,7 @@ using lanes::AnySet;
 using lanes::Clamp;
 using lanes::Clamp01;
 using lanes::Floor;
-using lanes::Gather;
+using lanes::GatherPairs;
 using lanes::I;
 using lanes::kLanes;
 using lanes::Load;
@@ -41,17 +41,12 @@ KESTREL_LANE_FN void LerpTo(V* c, Vec3 target, V amount) {
   c[2] = c[2] + (target.z - c[2]) * amount;
 }
 
-// The table values of texel row r (times the table size), column c and one channel.
-KESTREL_LANE_FN V TableRead(const float* table, I r, I c, std::int32_t channel) {
-  return Gather(table, ((r + c) << 2) + channel);
-}
-
-// SampleNoise in each lane, the four table reads of a lane as four gathers. The coordinates
+// SampleNoise in each lane, the two texels of each row as one pair gather. The coordinates
 // times the texel density must stay within the int range (the canyon's lanes ensure it by their
 // limits on the points and the clock, kLaneMaxCoordinate and kLaneMaxTime): there SampleNoise
 // needs no wrapping either, and each lane gives exactly its value.
 KESTREL_LANE_FN V Noise(const float* table, V x, V y, int ch) {
-  static_assert(kNoiseTableSize == 1 << 10 && kNoiseChannels == 4, "shifts below");
+  static_assert(kNoiseTableSize == 1 << 10 && kNoiseRowFloats == (1 << 10) + 1, "shifts below");
   const V u = x * kNoiseTexelsPerUnit;
   const V w = y * kNoiseTexelsPerUnit;
   // The cell and the position inside it (floor is exact for these magnitudes).
@@ -61,15 +56,14 @@ KESTREL_LANE_FN V Noise(const float* table, V x, V y, int ch) {
   const I iw = __builtin_convertvector(w_floor, I);
   const V fu = u - u_floor;
   const V fw = w - w_floor;
-  const I c0 = iu & (kNoiseTableSize - 1);
-  const I c1 = (iu + 1) & (kNoiseTableSize - 1);
-  const I r0 = (iw & (kNoiseTableSize - 1)) << 10;
-  const I r1 = ((iw + 1) & (kNoiseTableSize - 1)) << 10;
-  const std::int32_t channel = ch & (kNoiseChannels - 1);
-  const V t00 = TableRead(table, r0, c0, channel);
-  const V t10 = TableRead(table, r0, c1, channel);
-  const V t01 = TableRead(table, r1, c0, channel);
-  const V t11 = TableRead(table, r1, c1, channel);
+  // NoiseTexelIndex(col, row, ch), with row*1025 as row*1024 + row.
+  const std::int32_t plane = static_cast<std::int32_t>(NoiseTexelIndex(0, 0, ch & (kNoiseChannels - 1)));
+  const I col = (iu & (kNoiseTableSize - 1)) + plane;
+  const I row0 = iw & (kNoiseTableSize - 1);
+  const I row1 = (iw + 1) & (kNoiseTableSize - 1);
+  V t00, t10, t01, t11;
+  GatherPairs(table, col + (row0 << 10) + row0, &t00, &t10);
+  GatherPairs(table, col + (row1 << 10) + row1, &t01, &t11);
   const V top = t00 + (t10 - t00) * fu;
   const V bottom = t01 + (t11 - t01) * fu;
   return top + (bottom - top) * fw;

@@ -97,27 +97,24 @@ inline F4 SampleNoise4(const float* table, F4 x, F4 y, int ch) {
   const F4 fw = w - F4{_mm_cvtepi32_ps(iw)};
   const __m128i mask = _mm_set1_epi32(kNoiseTableSize - 1);
   const __m128i one = _mm_set1_epi32(1);
-  const __m128i c0 = _mm_and_si128(iu, mask);
-  const __m128i c1 = _mm_and_si128(_mm_add_epi32(iu, one), mask);
-  const __m128i r0 = _mm_slli_epi32(_mm_and_si128(iw, mask), 10);  // times kNoiseTableSize
-  const __m128i r1 = _mm_slli_epi32(_mm_and_si128(_mm_add_epi32(iw, one), mask), 10);
-  const __m128i channel = _mm_set1_epi32(ch & (kNoiseChannels - 1));
-  // (row + column)*kNoiseChannels + channel
-  const auto index = [channel](__m128i r, __m128i c) {
-    return _mm_add_epi32(_mm_slli_epi32(_mm_add_epi32(r, c), 2), channel);
+  const __m128i col = _mm_and_si128(iu, mask);
+  const __m128i row0 = _mm_and_si128(iw, mask);
+  const __m128i row1 = _mm_and_si128(_mm_add_epi32(iw, one), mask);
+  // NoiseTexelIndex(col, row, ch): row*1025 as row*1024 + row.
+  static_assert(kNoiseRowFloats == (1 << 10) + 1, "row stride below");
+  const __m128i plane = _mm_set1_epi32(static_cast<std::int32_t>(NoiseTexelIndex(0, 0, ch & (kNoiseChannels - 1))));
+  const auto index = [plane, col](__m128i row) {
+    return _mm_add_epi32(_mm_add_epi32(plane, col), _mm_add_epi32(_mm_slli_epi32(row, 10), row));
   };
-  alignas(16) std::int32_t i00[4];
-  alignas(16) std::int32_t i10[4];
-  alignas(16) std::int32_t i01[4];
-  alignas(16) std::int32_t i11[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(i00), index(r0, c0));
-  _mm_store_si128(reinterpret_cast<__m128i*>(i10), index(r0, c1));
-  _mm_store_si128(reinterpret_cast<__m128i*>(i01), index(r1, c0));
-  _mm_store_si128(reinterpret_cast<__m128i*>(i11), index(r1, c1));
-  const F4 t00{_mm_setr_ps(table[i00[0]], table[i00[1]], table[i00[2]], table[i00[3]])};
-  const F4 t10{_mm_setr_ps(table[i10[0]], table[i10[1]], table[i10[2]], table[i10[3]])};
-  const F4 t01{_mm_setr_ps(table[i01[0]], table[i01[1]], table[i01[2]], table[i01[3]])};
-  const F4 t11{_mm_setr_ps(table[i11[0]], table[i11[1]], table[i11[2]], table[i11[3]])};
+  alignas(16) std::int32_t i0[4];
+  alignas(16) std::int32_t i1[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(i0), index(row0));
+  _mm_store_si128(reinterpret_cast<__m128i*>(i1), index(row1));
+  // Each texel's right-hand neighbour is the next float.
+  const F4 t00{_mm_setr_ps(table[i0[0]], table[i0[1]], table[i0[2]], table[i0[3]])};
+  const F4 t10{_mm_setr_ps(table[i0[0] + 1], table[i0[1] + 1], table[i0[2] + 1], table[i0[3] + 1])};
+  const F4 t01{_mm_setr_ps(table[i1[0]], table[i1[1]], table[i1[2]], table[i1[3]])};
+  const F4 t11{_mm_setr_ps(table[i1[0] + 1], table[i1[1] + 1], table[i1[2] + 1], table[i1[3] + 1])};
   const F4 top = t00 + (t10 - t00) * fu;
   const F4 bottom = t01 + (t11 - t01) * fu;
   return top + (bottom - top) * fw;

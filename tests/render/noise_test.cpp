@@ -44,9 +44,7 @@ float PlainFractalNoise(float x, float y, std::uint32_t seed) {
   return sum;
 }
 
-float Texel(int col, int row, int ch) {
-  return NoiseTable()[(static_cast<std::size_t>(row) * kNoiseTableSize + col) * kNoiseChannels + ch];
-}
+float Texel(int col, int row, int ch) { return NoiseTable()[NoiseTexelIndex(col, row, ch)]; }
 
 TEST(FractalNoise, HandComputedValues) {
   // At the origin every octave reads its lattice value L(0, 0) = (Hash32(s_k) & 0xFFFFFF)/2^24,
@@ -106,6 +104,9 @@ TEST(NoiseTable, HoldsTheFourFieldsAndIsReproducible) {
       ASSERT_EQ(Texel(col, row, ch), FractalNoise(col * 0.25f, row * 0.25f, kNoiseSeeds[ch]));
     }
     EXPECT_EQ(Texel(1023, 1023, ch), FractalNoise(255.75f, 255.75f, kNoiseSeeds[ch]));
+    // Column 1024 repeats column 0 on every row, so a texel's right-hand neighbour is the next
+    // float, also at the seam.
+    for (int row = 0; row < kNoiseTableSize; ++row) ASSERT_EQ(Texel(1024, row, ch), Texel(0, row, ch)) << row;
   }
   // A second build gives the same table; every value in range; channels are unrelated fields.
   std::unique_ptr<float[]> again(new float[kNoiseTableFloats]);
@@ -115,11 +116,12 @@ TEST(NoiseTable, HoldsTheFourFieldsAndIsReproducible) {
     ASSERT_EQ(again[i], table[i]) << "index " << i;
     ASSERT_GE(table[i], -kBound);
     ASSERT_LT(table[i], kBound);
-    sum[i & 3] += table[i];
-    sq[i & 3] += static_cast<double>(table[i]) * table[i];
-    if ((i & 3) == 0) cross01 += static_cast<double>(table[i]) * table[i + 1];
+    const std::size_t ch = i / kNoisePlaneFloats;
+    sum[ch] += table[i];
+    sq[ch] += static_cast<double>(table[i]) * table[i];
+    if (ch == 0) cross01 += static_cast<double>(table[i]) * table[i + kNoisePlaneFloats];
   }
-  const double n = kNoiseTableFloats / 4;
+  const double n = static_cast<double>(kNoisePlaneFloats);
   double sd[4];
   for (int ch = 0; ch < 4; ++ch) {
     sd[ch] = std::sqrt(sq[ch] / n - (sum[ch] / n) * (sum[ch] / n));
