@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "render/lanes16.h"
 #include "render/lanes8.h"
 #include "render/noise.h"
 #include "render/primitives.h"
@@ -210,79 +211,24 @@ void SkyColours(const SkyFrame& sf, const float* sx, float sy, Vec3* out) {
   for (int k = 0; k < 4; ++k) out[k] = Vec3(rs[k], gs[k], bs[k]);
 }
 
-// The canyon's lane helpers at eight lanes, for SkyColours8.
+// SkyColours at eight lanes with AVX2 and at sixteen with AVX-512F.
 #pragma GCC push_options
 #pragma GCC target("avx2")
-namespace sky_lanes8 {
+namespace sky_avx2 {
 namespace lanes = lanes8::generic;
 #include "scenes/canyon_lane_ops.h"
-}  // namespace sky_lanes8
+#include "scenes/canyon_sky_lanes.h"
+}  // namespace sky_avx2
 #pragma GCC pop_options
 
-// SkyColours for eight screen points at once with AVX2, lane by lane the same operations again.
-__attribute__((target("avx2"))) void SkyColours8(const SkyFrame& sf, const float* sx, float sy, Vec3* out) {
-  using namespace lanes8;
-  using namespace sky_lanes8;
-  const RolledFrame& rf = sf.rolled;
-  const float t = sf.t;
-  const float heading = sf.heading;
-  const float* table = NoiseTable();
-  const V8 one = Splat8(1.0f);
-
-  // 2. Rolled coordinates; two cloud layers scroll sideways with the heading at different rates.
-  const V8 F = Load8(sx) - rf.cx;
-  const V8 E = Splat8(sy - rf.cy);
-  const V8 rotX = rf.cx + F * rf.cr + E * rf.sr;
-  const V8 rotY = rf.cy + E * rf.cr - F * rf.sr;
-  const V8 K = rotY / sf.H;
-  const V8 J = 840.0f * heading + rotX;
-  const V8 I = 520.0f * heading + rotX;
-
-  // 3. Cloud bands bow downward toward the sides.
-  const V8 fw = F / sf.W;
-  const V8 Nc = sf.cloud_swing + (Clamp01x8(K) + 0.55f) * 92.0f * (fw * fw) + rotY;
-  const V8 O = 0.014f * Nc;
-
-  // 4. Domain warp.
-  const V8 q = NoiseWrapped(table, 0.0065f * I + 0.012f * t, O - 0.017f * t, 2);
-  const V8 p = NoiseWrapped(table, 0.009425f * J - 0.01f * t, 0.75f * O + 0.021f * t, 1);
-  const float S = 0.025f * t;
-  const V8 U = 14.5f * p + 43.5f * q + I;
-  const V8 V = 29.0f * q - 37.7f * p + Nc;
-  const V8 X = 12.76f * q + 52.2f * p + J;
-
-  // 5. Cloud fields and the far ridge's outline.
-  const V8 Y = N01(NoiseWrapped(table, 0.013f * U + S, 1.218f * p - 0.522f * q + 0.03f * Nc - 0.7f * S, 3));
-  const V8 a = N01(NoiseWrapped(table, 0.0221f * X - 0.6f * S, 0.024f * V + S, 0));
-  const V8 b = N01(NoiseWrapped(table, 0.018f * (X + t), 0.038f * V - 0.026f * t, 1));
-  const V8 r = N01(NoiseWrapped(table, 0.008f * U, Splat8(0.25f * heading + 8.2f), 2));
-
-  // 6. Height masks.
-  const V8 g = Clamp01x8((K + 0.42f) / 0.36f);
-  const V8 S1 = SS(g);
-  const V8 low_cut = one - SS(Clamp01x8((K - 0.76f) / 0.58f));
-  const V8 upper = one - SS(Clamp01x8((K - 0.26f) / 0.64f));
-  const V8 cloud_mask = S1 * low_cut;
-
-  // 7. Dark blue-grey gradient, light, bright and dark cloud, the far ridge, a faint high glow.
-  const V8 R = SS(Clamp01x8(K / 0.9f));
-  V8 c[3] = {0.082f * R + 0.008f, 0.078f * R + 0.008f, 0.068f * R + 0.012f};
-  LerpTo(c, Vec3(0.22f, 0.22f, 0.205f), 0.34f * cloud_mask * SS(Clamp01x8((Y - 0.36f) / 0.52f)));
-  LerpTo(c, Vec3(0.35f, 0.335f, 0.3f), 0.42f * cloud_mask * SS(Clamp01x8((a - 0.42f) / 0.54f)));
-  LerpTo(c, Vec3(0.038f, 0.036f, 0.037f), 0.25f * cloud_mask * SS(Clamp01x8(2.0f * b - 0.9f)));
-  const V8 h0 = 0.13f * r + sf.ridge_row;
-  const V8 ridge =
-      0.62f * SS(Clamp01x8((K - (h0 - 0.063f)) / 0.073f)) * (one - SS(Clamp01x8((K - (h0 + 0.075f)) / 0.3f)));
-  LerpTo(c, Vec3(0.02f, 0.02f, 0.022f), ridge);
-  const V8 high_glow = SS(Clamp01x8((a - 0.36f) / 0.56f)) * upper;
-  c[0] = c[0] + 0.01925f * high_glow;
-  c[1] = c[1] + 0.018425f * high_glow;
-  c[2] = c[2] + 0.0165f * high_glow;
-
-  alignas(32) float channels[3][8];
-  for (int i = 0; i < 3; ++i) Store8(channels[i], c[i]);
-  for (int k = 0; k < 8; ++k) out[k] = Vec3(channels[0][k], channels[1][k], channels[2][k]);
-}
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+namespace sky_avx512 {
+namespace lanes = lanes16::generic;
+#include "scenes/canyon_lane_ops.h"
+#include "scenes/canyon_sky_lanes.h"
+}  // namespace sky_avx512
+#pragma GCC pop_options
 
 }  // namespace
 
@@ -312,24 +258,27 @@ void DrawCanyonSky(Framebuffer& frame, float t, float roll, int horizon_row, flo
   const std::size_t first_column = interlaced ? static_cast<std::size_t>(parity & 1) : 0;
   const std::size_t column_stride = interlaced ? 2 : A;
   Vec3* pixels = frame.pixels.data();
-  // Visible blocks of a row are evaluated four at a time, or eight with AVX2.
-  const int lanes = canyon_detail::FastLanesAvailable() ? 8 : 4;
+  // Visible blocks of a row are evaluated as many at a time as the canyon's lane kernels take
+  // (sixteen with AVX-512F, eight with AVX2), else four.
+  const canyon_detail::LaneKernels* kernels = canyon_detail::FastLaneKernels();
+  const int lanes = kernels ? kernels->lanes : 4;
+  using SkyLanes = void (*)(const SkyFrame&, const float*, float, Vec3*);
+  const SkyLanes sky_colours = lanes == 16  ? &sky_avx512::SkyColoursLanes
+                               : lanes == 8 ? &sky_avx2::SkyColoursLanes
+                                            : &SkyColours;
+  constexpr int kMax = canyon_detail::kMaxLanes;
   struct PendingBlock {
     std::size_t n;
     float sx;
   };
-  PendingBlock pending[8];
+  PendingBlock pending[kMax];
   int pending_count = 0;
   const auto flush = [&](std::size_t i, float sy) {
     if (pending_count == 0) return;
-    float sx[8];
+    float sx[kMax];
     for (int k = 0; k < lanes; ++k) sx[k] = pending[k < pending_count ? k : 0].sx;
-    Vec3 colours[8];
-    if (lanes == 8) {
-      SkyColours8(sf, sx, sy, colours);
-    } else {
-      SkyColours(sf, sx, sy, colours);
-    }
+    Vec3 colours[kMax];
+    sky_colours(sf, sx, sy, colours);
     const std::size_t row_end = std::min(i + 2, height);
     for (int k = 0; k < pending_count; ++k) {
       const std::size_t n = pending[k].n;
