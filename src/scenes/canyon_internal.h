@@ -236,9 +236,10 @@ float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
 // The fast paths of the march and its shading (see canyon_lanes8.cpp): true on processors
 // with AVX2, unless the plain paths are forced.
 bool FastLanesAvailable();
-// Whether the column march takes its exact path (every height and shading term exact, four
-// lanes at most): without the fast lanes, or when a test asks for it to compare that path with
-// the plain march bit for bit. Not meant to change while frames are drawn.
+// Whether the canyon takes its exact paths: the column march (every height and shading term
+// exact, four lanes at most) and the dot field (exact heights, lights and shadows). So without
+// the fast lanes, or when a test asks for it to compare those paths with their plain versions
+// bit for bit. Not meant to change while frames are drawn.
 bool ExactCanyonMarch();
 void UseExactCanyonMarch(bool on);
 
@@ -311,7 +312,7 @@ extern const LaneKernels kKernels;
 // The kernels of one width (8 or 16) where this processor runs them and the plain paths are not
 // forced, else null.
 const LaneKernels* LaneKernelsOfWidth(int lanes);
-// The kernels the march and its shading take: the widest this processor runs (sixteen lanes
+// The kernels the march, its shading and the dot field take: the widest this processor runs (sixteen lanes
 // with AVX-512F, else eight with AVX2), or null where FastLanesAvailable() is false.
 const LaneKernels* FastLaneKernels();
 // Holds FastLaneKernels to one width (8 or 16; 0 lifts the limit), so tests can draw with each

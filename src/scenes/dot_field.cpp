@@ -96,13 +96,47 @@ DotFieldView BuildDotFieldView(float t, const DebugParams& p, const SceneCameraP
 
 namespace {
 
+// The music's ripple on the ground of the dot field.
+float GroundRipple(float x, float z, float t, const MusicViz& mv) {
+  if (!mv.active) return 0.0f;
+  return std::sin(0.13f * x + 0.05f * z + 3.0f * t) * (0.1f * mv.bass + 0.34f * mv.impact);
+}
+
 // DotFieldGroundHeight on a slice of the terrain at z (what a whole row of dots shares).
 float GroundOnSlice(float x, canyon_detail::TerrainSlice& slice, float t, const DebugParams& p,
                     const MusicViz& mv) {
-  const float z = slice.z;
-  float y = canyon_detail::HeightOnSlice(x, slice, p, true);
-  if (mv.active) y += std::sin(0.13f * x + 0.05f * z + 3.0f * t) * (0.1f * mv.bass + 0.34f * mv.impact);
-  return y;
+  return canyon_detail::HeightOnSlice(x, slice, p, true) + GroundRipple(x, slice.z, t, mv);
+}
+
+// Whether a row's points, from x_first to x_last at z, lie where the lane kernels read them
+// (the flight never leaves that range; a clock far beyond it takes the exact path).
+bool LanesApply(float x_first, float x_last, float z) {
+  const float limit = canyon_detail::kLaneMaxCoordinate;
+  return std::fabs(x_first) < limit && std::fabs(x_last) < limit && std::fabs(z) < limit;
+}
+
+// Runs a lane kernel over `count` points of one row at z (xs, and hs unless null) in batches of
+// the kernels' width, each batch padded with its last point, and gathers the results into out.
+template <class Kernel>
+void InBatches(const canyon_detail::LaneKernels& kernels, int count, const float* xs, float z,
+               const float* hs, float* out, const Kernel& kernel) {
+  constexpr int kMax = canyon_detail::kMaxLanes;
+  const int lanes = kernels.lanes;
+  for (int first = 0; first < count; first += lanes) {
+    const int n = std::min(lanes, count - first);
+    float bx[kMax];
+    float bz[kMax];
+    float bh[kMax];
+    float result[kMax];
+    for (int k = 0; k < lanes; ++k) {
+      const int i = first + std::min(k, n - 1);
+      bx[k] = xs[i];
+      bz[k] = z;
+      bh[k] = hs != nullptr ? hs[i] : 0.0f;
+    }
+    kernel(bx, bz, bh, result);
+    std::copy(result, result + n, out + first);
+  }
 }
 
 }  // namespace
@@ -242,20 +276,48 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p, con
   const CameraBasis& camera = view.camera;
   const float camZ = view.camZ;
 
-  // 3. Terrain dots, rippling with the music and glowing in its sixteenth-note wave.
+  // 3. Terrain dots, rippling with the music and glowing in its sixteenth-note wave. Their
+  // heights, lights and shadows come from the canyon's lane kernels where the processor has them
+  // (each within a few millionths of the exact value), else exactly.
   const Vec3 glow_colour = (0.4f * mv.lead + 1.0f + 0.8f * mv.impact) * Vec3(0.05f, 0.75f, 1.0f);
   const float terrain_intensity = 0.05f * P + 0.04f;
   const float terrain_size = 0.6325f * P + 1.15f;
+  const canyon_detail::LaneKernels* kernels =
+      canyon_detail::ExactCanyonMarch() ? nullptr : canyon_detail::FastLaneKernels();
+  const canyon_detail::LaneTerms lane_terms =
+      kernels ? canyon_detail::MakeLaneTerms(p) : canyon_detail::LaneTerms{};
   for (int k = 0; k < kDotFieldRows; ++k) {
     const float z = camZ + 4.0f + 0.78f * static_cast<float>(k);
     // The terms of the terrain that depend on z alone, shared by the row.
     canyon_detail::TerrainSlice row = canyon_detail::MakeSlice(z);
-    canyon_detail::NeighbourSlices around = canyon_detail::MakeNeighbourSlices(z);  // for the normals
     const float centre = canyon_detail::SliceCentre(row);
-    canyon_detail::ShadowSlices toward_sun;
-    if (p.shadows) toward_sun = canyon_detail::MakeShadowSlices(z, p, view.sun_cos);
-    // The dots of the row that touch the image, with their light; their haze and colour are
-    // worked out four at a time below, and they are drawn in their order along the row.
+
+    // a. Thinning.
+    std::array<float, kDotFieldColumns> xs;
+    int kept = 0;
+    for (int i = 0; i < kDotFieldColumns; ++i) {
+      if (TerrainDotKept(i, k, p.dot_density))
+        xs[static_cast<std::size_t>(kept++)] = centre + (static_cast<float>(i) - 55.5f) * 0.72f;
+    }
+    const bool lanes =
+        kernels != nullptr && kept > 0 && LanesApply(xs[0], xs[static_cast<std::size_t>(kept - 1)], z);
+
+    // b. Heights, with the music's ripple.
+    std::array<float, kDotFieldColumns> ys;
+    if (lanes) {
+      InBatches(*kernels, kept, xs.data(), z, nullptr, ys.data(),
+                [&](const float* bx, const float* bz, const float*, float* out) {
+                  kernels->heights(lane_terms, bx, bz, nullptr, out, nullptr, nullptr);
+                });
+    } else {
+      for (int j = 0; j < kept; ++j) {
+        ys[static_cast<std::size_t>(j)] =
+            canyon_detail::HeightOnSlice(xs[static_cast<std::size_t>(j)], row, p, true);
+      }
+    }
+
+    // The dots of the row that touch the image; their light, haze and colour are worked out
+    // below, and they are drawn in their order along the row.
     struct RowDot {
       float x;
       float y;
@@ -264,22 +326,48 @@ void Canyon::DrawDotField(Framebuffer& frame, float t, const DebugParams& p, con
     };
     std::array<RowDot, kDotFieldColumns> dots;
     int count = 0;
-    for (int i = 0; i < kDotFieldColumns; ++i) {
-      // a. Thinning.
-      if (!TerrainDotKept(i, k, p.dot_density)) continue;
-      // b. Height, with the music's ripple.
-      const float x = centre + (static_cast<float>(i) - 55.5f) * 0.72f;
-      const float y = GroundOnSlice(x, row, t, p, mv);
-
+    for (int j = 0; j < kept; ++j) {
+      const float x = xs[static_cast<std::size_t>(j)];
+      const float y = ys[static_cast<std::size_t>(j)] + GroundRipple(x, z, t, mv);
       // A dot that cannot touch the image needs no shading.
       const ProjectedDot dot = Project(camera, Vec3(x, y, z), terrain_size, p, frame.width, frame.height);
-      if (!dot.drawn) continue;
-
-      // c. The heightfield's shading (the light sees the ground without the ripple).
-      const float diffuse = canyon_detail::LightOnSlice(x, row, p, view.sun, &around);
-      const float shadow = canyon_detail::ShadowOnSlices(x, y, p, view.sun_sin, toward_sun);
-      dots[static_cast<std::size_t>(count++)] = {x, y, shadow * diffuse + 0.35f, dot};
+      if (dot.drawn) dots[static_cast<std::size_t>(count++)] = {x, y, 0.0f, dot};
     }
+
+    // c. The heightfield's shading (the light sees the ground without the ripple).
+    if (lanes) {
+      std::array<float, kDotFieldColumns> dot_xs;
+      std::array<float, kDotFieldColumns> dot_ys;
+      std::array<float, kDotFieldColumns> diffuse;
+      std::array<float, kDotFieldColumns> shadow;
+      for (int j = 0; j < count; ++j) {
+        dot_xs[static_cast<std::size_t>(j)] = dots[static_cast<std::size_t>(j)].x;
+        dot_ys[static_cast<std::size_t>(j)] = dots[static_cast<std::size_t>(j)].y;
+      }
+      InBatches(*kernels, count, dot_xs.data(), z, nullptr, diffuse.data(),
+                [&](const float* bx, const float* bz, const float*, float* out) {
+                  kernels->lights(lane_terms, bx, bz, view.sun, out);
+                });
+      InBatches(*kernels, count, dot_xs.data(), z, dot_ys.data(), shadow.data(),
+                [&](const float* bx, const float* bz, const float* bh, float* out) {
+                  kernels->shadows(lane_terms, bx, bz, bh, view.sun_sin, view.sun_cos, out);
+                });
+      for (int j = 0; j < count; ++j) {
+        const std::size_t s = static_cast<std::size_t>(j);
+        dots[s].light = shadow[s] * diffuse[s] + 0.35f;
+      }
+    } else {
+      canyon_detail::NeighbourSlices around = canyon_detail::MakeNeighbourSlices(z);  // for the normals
+      canyon_detail::ShadowSlices toward_sun;
+      if (p.shadows) toward_sun = canyon_detail::MakeShadowSlices(z, p, view.sun_cos);
+      for (int j = 0; j < count; ++j) {
+        RowDot& d = dots[static_cast<std::size_t>(j)];
+        const float diffuse = canyon_detail::LightOnSlice(d.x, row, p, view.sun, &around);
+        const float shadow = canyon_detail::ShadowOnSlices(d.x, d.y, p, view.sun_sin, toward_sun);
+        d.light = shadow * diffuse + 0.35f;
+      }
+    }
+
     for (int first = 0; first < count; first += 4) {
       const int n = std::min(4, count - first);
       float xs[4];

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "../render/resolved_diff.h"
 #include "audio/synth_track.h"
 #include "overlays/title_overlay.h"
 #include "overlays/tracker_viz.h"
@@ -20,35 +21,6 @@ namespace {
 
 constexpr int kW = 640;
 constexpr int kH = 360;
-
-struct ByteDiff {
-  int over_two = 0;   // pixels with some channel more than 2 levels apart
-  int largest = 0;    // largest channel difference
-  int lit = 0;        // pixels of the plain frame above black
-};
-
-ByteDiff CompareResolved(Framebuffer& fast, Framebuffer& plain) {
-  fast.ResolveRgba8();
-  plain.ResolveRgba8();
-  ByteDiff d;
-  for (std::size_t i = 0; i < fast.rgba.size(); ++i) {
-    int worst = 0;
-    for (int shift = 0; shift < 24; shift += 8) {
-      const int a = static_cast<int>((fast.rgba[i] >> shift) & 0xFF);
-      const int b = static_cast<int>((plain.rgba[i] >> shift) & 0xFF);
-      worst = std::max(worst, std::abs(a - b));
-    }
-    d.over_two += worst > 2 ? 1 : 0;
-    d.largest = std::max(d.largest, worst);
-    d.lit += (plain.rgba[i] & 0xFFFFFFu) != 0 ? 1 : 0;
-  }
-  return d;
-}
-
-void ExpectWithinBound(const ByteDiff& d, const char* what) {
-  EXPECT_LE(d.over_two, kW * kH / 200) << what;
-  EXPECT_LE(d.largest, 8) << what;
-}
 
 // The plain way for everything drawn inside `draw`.
 template <class Draw>
