@@ -307,7 +307,7 @@ void App::RenderFrame(float t) {
     // Clears the trail on the scene's first frame, decays it, draws, adds the trail on top.
     DrawCanyonFlight(canyon, frame, trail, t, params, cam, mv, frame_index, changed);
   } else {
-    trail.Fill(kBlack);
+    trail.Clear();  // black already on all but the first frame after scene 1
     // The other scenes fade what is there themselves (their light trails).
     if (active == 2) objects.Draw(frame, t, params, cam, mv);
     if (active == 3) canyon.DrawDotField(frame, t, params, cam, mv, frame_index);

@@ -38,6 +38,9 @@ struct Framebuffer {
 
   // Every pixel = colour; Fill({0, 0, 0}) is the clear.
   void Fill(Vec3 colour);
+  // Fill({0, 0, 0}), writing only when some channel is not already +0: a buffer that stays
+  // black is read, which costs less than writing it, and its memory is left untouched.
+  void Clear();
   // Every pixel = k*pixel + add (decay, fade, tint).
   void ScaleAdd(float k, Vec3 add);
   // Every pixel += k*src pixel, when k > 0 and src has the same size; otherwise nothing.

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -151,6 +153,31 @@ TEST(Framebuffer, FillAndScaleAdd) {
 }
 
 // A NaN or infinity from outside must never reach the image: it would survive every decay.
+TEST(Framebuffer, ClearLeavesEveryChannelPositiveZeroWhereverTheMarkIs) {
+  // Clear only writes when it finds a channel that is not +0: a mark in the first, a middle or
+  // the last channel, in the part after the last whole block of the scan, or a -0, must all go.
+  // Odd sizes leave a tail after the blocks.
+  for (const std::size_t w : {std::size_t{1}, std::size_t{37}, std::size_t{640}}) {
+    Framebuffer fb(w, 23);
+    const std::size_t floats = 3 * w * 23;
+    for (const std::size_t at : {std::size_t{0}, floats / 2, floats - 5, floats - 1}) {
+      for (const float mark : {1.0f, -0.0f, 1e-40f}) {
+        float* c = &fb.pixels[0].x;
+        c[at] = mark;
+        fb.Clear();
+        for (std::size_t i = 0; i < floats; ++i) {
+          std::uint32_t bits;
+          std::memcpy(&bits, c + i, sizeof bits);
+          ASSERT_EQ(bits, 0u) << "width " << w << " mark at " << at << " left at " << i;
+        }
+      }
+    }
+    fb.Clear();  // black already: stays black
+    EXPECT_TRUE(std::all_of(fb.pixels.begin(), fb.pixels.end(),
+                            [](const Vec3& p) { return p.x == 0.0f && p.y == 0.0f && p.z == 0.0f; }));
+  }
+}
+
 TEST(Framebuffer, NonFiniteArgumentsLeaveTheImageUnchanged) {
   Framebuffer fb(8, 8);
   fb.Fill(Vec3{0.25f, 0.5f, 0.75f});
