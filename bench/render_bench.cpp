@@ -203,7 +203,7 @@ void BM_AddImageGlowTaps(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(fb.pixels.data());
   }
-  LimitAddImageVectors(256);
+  LimitAddImageVectors(512);
 }
 BENCHMARK(BM_AddImageGlowTaps)->Arg(0)->Arg(128)->Arg(256)->ArgName("bits")->Unit(benchmark::kMicrosecond);
 

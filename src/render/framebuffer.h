@@ -80,9 +80,10 @@ void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy,
                        float dx, float dy, float k);
 
 // AddImage adds whole rows with AVX2 where the processor has it, else SSE2, both giving the
-// same bits (AVX-512 measured no faster). Tests limit the width to 128 bits to check the SSE2
-// rows on a machine with AVX2 (AddImageTaps then makes its AddImage calls one by one); nothing
-// else needs to.
+// same bits (AVX-512 measured no faster there); AddImageTaps gathers its merged taps with
+// AVX-512F where the processor has it, else AVX2 and FMA, again the same bits. Tests limit the
+// width (512 is the default, 256 keeps AVX2, 128 SSE2, where AddImageTaps makes its AddImage
+// calls one by one) to check each path on one machine; nothing else needs to.
 void LimitAddImageVectors(int bits);
 // Tests: true makes ResolveRgba8 use its four-wide SSE2 loop even where AVX2 is available.
 void LimitResolveToSse2(bool on);

@@ -29,7 +29,7 @@ void DrawPlain(Draw draw) {
   LimitAddImageVectors(128);
   draw();
   UseReferenceTextJitter(false);
-  LimitAddImageVectors(256);
+  LimitAddImageVectors(512);
 }
 
 struct Moment {
