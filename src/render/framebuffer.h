@@ -85,8 +85,10 @@ void AddImageReference(Framebuffer& dst, const Framebuffer& src, int sx, int sy,
 // width (512 is the default, 256 keeps AVX2, 128 SSE2, where AddImageTaps makes its AddImage
 // calls one by one) to check each path on one machine; nothing else needs to.
 void LimitAddImageVectors(int bits);
-// Tests: true makes ResolveRgba8 use its four-wide SSE2 loop even where AVX2 is available.
-void LimitResolveToSse2(bool on);
+// Tests: limits ResolveRgba8's vectors to this many bits (512, the default, takes AVX-512 where
+// the processor has it, 256 AVX2, 128 the four-wide SSE2 loop), so each loop can be checked on
+// one machine.
+void LimitResolveVectors(int bits);
 
 // The exposure curve for one channel value, computed directly with expf. ResolveRgba8 gives
 // exactly these bytes (through a threshold table); tests and tools use this as the reference.

@@ -90,12 +90,12 @@ TEST(Framebuffer, ResolvedWordHasBytesRgbaInMemory) {
 // ResolveRgba8 goes through a threshold table; it must give exactly the bytes of the direct
 // curve. Near each byte boundary every float is checked (expf is within an ulp, so a byte can
 // only flip within a few ulps of its threshold); elsewhere a coarse stride over all floats. Both
-// the eight-wide (AVX2, where the processor has it) and the four-wide loop; the odd image size
-// leaves a tail for the one-at-a-time loop too.
-class ResolvePaths : public ::testing::TestWithParam<bool> {
+// the sixteen-wide (AVX-512), eight-wide (AVX2, where the processor has them) and the four-wide
+// loop; the odd image size leaves a tail for the narrower loops and the one-at-a-time loop too.
+class ResolvePaths : public ::testing::TestWithParam<int> {
  protected:
-  void SetUp() override { LimitResolveToSse2(GetParam()); }
-  void TearDown() override { LimitResolveToSse2(false); }
+  void SetUp() override { LimitResolveVectors(GetParam()); }
+  void TearDown() override { LimitResolveVectors(512); }
 };
 
 TEST_P(ResolvePaths, MatchesDirectCurveForEveryFloatNearEachByteBoundary) {
@@ -137,7 +137,7 @@ TEST_P(ResolvePaths, MatchesDirectCurveForEveryFloatNearEachByteBoundary) {
   EXPECT_EQ(mismatches, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Framebuffer, ResolvePaths, ::testing::Values(false, true));
+INSTANTIATE_TEST_SUITE_P(Framebuffer, ResolvePaths, ::testing::Values(512, 256, 128));
 
 TEST(Framebuffer, FillAndScaleAdd) {
   Framebuffer fb(4, 3);
