@@ -131,6 +131,29 @@ TEST(SplatPlanes, AddWhatTheSplatsAddAndAreLeftEmpty) {
   AddSplatPlanes(planes, planar.pixels.data());
   EXPECT_EQ(0, std::memcmp(once.data(), planar.pixels.data(), once.size() * sizeof(Vec3)));
 
+  // The add itself is exactly a channel-by-channel float add, pixel by pixel, whatever vectors
+  // it takes: every pixel of a row (83 = five vectors of 16 and a tail of 3), every channel.
+  Framebuffer summed(83, 47);
+  for (std::size_t i = 0; i < summed.pixels.size(); ++i) {
+    summed.pixels[i] = Vec3{0.3f, 0.7f, 0.1f} * HashUnit(static_cast<std::uint32_t>(i) + 7u);
+  }
+  for (std::uint32_t i = 0; i < 40; ++i) {
+    SplatIntoPlanes(planes, 83.0f * HashUnit(i * 3u + 100u), 47.0f * HashUnit(i * 3u + 101u),
+                    3.0f + 12.0f * HashUnit(i * 3u + 102u), Vec3{1.0f, 0.5f, 0.25f}, 0.7f);
+  }
+  std::vector<Vec3> expected = summed.pixels;
+  for (int py = planes.rows_lo; py <= planes.rows_hi; ++py) {
+    for (std::size_t px = 0; px < planes.width; ++px) {
+      const std::size_t at = static_cast<std::size_t>(py) * planes.stride + px;
+      Vec3& e = expected[static_cast<std::size_t>(py) * planes.width + px];
+      e.x += planes.red[at];
+      e.y += planes.green[at];
+      e.z += planes.blue[at];
+    }
+  }
+  AddSplatPlanes(planes, summed.pixels.data());
+  EXPECT_EQ(0, std::memcmp(expected.data(), summed.pixels.data(), expected.size() * sizeof(Vec3)));
+
   // Only the rows the splats reached are touched by the add.
   Framebuffer band(83, 47);
   band.Fill(Vec3{-0.0f, -0.0f, -0.0f});
