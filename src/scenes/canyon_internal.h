@@ -233,8 +233,8 @@ void HeightsOnSlices4(const float* xs, TerrainSlice* const* slices, const bool* 
 float LightOnSlice(float x, TerrainSlice& slice, const DebugParams& p, Vec3 sun,
                    NeighbourSlices* neighbours = nullptr);
 
-// The fast paths of the march and its shading (see canyon_lanes8.cpp): true on processors
-// with AVX2, unless the plain paths are forced.
+// The fast paths of the canyon (see canyon_lanes8.cpp): true on processors with AVX2, unless
+// the plain paths are forced.
 bool FastLanesAvailable();
 // Whether the canyon takes its exact paths: the column march (every height and shading term
 // exact, four lanes at most) and the dot field (exact heights, lights and shadows). So without
@@ -312,8 +312,9 @@ extern const LaneKernels kKernels;
 // The kernels of one width (8 or 16) where this processor runs them and the plain paths are not
 // forced, else null.
 const LaneKernels* LaneKernelsOfWidth(int lanes);
-// The kernels the march, its shading and the dot field take: the widest this processor runs (sixteen lanes
-// with AVX-512F, else eight with AVX2), or null where FastLanesAvailable() is false.
+// The kernels the march, its shading and the dot field take: the widest this processor runs
+// (sixteen lanes with AVX-512F, else eight with AVX2), or null where FastLanesAvailable() is
+// false.
 const LaneKernels* FastLaneKernels();
 // Holds FastLaneKernels to one width (8 or 16; 0 lifts the limit), so tests can draw with each
 // width on one machine. Not meant to change while frames are drawn.

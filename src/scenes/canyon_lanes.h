@@ -102,7 +102,9 @@ inline F4 SampleNoise4(const float* table, F4 x, F4 y, int ch) {
   const __m128i row1 = _mm_and_si128(_mm_add_epi32(iw, one), mask);
   // NoiseTexelIndex(col, row, ch): row*1025 as row*1024 + row.
   static_assert(kNoiseRowFloats == (1 << 10) + 1, "row stride below");
-  const __m128i plane = _mm_set1_epi32(static_cast<std::int32_t>(NoiseTexelIndex(0, 0, ch & (kNoiseChannels - 1))));
+  const std::int32_t plane_start =
+      static_cast<std::int32_t>(NoiseTexelIndex(0, 0, ch & (kNoiseChannels - 1)));
+  const __m128i plane = _mm_set1_epi32(plane_start);
   const auto index = [plane, col](__m128i row) {
     return _mm_add_epi32(_mm_add_epi32(plane, col), _mm_add_epi32(_mm_slli_epi32(row, 10), row));
   };
