@@ -58,11 +58,6 @@ KESTREL_AVX512 V16 Sqrt16(V16 v) {
   const __m512 in = reinterpret_cast<__m512>(v);
   return reinterpret_cast<V16>(_mm512_mask_sqrt_ps(in, 0xFFFF, in));
 }
-// table[index] in each lane.
-KESTREL_AVX512 V16 Gather16(const float* table, I16 index) {
-  return reinterpret_cast<V16>(
-      _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(index), table, 4));
-}
 
 // The pair of floats at table[index] and table[index + 1] in each lane, into *first and
 // *second: one 8-byte gather per lane, then the pairs taken apart.
@@ -108,9 +103,6 @@ KESTREL_AVX512 V Floor(V v) {
 }
 KESTREL_AVX512 V Sqrt(V v) {
   return Sqrt16(v);
-}
-KESTREL_AVX512 V Gather(const float* table, I index) {
-  return Gather16(table, index);
 }
 KESTREL_AVX512 void GatherPairs(const float* table, I index, V* first, V* second) {
   GatherPairs16(table, index, first, second);

@@ -52,10 +52,6 @@ KESTREL_AVX2 V8 Floor8(V8 v) {
 KESTREL_AVX2 V8 Sqrt8(V8 v) {
   return reinterpret_cast<V8>(_mm256_sqrt_ps(reinterpret_cast<__m256>(v)));
 }
-// table[index] in each lane.
-KESTREL_AVX2 V8 Gather8(const float* table, I8 index) {
-  return reinterpret_cast<V8>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(index), 4));
-}
 // The pair of floats at table[index] and table[index + 1] in each lane, into *first and
 // *second: one 8-byte gather per lane. The lanes are gathered in the order 0, 1, 4, 5 and
 // 2, 3, 6, 7, which one in-lane shuffle per result puts back in order.
@@ -110,9 +106,6 @@ KESTREL_AVX2 V Floor(V v) {
 }
 KESTREL_AVX2 V Sqrt(V v) {
   return Sqrt8(v);
-}
-KESTREL_AVX2 V Gather(const float* table, I index) {
-  return Gather8(table, index);
 }
 KESTREL_AVX2 void GatherPairs(const float* table, I index, V* first, V* second) {
   GatherPairs8(table, index, first, second);
